@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QString>
+#include <exception>
+#include <string>
+
+// The one error type of importflx. Every failure travels as an AppError carrying a number, a
+// description and a source, and is caught only where the user is told about it: the FLX
+// reader ends the file with a message, the report window's save shows number and description,
+// and the add-manufacturer save turns two numbers into its "already exists" message.
+class AppError : public std::exception {
+  public:
+    AppError(long number, QString description, QString source);
+
+    long number() const { return number_; }
+    const QString& description() const { return description_; }
+    const QString& source() const { return source_; }
+    const char* what() const noexcept override { return what_.c_str(); }
+
+  private:
+    long number_;
+    QString description_;
+    QString source_;
+    std::string what_;
+};
+
+// Error numbers raised by importflx. Where the original platform had a number for the same
+// failure, it is kept, so that callers which react to a number keep working.
+namespace ErrNo {
+inline constexpr long kOverflow = 6;
+inline constexpr long kBadFileName = 52;
+inline constexpr long kFileNotFound = 53;
+inline constexpr long kFileIo = 57;
+inline constexpr long kPermissionDenied = 70;
+inline constexpr long kPathNotFound = 76;
+inline constexpr long kUpdateWithoutAddNew = 3020;
+inline constexpr long kNoCurrentRecord = 3021;
+inline constexpr long kNotUpdatable = 3251;
+inline constexpr long kItemNotFound = 3265;
+inline constexpr long kObjectClosed = 3704;
+inline constexpr long kObjectOpen = 3705;
+inline constexpr long kNoConnection = 3709;
+inline constexpr long kDialogCancelled = 32755;
+// E_FAIL: the store refused the row because of a duplicate key, or the file is missing.
+inline constexpr long kDbFail = -2147467259;
+// DB_E_ERRORSOCCURRED: kept for callers that treat it like kDbFail; the layer never raises it.
+inline constexpr long kDbErrorsOccurred = -2147217887;
+// A table or column that the statement names does not exist.
+inline constexpr long kDbNoObject = -2147217865;
+// A value does not fit the declared width of its column.
+inline constexpr long kDbValueTooLong = -2147217833;
+// The database file is read-only.
+inline constexpr long kDbReadOnly = -2147024891;
+// Another program holds a lock on the database longer than the busy timeout.
+inline constexpr long kDbLocked = -2147024863;
+// The disk is full.
+inline constexpr long kDbDiskFull = -2147024784;
+// The file exists but is no database that importflx can open.
+inline constexpr long kDbUnrecognized = -2147024885;
+}  // namespace ErrNo

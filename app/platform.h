@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+// Platform services that do not need a window: the application folder and file lookups that
+// ignore the letter case of a file name, as the original platform's file system did.
+namespace platform {
+
+// The folder that holds the running executable, without a trailing separator.
+QString AppFolder();
+
+// Overrides AppFolder() (tests and the demo lay the program's folder out elsewhere).
+// An empty folder restores the real one.
+void SetAppFolderForTesting(const QString& folder);
+
+// The existing file in `folder` whose name equals `name` without regard to letter case, as a
+// full path; empty when there is none. An exact match wins; among several other matches the
+// first name in byte order is taken, so the choice is stable.
+QString FindFileNoCase(const QString& folder, const QString& name);
+
+// True when FindFileNoCase finds a regular file.
+bool FileExistsNoCase(const QString& folder, const QString& name);
+
+// Joins a folder and a file name with the platform's separator, never doubling it when the
+// folder already ends in one (a drive's root). An empty folder gives the name alone.
+QString JoinPath(const QString& folder, const QString& name);
+
+}  // namespace platform

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QHash>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <optional>
+
+namespace db {
+
+// The connection string that the import window builds once at load: the Jet provider text with
+// the application folder and the file name "dbEquip.MDB", joined by the platform's separator.
+QString BuildConnectionString(const QString& appFolder);
+
+// The path named by the "Data Source" of a connection string, exactly as written. The value
+// runs to the ";Persist Security Info=" that closes the string, so a folder holding ';' or '='
+// survives; without that tail it runs to the next ';'.
+QString DataSourceOf(const QString& connectionString);
+
+// One column of a table as the store declares it.
+struct ColumnInfo {
+    QString name;
+    QString declaredType;
+    // Maximum number of characters of a text column; std::nullopt when none is declared.
+    std::optional<int> width;
+};
+
+// The shared connection for one connection string. Opening it locates the database file without
+// regard to the letter case of its name, checks by the file's header that it is an SQLite
+// database (anything else is refused with a message naming the file), and sets a busy timeout
+// so that a file locked by another program is waited for briefly and then reported.
+// All errors are raised as AppError with a description that names the file.
+class Connection {
+  public:
+    // How long a locked database is waited for before the statement fails.
+    static constexpr int kBusyTimeoutMs = 3000;
+
+    // The open connection for `connectionString`, opened on first use and shared afterwards.
+    static Connection& ForString(const QString& connectionString);
+
+    // Closes every shared connection (tests, program end). Recordsets must be closed first.
+    static void CloseAll();
+
+    const QString& filePath() const { return filePath_; }
+    QSqlDatabase database() const;
+
+    // A prepared query for `sqlText`, reused across calls with the same text. Raises on a
+    // statement that the store cannot prepare (missing table or column).
+    QSqlQuery& Prepared(const QString& sqlText);
+
+    // The columns of `table` in declaration order; raises when the table does not exist.
+    const QList<ColumnInfo>& Columns(const QString& table);
+
+    // The column of `table` named `column` without regard to case, or nullptr.
+    const ColumnInfo* FindColumn(const QString& table, const QString& column);
+
+    // Explicit transactions. Begin is ignored while one is open; Commit and Rollback are
+    // ignored while none is.
+    void Begin();
+    void Commit();
+    void Rollback();
+    bool InTransaction() const { return inTransaction_; }
+
+    // Turns a failed query of this connection into the AppError to raise.
+    [[noreturn]] void Raise(const QSqlQuery& query, const QString& what) const;
+
+    ~Connection();
+
+  private:
+    Connection(QString connectionName, QString filePath);
+
+    QString connectionName_;
+    QString filePath_;
+    bool inTransaction_ = false;
+    QHash<QString, std::shared_ptr<QSqlQuery>> prepared_;
+    QHash<QString, QList<ColumnInfo>> columns_;
+};
+
+}  // namespace db

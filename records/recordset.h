@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QVariantList>
+#include <vector>
+
+namespace db {
+
+class Connection;
+
+// Cursor and lock kinds of Recordset::Open, with the values of the original interface.
+enum class CursorType { kUnspecified = -1, kForwardOnly = 0, kStatic = 3 };
+enum class LockType { kUnspecified = -1, kReadOnly = 1, kOptimistic = 3 };
+
+// UpdateBatch argument that commits every pending change of the handle.
+inline constexpr int kAffectAll = 3;
+
+// A recordset handle over the equipment database, with the operations that the import needs:
+// run a statement, count and walk its rows, read columns by name, and add one row.
+//
+// A select reads its whole result at Open, so RecordCount is always exact and the store holds
+// no lock afterwards. Any other statement is executed and leaves the handle closed. Column and
+// table names are matched without regard to letter case; null values stay null. A Boolean
+// written to a column is stored as -1 (True) or 0 (False).
+//
+// Every failure raises AppError: the connection cannot be opened, the store refuses a statement
+// or a row (duplicate key: ErrNo::kDbFail), a value is longer than its column's declared width
+// (ErrNo::kDbValueTooLong), no current row (ErrNo::kNoCurrentRecord), an unknown column
+// (ErrNo::kItemNotFound), or an operation on a closed handle (ErrNo::kObjectClosed).
+class Recordset {
+  public:
+    Recordset() = default;
+    Recordset(const Recordset&) = delete;
+    Recordset& operator=(const Recordset&) = delete;
+    Recordset(Recordset&&) = default;
+    Recordset& operator=(Recordset&&) = default;
+
+    // The connection string used at the next Open. Never opens anything by itself.
+    void setActiveConnection(const QString& connectionString);
+    const QString& activeConnection() const { return connectionString_; }
+
+    // Runs `statement` with `values` bound to its `?` placeholders, in order. Unspecified cursor
+    // or lock keeps the handle's current setting (a new handle is forward-only and read-only).
+    // Raises ErrNo::kObjectOpen when the handle is already open.
+    void Open(const QString& statement, const QVariantList& values = {},
+              CursorType cursor = CursorType::kUnspecified, LockType lock = LockType::kUnspecified);
+
+    // 1 when open, 0 when closed.
+    int State() const { return open_ ? 1 : 0; }
+    void Close();
+
+    // Number of rows of the result, counting a row added through AddNew/Update.
+    long RecordCount() const;
+    // True when the walk has passed the last row (EOF).
+    bool IsEOF() const;
+    void MoveNext();
+
+    // The value of `column` on the current row; a null stays a null QVariant.
+    QVariant Field(const QString& column) const;
+
+    // Starts a new row (becomes the current row); columns not set keep the store's defaults.
+    // Requires an open result that is not read-only.
+    void AddNew();
+    // Sets a column of the row started by AddNew.
+    void SetField(const QString& column, const QVariant& value);
+    // Stores the new row. It stays the current row, with the values the store assigned (its key)
+    // readable. On failure the started row is discarded, so no later Update can store it.
+    void Update();
+    // Commits every pending change; with one new row pending this is Update.
+    void UpdateBatch(int affectRecords = kAffectAll);
+
+    // The declared width of a text column of the result: its maximum number of characters,
+    // or INT_MAX when the column declares none.
+    int DefinedSize(const QString& column) const;
+
+  private:
+    Connection& connection() const;
+    int columnIndex(const QString& column) const;
+    void requireOpen() const;
+
+    QString connectionString_;
+    CursorType cursor_ = CursorType::kForwardOnly;
+    LockType lock_ = LockType::kReadOnly;
+    bool open_ = false;
+    QString table_;
+    QStringList columns_;
+    std::vector<QVariantList> rows_;
+    std::size_t position_ = 0;
+    bool adding_ = false;
+    QVariantList newRow_;
+    std::vector<bool> newRowSet_;
+};
+
+}  // namespace db

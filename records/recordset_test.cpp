@@ -1,0 +1,293 @@
+#include "records/recordset.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QProcess>
+#include <climits>
+#include <functional>
+
+#include "app/error.h"
+#include "records/connection.h"
+#include "records/statements.h"
+#include "tests/temp_db.h"
+
+namespace {
+
+using db::CursorType;
+using db::LockType;
+using db::Recordset;
+
+// A database shaped unlike the demo: other column order, other widths, extra NOT NULL columns
+// with defaults, no COLLATE clauses but the case-insensitive ID the store is expected to have.
+const char* kOtherShape = R"(
+CREATE TABLE TBLMANUFACTURERS (Notes TEXT NOT NULL DEFAULT '', DisplayInRouters INT DEFAULT 0,
+    manufacturername NVARCHAR(12), MANUFACTURERID TEXT(8) COLLATE NOCASE PRIMARY KEY,
+    DisplayInEquipment INT DEFAULT 0, displayInJackFields INT DEFAULT 0,
+    DisplayInJboxes INT DEFAULT 0, displayInCabletypes INT DEFAULT 0);
+CREATE TABLE tblequipment (Created TEXT NOT NULL DEFAULT 'now', EquipmentType VARCHAR(20),
+    EquipmentDescription TEXT, ManufacturerID VARCHAR(8) COLLATE NOCASE,
+    EquipmentName VARCHAR(30) COLLATE NOCASE, EquipmentID INTEGER PRIMARY KEY);
+CREATE TABLE TblInputs (PinType TEXT, Conn TEXT, Type TEXT, Name TEXT, EquipmentID INT NOT NULL,
+    Extra INT NOT NULL DEFAULT 7);
+CREATE TABLE tbloutputs (EquipmentID INT, Name VARCHAR(5), Type TEXT, Conn TEXT, PinType TEXT);
+INSERT INTO TBLMANUFACTURERS (MANUFACTURERID, manufacturername) VALUES ('ACME', 'Acme');
+INSERT INTO tblequipment (EquipmentName, ManufacturerID) VALUES ('DA-100', 'ACME');
+)";
+
+struct Shape {
+    const char* label;
+    QString extraSql;
+    bool withSchema;
+};
+
+std::vector<Shape> Shapes() {
+    return {{"demo schema", DemoRowsSql(), true}, {"other shape", kOtherShape, false}};
+}
+
+Recordset OpenOn(const TempDb& temp, const char* statement, const QVariantList& values = {},
+                 CursorType cursor = CursorType::kStatic, LockType lock = LockType::kOptimistic) {
+    Recordset rs;
+    rs.setActiveConnection(temp.connection());
+    rs.Open(statement, values, cursor, lock);
+    return rs;
+}
+
+long ErrorNumberOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const AppError& e) {
+        return e.number();
+    }
+    return 0;
+}
+
+TEST(Recordset, EveryStatementRunsOnEveryShape) {
+    for (const Shape& shape : Shapes()) {
+        SCOPED_TRACE(shape.label);
+        TempDb temp(shape.extraSql, shape.withSchema);
+
+        Recordset m;
+        m.setActiveConnection(temp.connection());
+        m.Open(sql::kManufacturerById, {"acme"}, CursorType::kStatic, LockType::kOptimistic);
+        ASSERT_EQ(m.RecordCount(), 1);  // text equality of the store ignores case
+        EXPECT_EQ(m.Field("manufacturerid").toString(), "ACME");
+        m.Close();
+        EXPECT_EQ(m.State(), 0);
+        m.Open(sql::kManufacturerNameById, {"ACME"});
+        EXPECT_EQ(m.RecordCount(), 1);
+        EXPECT_EQ(m.Field("ManufacturerID").toString(), "ACME");
+
+        Recordset e = OpenOn(temp, sql::kEquipmentByNameAndManufacturer, {"da-100", "Acme"});
+        EXPECT_EQ(e.RecordCount(), 1);
+        EXPECT_EQ(
+            OpenOn(temp, sql::kEquipmentByNameAndManufacturer, {"DA-100", "OTHER"}).RecordCount(),
+            0);
+        EXPECT_EQ(OpenOn(temp, sql::kEquipmentForAdding).RecordCount(), 0);
+        EXPECT_EQ(OpenOn(temp, sql::kResolvedManufacturer, {"ACME"}).RecordCount(), 1);
+        EXPECT_EQ(OpenOn(temp, sql::kEquipmentConsistencyCheck).RecordCount(), 0);
+
+        Recordset in;
+        in.setActiveConnection(temp.connection());
+        in.Open(sql::kInsertInput, {1, "In 'A'", "AES", "XLR", "Normal"});
+        EXPECT_EQ(in.State(), 0);  // an action statement leaves the handle closed
+        Recordset out;
+        out.setActiveConnection(temp.connection());
+        out.Open(sql::kInsertOutput, {1, "Out", "SDI", "BNC", "Normal"});
+        EXPECT_EQ(temp.Rows("SELECT EquipmentID, Name, Type, Conn, PinType FROM tblInputs"),
+                  QStringList{"1|In 'A'|AES|XLR|Normal"});
+        EXPECT_EQ(temp.Rows("SELECT EquipmentID, Name, Type, Conn, PinType FROM tblOutputs"),
+                  QStringList{"1|Out|SDI|BNC|Normal"});
+
+        Recordset list =
+            OpenOn(temp, sql::kManufacturerList, {}, CursorType::kStatic, LockType::kReadOnly);
+        long walked = 0;
+        while (!list.IsEOF()) {
+            ++walked;
+            list.MoveNext();
+        }
+        EXPECT_EQ(walked, list.RecordCount());
+        EXPECT_EQ(OpenOn(temp, sql::kManufacturerTable).RecordCount(), walked);
+    }
+}
+
+TEST(Recordset, AddedEquipmentRowStaysCurrentWithItsAssignedKey) {
+    for (const Shape& shape : Shapes()) {
+        SCOPED_TRACE(shape.label);
+        TempDb temp(shape.extraSql, shape.withSchema);
+        Recordset rs = OpenOn(temp, sql::kEquipmentForAdding);
+        for (const QString name : {"MX-1", "O'Brien \"Mk II\""}) {
+            rs.AddNew();
+            rs.SetField("EquipmentName", name);
+            rs.SetField("EquipmentDescription", "Mixer");
+            rs.SetField("ManufacturerID", "ACME");
+            rs.SetField("EquipmentType", "Mixer");
+            rs.UpdateBatch(db::kAffectAll);
+            const QVariant id = rs.Field("EquipmentID");
+            ASSERT_FALSE(id.isNull());
+            EXPECT_EQ(temp.Scalar("SELECT EquipmentName FROM tblEquipment WHERE EquipmentID = " +
+                                  id.toString())
+                          .toString(),
+                      name);
+            EXPECT_EQ(rs.Field("equipmentname").toString(), name);
+        }
+        EXPECT_EQ(rs.RecordCount(), 2);
+    }
+}
+
+TEST(Recordset, BooleansAreStoredAsTheStoreKeepsThemAndNullsStayNull) {
+    TempDb temp(DemoRowsSql());
+    Recordset rs = OpenOn(temp, sql::kManufacturerById, {"NEW"});
+    ASSERT_EQ(rs.RecordCount(), 0);
+    rs.AddNew();
+    rs.SetField("ManufacturerID", "NEW");
+    rs.SetField("DisplayInEquipment", true);
+    rs.Update();
+    EXPECT_TRUE(rs.Field("ManufacturerName").isNull());
+    EXPECT_EQ(rs.Field("DisplayInEquipment").toInt(), -1);
+    EXPECT_EQ(temp.Rows("SELECT DisplayInEquipment, DisplayInRouters, ManufacturerName FROM "
+                        "tblManufacturers WHERE ManufacturerID = 'NEW'"),
+              QStringList{"-1|0|<null>"});
+}
+
+TEST(Recordset, DefinedSizeComesFromTheDeclaredWidth) {
+    TempDb demo(DemoRowsSql());
+    EXPECT_EQ(OpenOn(demo, sql::kManufacturerTable).DefinedSize("manufacturerNAME"), 50);
+    TempDb other(kOtherShape, false);
+    Recordset rs = OpenOn(other, sql::kManufacturerTable);
+    EXPECT_EQ(rs.DefinedSize("ManufacturerName"), 12);
+    EXPECT_EQ(rs.DefinedSize("Notes"), INT_MAX);
+    EXPECT_EQ(ErrorNumberOf([&] { rs.DefinedSize("NoSuchColumn"); }), ErrNo::kItemNotFound);
+}
+
+TEST(Recordset, RefusalsRaiseTheirOwnNumbers) {
+    TempDb temp(DemoRowsSql());
+    struct Case {
+        const char* label;
+        std::function<void()> action;
+        long number;
+    };
+    const Case cases[] = {
+        {"duplicate manufacturer in other case",
+         [&] {
+             Recordset rs = OpenOn(temp, sql::kManufacturerTable);
+             rs.AddNew();
+             rs.SetField("manufacturerID", "acme");
+             rs.Update();
+         },
+         ErrNo::kDbFail},
+        {"value too long for its column",
+         [&] {
+             Recordset rs;
+             rs.setActiveConnection(temp.connection());
+             rs.Open(sql::kInsertInput, {1, QString(51, 'n'), "A", "B", "Normal"});
+         },
+         ErrNo::kDbValueTooLong},
+        {"too long on AddNew",
+         [&] {
+             Recordset rs = OpenOn(temp, sql::kEquipmentForAdding);
+             rs.AddNew();
+             rs.SetField("EquipmentName", QString(51, 'x'));
+             rs.Update();
+         },
+         ErrNo::kDbValueTooLong},
+        {"missing table", [&] { OpenOn(temp, "Select * from tblNothing"); }, ErrNo::kDbNoObject},
+        {"missing column", [&] { OpenOn(temp, "Select Nope from tblEquipment"); },
+         ErrNo::kDbNoObject},
+        {"read-only result",
+         [&] {
+             Recordset rs =
+                 OpenOn(temp, sql::kManufacturerList, {}, CursorType::kStatic, LockType::kReadOnly);
+             rs.AddNew();
+         },
+         ErrNo::kNotUpdatable},
+        {"no current row", [&] { OpenOn(temp, sql::kEquipmentForAdding).Field("EquipmentID"); },
+         ErrNo::kNoCurrentRecord},
+        {"unknown column", [&] { OpenOn(temp, sql::kManufacturerById, {"ACME"}).Field("Website"); },
+         ErrNo::kItemNotFound},
+        {"closed handle",
+         [&] {
+             Recordset rs;
+             rs.RecordCount();
+         },
+         ErrNo::kObjectClosed},
+        {"open twice",
+         [&] {
+             Recordset rs = OpenOn(temp, sql::kManufacturerList);
+             rs.Open(sql::kManufacturerList);
+         },
+         ErrNo::kObjectOpen},
+        {"no connection",
+         [&] {
+             Recordset rs;
+             rs.Open(sql::kManufacturerList);
+         },
+         ErrNo::kNoConnection},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(ErrorNumberOf(c.action), c.number);
+    }
+    // None of the refused rows reached the database.
+    EXPECT_EQ(temp.Scalar("SELECT COUNT(*) FROM tblManufacturers").toInt(), 4);
+    EXPECT_EQ(temp.Scalar("SELECT COUNT(*) FROM tblEquipment").toInt(), 2);
+    EXPECT_EQ(temp.Scalar("SELECT COUNT(*) FROM tblInputs").toInt(), 0);
+}
+
+TEST(Recordset, ARefusedRowIsNeverStoredByALaterUpdate) {
+    TempDb temp(DemoRowsSql());
+    Recordset rs = OpenOn(temp, sql::kManufacturerTable);
+    rs.AddNew();
+    rs.SetField("ManufacturerID", "ACME");
+    rs.SetField("ManufacturerName", "Duplicate");
+    EXPECT_EQ(ErrorNumberOf([&] { rs.Update(); }), ErrNo::kDbFail);
+    EXPECT_EQ(ErrorNumberOf([&] { rs.Update(); }), ErrNo::kUpdateWithoutAddNew);
+    rs.AddNew();
+    rs.SetField("ManufacturerID", "FRESH");
+    rs.Update();
+    EXPECT_EQ(temp.Rows("SELECT ManufacturerID, ManufacturerName FROM tblManufacturers WHERE "
+                        "ManufacturerName = 'Duplicate' OR ManufacturerID = 'FRESH'"),
+              QStringList{"FRESH|<null>"});
+}
+
+TEST(Recordset, ValuesCannotChangeAStatement) {
+    TempDb temp(DemoRowsSql());
+    const QString hostile = "x'); DROP TABLE tblInputs; --";
+    Recordset rs;
+    rs.setActiveConnection(temp.connection());
+    rs.Open(sql::kInsertInput, {1, hostile, "'", "\"", "Normal"});
+    EXPECT_EQ(temp.Rows("SELECT Name, Type, Conn FROM tblInputs"), QStringList{hostile + "|'|\""});
+    EXPECT_EQ(OpenOn(temp, sql::kManufacturerById, {"' OR '1'='1"}).RecordCount(), 0);
+}
+
+TEST(Recordset, ReadOnlyFileRefusesRowsAndKeepsWhatIsStored) {
+    TempDb temp(DemoRowsSql());
+    const bool root = geteuid() == 0;
+    // Root writes through file modes, so the file is made immutable instead.
+    if (root) {
+        ASSERT_EQ(QProcess::execute("chattr", {"+i", temp.path()}), 0);
+    } else {
+        ASSERT_EQ(chmod(temp.path().toLocal8Bit().constData(), 0444), 0);
+    }
+    Recordset rs = OpenOn(temp, sql::kManufacturerById, {"NEW"});
+    rs.AddNew();
+    rs.SetField("ManufacturerID", "NEW");
+    try {
+        rs.Update();
+        ADD_FAILURE() << "no error raised";
+    } catch (const AppError& e) {
+        EXPECT_EQ(e.number(), ErrNo::kDbReadOnly);
+        EXPECT_TRUE(e.description().contains("read-only")) << e.description().toStdString();
+    }
+    db::Connection::CloseAll();
+    if (root) {
+        QProcess::execute("chattr", {"-i", temp.path()});
+    } else {
+        chmod(temp.path().toLocal8Bit().constData(), 0644);
+    }
+    EXPECT_EQ(temp.Scalar("SELECT COUNT(*) FROM tblManufacturers").toInt(), 4);
+}
+
+}  // namespace

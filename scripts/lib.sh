@@ -1,0 +1,41 @@
+# Shared by the project's scripts: the Debian packages importflx needs, and their installation.
+# shellcheck shell=bash
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+# Packages to build and run importflx.
+BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite
+    libgl-dev sqlite3)
+# Extra packages the tests use: GoogleTest, a real RTF reader, a virtual display.
+TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libreoffice-writer-nogui xvfb xauth)
+
+# Installs the packages that are missing. As root this uses apt-get; otherwise it names them.
+ensure_packages() {
+    local missing=()
+    local pkg
+    for pkg in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$pkg")
+        fi
+    done
+    if [ ${#missing[@]} -eq 0 ]; then
+        return 0
+    fi
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "importflx needs these Debian packages: ${missing[*]}" >&2
+        echo "Install them with: sudo apt-get install ${missing[*]}" >&2
+        return 1
+    fi
+    echo "Installing ${missing[*]} ..."
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# Configures and builds into build/<name> with the given extra CMake arguments.
+build_tree() {
+    local name="$1"
+    shift
+    cmake -S "$ROOT" -B "$ROOT/build/$name" -G Ninja "$@" >/dev/null
+    cmake --build "$ROOT/build/$name"
+}

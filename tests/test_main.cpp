@@ -1,0 +1,11 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+// Every test binary runs with a QApplication, headless under CTest (QT_QPA_PLATFORM=offscreen).
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Import Flx");
+    return RUN_ALL_TESTS();
+}
