@@ -21,6 +21,7 @@ CREATE TABLE tblEquipment (
     RackUnits INTEGER NOT NULL DEFAULT 0
 );
 CREATE INDEX idxEquipmentManufacturerName ON tblEquipment (ManufacturerID, EquipmentName);
+CREATE INDEX idxEquipmentName ON tblEquipment (EquipmentName);
 
 CREATE TABLE tblInputs (
     InputID INTEGER PRIMARY KEY AUTOINCREMENT,

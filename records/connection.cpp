@@ -26,6 +26,7 @@ std::map<QString, std::unique_ptr<Connection>>& Registry() {
 }
 
 int nextConnectionId = 0;
+int deferredScopes = 0;
 
 // The database file for a Data Source path, matched without regard to the letter case of its
 // name. Raises when there is none.
@@ -228,15 +229,46 @@ void Connection::Begin() {
     inTransaction_ = true;
 }
 
+void Connection::BeforeWrite() {
+    if (deferredScopes > 0) {
+        Begin();
+    }
+}
+
 void Connection::Commit() {
     if (!inTransaction_) {
         return;
     }
+    inTransaction_ = false;
     QSqlQuery query(database());
     if (!query.exec("COMMIT")) {
+        // SQLite may already have rolled the transaction back (a full disk); make sure no
+        // transaction stays open either way.
+        QSqlQuery rollback(database());
+        rollback.exec("ROLLBACK");
         Raise(query, "commit");
     }
-    inTransaction_ = false;
+}
+
+DeferredCommits::DeferredCommits() { ++deferredScopes; }
+
+DeferredCommits::~DeferredCommits() {
+    --deferredScopes;
+    for (auto& [name, connection] : Registry()) {
+        try {
+            connection->Commit();
+        } catch (const AppError&) {
+            // Already rolled back by Commit; a destructor cannot report it.
+        }
+    }
+}
+
+bool DeferredCommits::Active() { return deferredScopes > 0; }
+
+void DeferredCommits::Flush() {
+    for (auto& [name, connection] : Registry()) {
+        connection->Commit();
+    }
 }
 
 void Connection::Rollback() {

@@ -56,8 +56,12 @@ class Connection {
     // The column of `table` named `column` without regard to case, or nullptr.
     const ColumnInfo* FindColumn(const QString& table, const QString& column);
 
+    // Begins a transaction when commits are deferred (DeferredCommits) and none is open yet;
+    // called before every write.
+    void BeforeWrite();
+
     // Explicit transactions. Begin is ignored while one is open; Commit and Rollback are
-    // ignored while none is.
+    // ignored while none is. A failed Commit rolls back and raises.
     void Begin();
     void Commit();
     void Rollback();
@@ -76,6 +80,26 @@ class Connection {
     bool inTransaction_ = false;
     QHash<QString, std::shared_ptr<QSqlQuery>> prepared_;
     QHash<QString, QList<ColumnInfo>> columns_;
+};
+
+// Groups the writes of one unit of work (one FLX file) into one transaction per connection, so
+// that a unit costs one commit instead of one per row. While a scope is alive, the first write
+// through a shared connection begins a transaction; Flush() commits every open one, and the
+// owner calls it before the user is told anything (a message, a dialog, a failure line) and at
+// the unit's end, so what the user sees as stored is stored. A scope that ends without a Flush
+// (an exception passing through) commits what it can; rows are never rolled back silently.
+class DeferredCommits {
+public:
+    DeferredCommits();
+    ~DeferredCommits();
+    DeferredCommits(const DeferredCommits&) = delete;
+    DeferredCommits& operator=(const DeferredCommits&) = delete;
+
+    // True while a scope is alive.
+    static bool Active();
+    // Commits every open transaction of the shared connections. Raises when a commit fails;
+    // the failed transaction is then rolled back, so nothing half-written remains.
+    static void Flush();
 };
 
 }  // namespace db

@@ -56,9 +56,13 @@ QString Quoted(const QString& identifier) {
 }
 
 // Booleans are stored as the original store kept them: True -1, False 0.
+// A null QString is empty text, not SQL NULL: the original store kept "" for an empty value.
 QVariant StoredValue(const QVariant& value) {
     if (value.typeId() == QMetaType::Bool) {
         return value.toBool() ? -1 : 0;
+    }
+    if (value.typeId() == QMetaType::QString && value.toString().isNull()) {
+        return QString(QLatin1String(""));
     }
     return value;
 }
@@ -132,6 +136,7 @@ void Recordset::Open(const QString& statement, const QVariantList& values, Curso
         for (int i = 0; i < values.size(); ++i) {
             query.bindValue(i, StoredValue(values.at(i)));
         }
+        db.BeforeWrite();
         if (!query.exec()) {
             db.Raise(query, "execute");
         }
@@ -278,6 +283,7 @@ void Recordset::Update() {
     for (int i = 0; i < values.size(); ++i) {
         insert.bindValue(i, values.at(i));
     }
+    db.BeforeWrite();
     if (!insert.exec()) {
         db.Raise(insert, "add a row");
     }

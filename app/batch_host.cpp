@@ -1,0 +1,291 @@
+#include "app/batch_host.h"
+
+#include <unistd.h>
+
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <csignal>
+
+#include "app/error.h"
+#include "app/import_commands.h"
+#include "app/platform.h"
+#include "records/connection.h"
+#include "records/manufacturer_resolution.h"
+#include "records/recordset.h"
+#include "records/statements.h"
+#include "report/rtf_writer.h"
+
+namespace {
+
+volatile std::sig_atomic_t gInterrupted = 0;
+
+extern "C" void OnInterrupt(int) {
+    gInterrupted = 1;
+}
+
+// Standard output is written in chunks of about this size while a run goes on.
+constexpr qsizetype kOutChunk = 16 * 1024;
+
+// Returns to the start of the terminal line and erases it.
+constexpr const char* kEraseLine = "\r\x1b[K";
+
+QByteArray Lf(const QString& text) {
+    QString copy = text;
+    return copy.replace(QLatin1String("\r\n"), QLatin1String("\n")).toUtf8();
+}
+
+QString Describe(const AppError& error) {
+    return QStringLiteral("%1 %2").arg(error.number()).arg(error.description());
+}
+
+}  // namespace
+
+BatchHost::BatchHost(SessionState& session, const BatchOptions& options, std::FILE* out,
+                     std::FILE* err)
+    : session_(session),
+      unattended_(options.unattended),
+      quiet_(options.quiet),
+      keepReport_(!options.reportPath.isEmpty()),
+      files_(options.files),
+      out_(out),
+      err_(err),
+      progressEnabled_(isatty(fileno(err)) != 0),
+      added_(options.files.size(), false) {}
+
+BatchHost::~BatchHost() {
+    Finish();
+}
+
+void BatchHost::AppendReportLine(const QString& line) {
+    if (keepReport_) {
+        reportLines_ << line;
+    }
+    if (currentFile_ >= 0 && currentFile_ < files_.size() &&
+        line == QStringLiteral("Added ") + files_.at(currentFile_) + QStringLiteral("\r\n")) {
+        added_[currentFile_] = true;
+    }
+    if (line.startsWith(QLatin1String("Failed ("))) {
+        failed_ = true;
+    }
+    if (quiet_) {
+        return;
+    }
+    outBuffer_ += Lf(line);
+    outBuffer_ += '\n';
+    if (outBuffer_.size() >= kOutChunk) {
+        FlushOut();
+    }
+}
+
+void BatchHost::MessageBox(const QString& text) {
+    failed_ = true;
+    Error(text);
+}
+
+bool BatchHost::AskYesNo(const QString& text) {
+    Error(text);
+    return false;
+}
+
+bool BatchHost::SelectManufacturer(SessionState& session) {
+    failed_ = true;
+    Error(QStringLiteral("importflx-batch: manufacturer ID \"%1\" is not in the database and not "
+                         "mapped; use --unattended to add it, or --map %1=DBID to import it under "
+                         "an existing manufacturer")
+              .arg(session.sManuID));
+    return false;
+}
+
+void BatchHost::ProcessEvents() {
+    if (gInterrupted != 0) {
+        session_.bCancel = true;
+    }
+}
+
+void BatchHost::SetFileCountText(const QString& text) {
+    static const QRegularExpression kProcessing(QStringLiteral("^Processing (\\d+) of "));
+    const QRegularExpressionMatch match = kProcessing.match(text);
+    if (match.hasMatch()) {
+        currentFile_ = match.captured(1).toInt() - 1;
+    }
+    if (progressEnabled_) {
+        progressText_ = text;
+        FlushOut();
+        DrawProgress();
+    }
+}
+
+void BatchHost::Error(const QString& text) {
+    FlushOut();
+    const bool redraw = progressShown_;
+    EraseProgress();
+    WriteErr(Lf(text) + '\n');
+    if (redraw) {
+        DrawProgress();
+    }
+}
+
+void BatchHost::Finish() {
+    FlushOut();
+    EraseProgress();
+}
+
+bool BatchHost::AllFilesAdded() const {
+    if (failed_) {
+        return false;
+    }
+    for (bool added : added_) {
+        if (!added) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void BatchHost::FlushOut() {
+    if (outBuffer_.isEmpty()) {
+        return;
+    }
+    // Standard output may be the same terminal as the progress line.
+    const bool redraw = progressShown_;
+    EraseProgress();
+    std::fwrite(outBuffer_.constData(), 1, outBuffer_.size(), out_);
+    std::fflush(out_);
+    outBuffer_.clear();
+    if (redraw) {
+        DrawProgress();
+    }
+}
+
+void BatchHost::WriteErr(const QByteArray& bytes) {
+    std::fwrite(bytes.constData(), 1, bytes.size(), err_);
+    std::fflush(err_);
+}
+
+void BatchHost::DrawProgress() {
+    if (!progressEnabled_ || progressText_.isEmpty()) {
+        return;
+    }
+    WriteErr(kEraseLine + progressText_.toUtf8());
+    progressShown_ = true;
+}
+
+void BatchHost::EraseProgress() {
+    if (progressShown_) {
+        WriteErr(kEraseLine);
+        progressShown_ = false;
+    }
+}
+
+void InstallInterruptHandler() {
+    struct sigaction action = {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    sigaction(SIGINT, &action, nullptr);
+}
+
+bool Interrupted() {
+    return gInterrupted != 0;
+}
+
+bool ResolveDatabase(const QString& databaseOption, QString& connection, QString& error) {
+    if (databaseOption.isEmpty()) {
+        const QString folder = platform::AppFolder();
+        if (!platform::FileExistsNoCase(folder, QStringLiteral("dbEquip.mdb"))) {
+            error = QStringLiteral("no dbEquip.mdb in %1; name the database with --db PATH")
+                        .arg(folder);
+            return false;
+        }
+        connection = db::BuildConnectionString(folder);
+        return true;
+    }
+    const QFileInfo info(databaseOption);
+    if (!platform::FileExistsNoCase(info.path(), info.fileName())) {
+        error = QStringLiteral("database not found: %1").arg(databaseOption);
+        return false;
+    }
+    // The format of db::BuildConnectionString, with the given path as its Data Source.
+    connection = QStringLiteral("Provider = Microsoft.Jet.OLEDB.4.0;Data Source=") +
+                 databaseOption + QStringLiteral(";Persist Security Info=False");
+    return true;
+}
+
+namespace {
+
+void PrintError(const QString& text) {
+    std::fputs(Lf(QStringLiteral("importflx-batch: ") + text + '\n').constData(), stderr);
+    std::fflush(stderr);
+}
+
+// Fills aManuMap as the import window's load leaves it, followed by one entry per --map.
+// Returns false with `error` set when a database ID names no manufacturer.
+bool FillManufacturerMap(const QString& connection, const QList<ManufacturerMapping>& mappings,
+                         QString& error) {
+    aManuMap.assign(1, ManuMapEntry{});
+    for (const ManufacturerMapping& mapping : mappings) {
+        db::Recordset manufacturer;
+        manufacturer.setActiveConnection(connection);
+        manufacturer.Open(sql::kManufacturerById, {mapping.databaseId}, db::CursorType::kStatic,
+                          db::LockType::kReadOnly);
+        if (manufacturer.RecordCount() == 0) {
+            error = QStringLiteral("--map %1=%2: the database has no manufacturer %2")
+                        .arg(mapping.fileId, mapping.databaseId);
+            return false;
+        }
+        aManuMap.push_back(ManuMapEntry{mapping.fileId,
+                                        manufacturer.Field("ManufacturerName").toString(),
+                                        manufacturer.Field("ManufacturerID").toString()});
+    }
+    return true;
+}
+
+// Everything between a usable command line and the exit status; the session and its
+// recordsets are gone when it returns, so the connections can be closed.
+int ImportAll(const BatchOptions& options, const QString& connection) {
+    QString error;
+    try {
+        // Opening the database now reports a file that is no database before anything runs.
+        db::Connection::ForString(connection);
+        if (!FillManufacturerMap(connection, options.mappings, error)) {
+            PrintError(error);
+            return batch_exit::kUsage;
+        }
+    } catch (const AppError& e) {
+        PrintError(Describe(e));
+        return batch_exit::kUsage;
+    }
+
+    SessionState session;
+    session.sEquipConnection = connection;
+    BatchHost host(session, options);
+    ImportContext ctx{session, host};
+    InstallInterruptHandler();
+    cmdAll_Click(ctx);
+    host.Finish();
+
+    int status = host.AllFilesAdded() ? batch_exit::kOk : batch_exit::kFailed;
+    if (!options.reportPath.isEmpty()) {
+        try {
+            SaveRtfFile(options.reportPath, host.ReportLines());
+        } catch (const AppError& e) {
+            host.Error(QStringLiteral("importflx-batch: report not saved: ") + Describe(e));
+            status = batch_exit::kFailed;
+        }
+    }
+    return Interrupted() ? batch_exit::kInterrupted : status;
+}
+
+}  // namespace
+
+int RunBatch(const BatchOptions& options) {
+    QString connection;
+    QString error;
+    if (!ResolveDatabase(options.database, connection, error)) {
+        PrintError(error);
+        return batch_exit::kUsage;
+    }
+    const int status = ImportAll(options, connection);
+    db::Connection::CloseAll();
+    return status;
+}

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <cstdio>
+#include <vector>
+
+#include "app/batch_options.h"
+#include "app/host.h"
+#include "app/session.h"
+
+// The import window's stand-in for the headless batch tool. The file list is the command
+// line's files, all of them imported; logging is always on. The report goes to standard output
+// (UTF-8, CR LF written as LF, buffered), message boxes go to standard error one per line, and
+// when standard error is a terminal a "Processing i of n files" line is kept up to date there.
+// An interrupt (see InstallInterruptHandler) reaches the run as bCancel at the next
+// ProcessEvents.
+class BatchHost : public ImportHost {
+  public:
+    // `session` must outlive the host. `out` and `err` are the report and message streams.
+    BatchHost(SessionState& session, const BatchOptions& options, std::FILE* out = stdout,
+              std::FILE* err = stderr);
+    ~BatchHost() override;
+
+    bool Unattended() const override { return unattended_; }
+    bool LogActions() const override { return true; }
+    void SetStatus(const QString&) override {}
+    void SetEquipment(const QString&) override {}
+    void AppendReportLine(const QString& line) override;
+    void ShowReport() override {}
+    void MessageBox(const QString& text) override;
+    // Writes the question to standard error and answers No: nobody is there to answer.
+    bool AskYesNo(const QString& text) override;
+    // No dialog can be shown: tells on standard error how the ID could be resolved, returns
+    // false and leaves bCancel alone, so that the block fails as refused.
+    bool SelectManufacturer(SessionState& session) override;
+    void ProcessEvents() override;
+    QString FileFolder() const override { return {}; }
+    int FileCount() const override { return static_cast<int>(files_.size()); }
+    QString FileName(int index) const override { return files_.at(index); }
+    bool FileSelected(int) const override { return true; }
+    void SetFileCountText(const QString& text) override;
+    void SetProgressMaximum(int) override {}
+    void SetProgressValue(int) override {}
+    void SetCancelEnabled(bool) override {}
+    void SetRunActive(bool) override {}
+
+    // Writes `text` (one or more lines) to standard error, keeping the progress line intact.
+    void Error(const QString& text);
+    // Flushes standard output and removes the progress line. Call once the run has ended.
+    void Finish();
+
+    // Every line handed to AppendReportLine, as given (for the RTF report); empty unless the
+    // options asked for a report file.
+    const QStringList& ReportLines() const { return reportLines_; }
+    // True when every file ended with its "Added " line and nothing failed or was refused.
+    bool AllFilesAdded() const;
+
+  private:
+    void FlushOut();
+    void WriteErr(const QByteArray& bytes);
+    void DrawProgress();
+    void EraseProgress();
+
+    SessionState& session_;
+    bool unattended_;
+    bool quiet_;
+    bool keepReport_;
+    QStringList files_;
+    std::FILE* out_;
+    std::FILE* err_;
+    bool progressEnabled_;
+
+    QByteArray outBuffer_;
+    QStringList reportLines_;
+    QString progressText_;
+    bool progressShown_ = false;
+    int currentFile_ = -1;     // entry being imported, from the "Processing " text
+    std::vector<bool> added_;  // per entry: its "Added " line was logged
+    bool failed_ = false;      // a message, a refusal or a "Failed (" line was seen
+};
+
+// Installs the SIGINT handler, which only records the interrupt. A second SIGINT ends the
+// program at once.
+void InstallInterruptHandler();
+// True once SIGINT has arrived.
+bool Interrupted();
+
+// The connection string for --db (or the default dbEquip.mdb in the program's folder). Returns
+// false with `error` set when the database file does not exist.
+bool ResolveDatabase(const QString& databaseOption, QString& connection, QString& error);
+
+// Runs the whole batch for parsed, valid `options` (not --help) and returns the exit status.
+// Usage and database problems are reported on standard error.
+int RunBatch(const BatchOptions& options);

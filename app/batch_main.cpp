@@ -1,0 +1,23 @@
+#include <QCoreApplication>
+#include <cstdio>
+
+#include "app/batch_host.h"
+#include "app/batch_options.h"
+
+// importflx-batch: imports FLX files from the command line, without windows.
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Import Flx"));
+
+    const BatchParse parse = ParseBatchOptions(QCoreApplication::arguments().mid(1));
+    if (parse.options.help) {
+        std::fputs(BatchUsage().toUtf8().constData(), stdout);
+        return batch_exit::kOk;
+    }
+    if (!parse.ok()) {
+        std::fprintf(stderr, "importflx-batch: %s\nTry 'importflx-batch --help'.\n",
+                     parse.error.toUtf8().constData());
+        return batch_exit::kUsage;
+    }
+    return RunBatch(parse.options);
+}

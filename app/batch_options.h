@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// The command line of importflx-batch:
+//   importflx-batch [--db PATH] [--unattended] [--map FILEID=DBID]... [--report FILE] [--quiet]
+//                   FILE...
+// Options taking a value accept it as the next argument or after '=' (--db=PATH). "--" ends the
+// options, so that a file name may start with '-'.
+
+// Exit statuses of the batch tool.
+namespace batch_exit {
+inline constexpr int kOk = 0;             // every file was added
+inline constexpr int kFailed = 1;         // a file failed or was refused
+inline constexpr int kUsage = 2;          // bad command line, or no usable database
+inline constexpr int kInterrupted = 130;  // stopped by SIGINT
+}  // namespace batch_exit
+
+// One --map: a manufacturer ID as the files give it, resolved to a database manufacturer.
+struct ManufacturerMapping {
+    QString fileId;
+    QString databaseId;
+
+    bool operator==(const ManufacturerMapping&) const = default;
+};
+
+struct BatchOptions {
+    QString database;  // --db; empty: dbEquip.mdb in the program's folder
+    bool unattended = false;
+    QList<ManufacturerMapping> mappings;  // in command-line order
+    QString reportPath;                   // --report; empty: no RTF report
+    bool quiet = false;
+    bool help = false;  // --help: print the usage and do nothing else
+    QStringList files;  // in command-line order, as given
+};
+
+struct BatchParse {
+    BatchOptions options;
+    QString error;  // empty when the command line is valid
+
+    bool ok() const { return error.isEmpty(); }
+};
+
+// Parses `arguments` (without the program name). A later --db or --report replaces an earlier
+// one. --map splits at the first '=', so a file ID cannot hold '=' but a database ID can; both
+// sides must be non-empty. --help (or -h) ends the parse. Without it, at least one file is
+// required.
+BatchParse ParseBatchOptions(const QStringList& arguments);
+
+// The usage text printed by --help, ending with a line end.
+QString BatchUsage();

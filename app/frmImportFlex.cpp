@@ -1,0 +1,364 @@
+#include "app/frmImportFlex.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QTimer>
+
+#include "app/error.h"
+#include "app/import_commands.h"
+#include "app/platform.h"
+#include "app/windowing.h"
+#include "records/connection.h"
+#include "records/frmSelManu.h"
+#include "records/manufacturer_resolution.h"
+#include "report/frmReporStatus.h"
+#include "ui_frmImportFlex.h"
+
+namespace {
+
+const char* const kMissingDatabase =
+    "This utility must be run from the directory in which the Tovrin dbEquip.mdb database is "
+    "located.";
+const char* const kBackUp =
+    "We recommend that you back-up your dbEquip.mdb file before performing these operations";
+const char* const kUnattended =
+    "Unattended operation will automatically add manufacturers from the .flx file. Otherwise you "
+    "will be prompted to select an existing manufacturer or create a new manufacturer.";
+
+QString InformationMessage() {
+    return QStringList{
+        "*.flx files describe the inputs and outputs of devices. .flx files are, by nature, "
+        "incomplete.",
+        "This utility will import .flx files into the Tovrin Equipment Database.",
+        "",
+        "This will save you work, but you will need to manually edit several fields in various "
+        "databases.",
+        "",
+        "Add any Equipment Data you desire and be sure to add a Front Panel Block Reference "
+        "(BlockRef)",
+        "in the Equipment Library <Equipment Data> tab.",
+    }
+        .join("\r\n");
+}
+
+// Absolute and cleaned, so that folders compare equal however they were spelled.
+QString CleanFolder(const QString& folder) {
+    return QDir::cleanPath(QFileInfo(QDir::fromNativeSeparators(folder)).absoluteFilePath());
+}
+
+}  // namespace
+
+frmImportFlex::frmImportFlex(QWidget* parent)
+    : QWidget(parent), ui_(std::make_unique<Ui::frmImportFlex>()) {
+    ui_->setupUi(this);
+    ui_->lblStat->setFixedHeight(ui_->lblStat->fontMetrics().lineSpacing() * 3 + 2);
+
+    dirModel_ = new QFileSystemModel(this);
+    dirModel_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
+    dirModel_->setRootPath(QDir::rootPath());
+    ui_->Dir1->setModel(dirModel_);
+    for (int column = 1; column < dirModel_->columnCount(); ++column) {
+        ui_->Dir1->hideColumn(column);
+    }
+    // Deep folders scroll sideways rather than lose the ends of their names.
+    ui_->Dir1->setTextElideMode(Qt::ElideNone);
+    ui_->Dir1->header()->setStretchLastSection(false);
+    ui_->Dir1->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+
+    // Like the drive, folder and file lists of old, all three start on the current directory.
+    const QString start = CleanFolder(QDir::currentPath());
+    drives_ = drives::ListDrives();
+    for (const drives::Drive& drive : drives_) {
+        ui_->Drive1->addItem(drive.label, drive.root);
+    }
+    const int startDrive = drives::DriveIndexFor(drives_, start);
+    ui_->Drive1->setCurrentIndex(startDrive);
+    driveFolders_.insert(drives_.at(startDrive).root, start);
+    dirPath_ = start;
+    fileFolder_ = start;
+    ShowInDirTree(start);
+    FillFileList();
+
+    connect(ui_->cmdOne, &QPushButton::clicked, this, &frmImportFlex::cmdOne_Click);
+    connect(ui_->cmdAll, &QPushButton::clicked, this, &frmImportFlex::cmdAll_Click);
+    connect(ui_->cmdCancel, &QPushButton::clicked, this, &frmImportFlex::cmdCancel_Click);
+    connect(ui_->chkUnattended, &QCheckBox::clicked, this, &frmImportFlex::chkUnattended_Click);
+    connect(ui_->Drive1, &QComboBox::currentIndexChanged, this, &frmImportFlex::Drive1_Change);
+    connect(ui_->Dir1->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &frmImportFlex::OnDirTreeCurrentChanged);
+    connect(dirModel_, &QFileSystemModel::directoryLoaded, this, &frmImportFlex::OnDirectoryLoaded);
+
+    ui_->cmdOne->setFocus();
+    Form_Load();
+}
+
+frmImportFlex::~frmImportFlex() {
+    delete report_.data();
+}
+
+void frmImportFlex::Form_Load() {
+    ui_->cmdCancel->setEnabled(false);
+    const QString appFolder = platform::AppFolder();
+    SetDirPath(appFolder);
+    aManuMap.resize(1);
+    session_.bCancel = false;
+    if (!platform::FileExistsNoCase(appFolder, "dbequip.mdb")) {
+        ShowMessage(kMissingDatabase);
+    }
+    session_.sEquipConnection = db::BuildConnectionString(appFolder);
+    ShowMessage(InformationMessage());
+    ShowMessage(kBackUp);
+    ui_->lblFileCount->setText("FileCount: " + QString::number(ui_->File1->count()));
+}
+
+void frmImportFlex::Form_Unload() {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        // Popups of this window's own controls go with it.
+        if (window == this || isAncestorOf(window)) {
+            continue;
+        }
+        window->close();
+    }
+}
+
+void frmImportFlex::closeEvent(QCloseEvent* event) {
+    if (RunInProgress()) {
+        session_.bCancel = true;
+        pendingClose_ = true;
+        event->ignore();
+        return;
+    }
+    Form_Unload();
+    event->accept();
+}
+
+void frmImportFlex::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    CenterDirTreeLater();
+}
+
+QString frmImportFlex::DirPath() const {
+    return QDir::toNativeSeparators(dirPath_);
+}
+
+void frmImportFlex::SetDirPath(const QString& folder) {
+    const QString path = CleanFolder(folder);
+    ShowInDirTree(path);
+    if (path == dirPath_) {
+        return;
+    }
+    dirPath_ = path;
+    const int drive = ui_->Drive1->currentIndex();
+    if (drive >= 0 && drive < drives_.size() && drives::RootHolds(drives_.at(drive).root, path)) {
+        driveFolders_.insert(drives_.at(drive).root, path);
+    }
+    Dir1_Change();
+}
+
+void frmImportFlex::Drive1_Change(int index) {
+    if (index < 0 || index >= drives_.size()) {
+        return;
+    }
+    const QString root = drives_.at(index).root;
+    QString folder = driveFolders_.value(root, root);
+    if (!QFileInfo(folder).isDir()) {
+        folder = root;
+    }
+    SetDirPath(folder);
+}
+
+void frmImportFlex::Dir1_Change() {
+    fileFolder_ = dirPath_;
+    FillFileList();
+    ui_->lblFileCount->setText("FileCount: " + QString::number(ui_->File1->count()));
+}
+
+void frmImportFlex::chkUnattended_Click() {
+    ShowMessage(kUnattended);
+}
+
+void frmImportFlex::ShowInDirTree(const QString& path) {
+    syncingDirTree_ = true;
+    const QModelIndex index = dirModel_->index(path);
+    if (index.isValid()) {
+        ui_->Dir1->setCurrentIndex(index);
+        ui_->Dir1->expand(index);
+        CenterDirTreeLater();
+    } else {
+        ui_->Dir1->selectionModel()->clear();
+    }
+    syncingDirTree_ = false;
+}
+
+void frmImportFlex::OnDirTreeCurrentChanged(const QModelIndex& current) {
+    if (syncingDirTree_ || !current.isValid()) {
+        return;
+    }
+    SetDirPath(dirModel_->filePath(current));
+}
+
+void frmImportFlex::OnDirectoryLoaded(const QString& path) {
+    // Folders load in the background and move the rows; once those above the current one and
+    // its own subfolders are in, bring it back into view.
+    if (drives::RootHolds(CleanFolder(path), dirPath_)) {
+        CenterDirTreeLater();
+    }
+}
+
+void frmImportFlex::CenterDirTreeLater() {
+    // After the pending layout, so that the view scrolls over its final rows. Centred, the
+    // folders above and the subfolders below both stay in sight.
+    QTimer::singleShot(0, this, [this] {
+        const QModelIndex current = ui_->Dir1->currentIndex();
+        if (current.isValid()) {
+            ui_->Dir1->scrollTo(current, QAbstractItemView::PositionAtCenter);
+        }
+    });
+}
+
+void frmImportFlex::FillFileList() {
+    ui_->File1->clear();
+    const QDir dir(fileFolder_);
+    // Without QDir::CaseSensitive the pattern ignores letter case: DEVICE.FLX is listed.
+    ui_->File1->addItems(dir.entryList({"*.flx"}, QDir::Files, QDir::Name | QDir::IgnoreCase));
+}
+
+void frmImportFlex::ShowMessage(const QString& text) {
+    ui::MsgBox(text, ui::MsgButtons::kOk, ui::MsgIcon::kNone, isVisible() ? this : nullptr);
+}
+
+void frmImportFlex::RunCommand(void (*command)(ImportContext&)) {
+    ImportContext ctx{session_, *this};
+    try {
+        command(ctx);
+    } catch (const AppError& error) {
+        // An error must not cross the event loop; show it as the reader shows its own.
+        ShowMessage(QString::number(error.number()) + " " + error.description() + " " +
+                    error.source());
+    } catch (const std::exception& error) {
+        ShowMessage(QString::fromLocal8Bit(error.what()));
+    }
+    if (pendingClose_) {
+        pendingClose_ = false;
+        close();
+    }
+}
+
+void frmImportFlex::cmdOne_Click() {
+    RunCommand(&::cmdOne_Click);
+}
+
+void frmImportFlex::cmdAll_Click() {
+    RunCommand(&::cmdAll_Click);
+}
+
+void frmImportFlex::cmdCancel_Click() {
+    ImportContext ctx{session_, *this};
+    ::cmdCancel_Click(ctx);
+}
+
+// ImportHost.
+
+bool frmImportFlex::Unattended() const {
+    return ui_->chkUnattended->checkState() != Qt::Unchecked;
+}
+
+bool frmImportFlex::LogActions() const {
+    return ui_->chkLog->checkState() == Qt::Checked;
+}
+
+void frmImportFlex::SetStatus(const QString& text) {
+    ui_->lblStat->setText(text);
+    ui_->lblStat->repaint();
+}
+
+void frmImportFlex::SetEquipment(const QString& text) {
+    ui_->lblEquip->setText(text);
+    ui_->lblEquip->repaint();
+}
+
+frmReporStatus& frmImportFlex::Report() {
+    if (!report_) {
+        // A window of its own; closing it discards it and its text.
+        report_ = new frmReporStatus(nullptr);
+        report_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    return *report_;
+}
+
+void frmImportFlex::AppendReportLine(const QString& line) {
+    Report().AppendLine(line);
+}
+
+void frmImportFlex::ShowReport() {
+    Report().show();
+}
+
+void frmImportFlex::MessageBox(const QString& text) {
+    ShowMessage(text);
+}
+
+bool frmImportFlex::AskYesNo(const QString& text) {
+    return ui::MsgBox(text, ui::MsgButtons::kYesNo, ui::MsgIcon::kQuestion,
+                      isVisible() ? this : nullptr) == ui::MsgAnswer::kYes;
+}
+
+bool frmImportFlex::SelectManufacturer(SessionState& session) {
+    ShowSelManu(session, this);
+    return true;
+}
+
+void frmImportFlex::ProcessEvents() {
+    ui::DoEvents();
+}
+
+QString frmImportFlex::FileFolder() const {
+    return QDir::toNativeSeparators(fileFolder_);
+}
+
+int frmImportFlex::FileCount() const {
+    return ui_->File1->count();
+}
+
+QString frmImportFlex::FileName(int index) const {
+    return ui_->File1->item(index)->text();
+}
+
+bool frmImportFlex::FileSelected(int index) const {
+    return ui_->File1->item(index)->isSelected();
+}
+
+void frmImportFlex::SetFileCountText(const QString& text) {
+    ui_->lblFileCount->setText(text);
+}
+
+void frmImportFlex::SetProgressMaximum(int maximum) {
+    // A range of 0..0 would show a busy animation; an empty run shows an empty bar instead.
+    if (maximum <= 0) {
+        ui_->ProgressBar1->setRange(0, 1);
+        ui_->ProgressBar1->setValue(0);
+        return;
+    }
+    ui_->ProgressBar1->setRange(0, maximum);
+}
+
+void frmImportFlex::SetProgressValue(int value) {
+    ui_->ProgressBar1->setValue(value);
+}
+
+void frmImportFlex::SetCancelEnabled(bool enabled) {
+    ui_->cmdCancel->setEnabled(enabled);
+}
+
+void frmImportFlex::SetRunActive(bool active) {
+    for (QWidget* widget : {static_cast<QWidget*>(ui_->cmdOne), static_cast<QWidget*>(ui_->cmdAll),
+                            static_cast<QWidget*>(ui_->Drive1), static_cast<QWidget*>(ui_->Dir1),
+                            static_cast<QWidget*>(ui_->File1)}) {
+        widget->setEnabled(!active);
+    }
+}

@@ -1,0 +1,108 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+#include <memory>
+
+#include "app/drive_list.h"
+#include "app/host.h"
+#include "app/session.h"
+#include "report/frmReporStatus.h"
+
+class QCloseEvent;
+class QShowEvent;
+class QFileSystemModel;
+class QModelIndex;
+
+namespace Ui {
+class frmImportFlex;
+}
+
+// The import window: the program's main window and the owner of the session state. The user
+// picks a drive, a folder and FLX files, sets the two options, and starts, follows and cancels
+// an import. The window is the ImportHost of the import logic, which never touches its widgets.
+class frmImportFlex : public QWidget, public ImportHost {
+    Q_OBJECT
+
+  public:
+    // Builds the window and runs Form_Load, which shows the start-up messages (two, or three
+    // when dbEquip.mdb is missing from the application folder) before the window is shown.
+    // The database is not opened.
+    explicit frmImportFlex(QWidget* parent = nullptr);
+    ~frmImportFlex() override;
+
+    // The session state shared by all import code and the dialogs; it lives as long as the window.
+    SessionState& session() { return session_; }
+
+    // The folder of Dir1, without a trailing separator (except the root).
+    QString DirPath() const;
+    // Moves Dir1 to `folder`; when that changes the folder, Dir1_Change refreshes File1 and the
+    // count. A folder that does not exist or cannot be read shows an empty file list.
+    void SetDirPath(const QString& folder);
+
+    // ImportHost.
+    bool Unattended() const override;
+    bool LogActions() const override;
+    void SetStatus(const QString& text) override;
+    void SetEquipment(const QString& text) override;
+    void AppendReportLine(const QString& line) override;
+    void ShowReport() override;
+    void MessageBox(const QString& text) override;
+    bool AskYesNo(const QString& text) override;
+    bool SelectManufacturer(SessionState& session) override;
+    void ProcessEvents() override;
+    QString FileFolder() const override;
+    int FileCount() const override;
+    QString FileName(int index) const override;
+    bool FileSelected(int index) const override;
+    void SetFileCountText(const QString& text) override;
+    void SetProgressMaximum(int maximum) override;
+    void SetProgressValue(int value) override;
+    void SetCancelEnabled(bool enabled) override;
+    void SetRunActive(bool active) override;
+
+    // The report window while it exists (created hidden by the first logged report line).
+    frmReporStatus* ReportWindow() const { return report_; }
+
+  protected:
+    // Closing during a run cancels the run and closes the window once the run has returned;
+    // otherwise Form_Unload closes every other window.
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+  private slots:
+    void cmdOne_Click();
+    void cmdAll_Click();
+    void cmdCancel_Click();
+    void chkUnattended_Click();
+    void Drive1_Change(int index);
+
+  private:
+    void Form_Load();
+    void Form_Unload();
+    void Dir1_Change();
+
+    void RunCommand(void (*command)(ImportContext&));
+    void ShowInDirTree(const QString& path);
+    void OnDirTreeCurrentChanged(const QModelIndex& current);
+    void OnDirectoryLoaded(const QString& path);
+    void CenterDirTreeLater();
+    void FillFileList();
+    void ShowMessage(const QString& text);
+    frmReporStatus& Report();
+
+    std::unique_ptr<Ui::frmImportFlex> ui_;
+    SessionState session_;
+    QFileSystemModel* dirModel_ = nullptr;
+    QList<drives::Drive> drives_;
+    // The folder last shown on each drive, by root: the "current folder" a drive returns to.
+    QHash<QString, QString> driveFolders_;
+    QString dirPath_;     // folder of Dir1
+    QString fileFolder_;  // folder of File1
+    bool syncingDirTree_ = false;
+    bool pendingClose_ = false;
+    QPointer<frmReporStatus> report_;
+};

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+class QWidget;
+
+// The windowing services that the windows and dialogs share: message boxes with the
+// application's title, the save-file dialog, the beep and event processing. Tests answer the
+// boxes and the dialog through hooks, so that no test ever waits on a real modal dialog.
+namespace ui {
+
+enum class MsgButtons { kOk, kYesNo };
+enum class MsgIcon { kNone, kQuestion };
+enum class MsgAnswer { kOk, kYes, kNo };
+
+// The application's title, used on every message box.
+inline constexpr const char* kAppTitle = "Import Flx";
+
+// Shows a message box and blocks until it is answered. With a hook installed, the hook answers
+// instead and nothing is shown.
+MsgAnswer MsgBox(const QString& text, MsgButtons buttons = MsgButtons::kOk,
+                 MsgIcon icon = MsgIcon::kNone, QWidget* parent = nullptr);
+
+using MsgBoxHook = std::function<MsgAnswer(const QString& text, MsgButtons, MsgIcon)>;
+// Installs a hook that answers every message box; an empty hook restores the real boxes.
+void SetMsgBoxHook(MsgBoxHook hook);
+
+// The audible beep. Counted, so tests can tell that it sounded.
+void Beep();
+int BeepCount();
+
+// Runs the pending window events and returns.
+void DoEvents();
+
+// What a save-file dialog shows. `filter` lists description and pattern pairs separated by '|'
+// ("Rich Text Files|*.rtf"); `initialName` is proposed in `initialFolder`.
+struct SaveDialogOptions {
+    QString title;
+    QString filter;
+    QString initialName;
+    QString initialFolder;
+    bool overwritePrompt = true;  // ask before an existing file is chosen
+};
+
+// Shows a modal save-file dialog and returns the chosen path, exactly as chosen: no extension
+// is added. Cancelling raises AppError(ErrNo::kDialogCancelled, "Cancel was selected.",
+// "CommonDialog"). With a hook installed, the hook answers instead and nothing is shown.
+QString GetSaveFileName(const SaveDialogOptions& options, QWidget* parent = nullptr);
+
+// Answers every save dialog with a path, or an empty string for Cancel; an empty hook restores
+// the real dialog.
+using SaveDialogHook = std::function<QString(const SaveDialogOptions&)>;
+void SetSaveDialogHook(SaveDialogHook hook);
+
+// Turns a '|'-separated filter into the dialog's name filters:
+// "Rich Text Files|*.rtf" gives {"Rich Text Files (*.rtf)"}; patterns separated by ';' are
+// listed with blanks. A description without its pattern is dropped.
+QStringList NameFiltersFromPipes(const QString& filter);
+
+}  // namespace ui

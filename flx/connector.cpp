@@ -1,0 +1,59 @@
+#include "flx/connector.h"
+
+#include "app/error.h"
+#include "app/session.h"
+#include "flx/flx_format.h"
+#include "records/statements.h"
+#include "report/action_log.h"
+
+namespace {
+
+db::Recordset& Handle(const std::unique_ptr<db::Recordset>& rs) {
+    if (!rs) {
+        throw AppError(ErrNo::kObjectClosed, "Operation is not allowed when the object is closed.",
+                       "importflx");
+    }
+    return *rs;
+}
+
+}  // namespace
+
+void AddConnector(ImportContext& ctx, const QString& line) {
+    SessionState& s = ctx.session;
+    if (s.bCancel) {
+        return;
+    }
+    flx::ConnectorFields fields = flx::CutConnectorLine(line);
+    s.sType = std::move(fields.type);
+    s.sSig = std::move(fields.sig);
+    s.sConn = std::move(fields.conn);
+    s.sName = std::move(fields.name);
+
+    LogAction(ctx, QStringLiteral("IOType = ") + s.sType + QStringLiteral("\t Sig = ") + s.sSig +
+                       QStringLiteral("\t Conn = ") + s.sConn + QStringLiteral("\t Name = \t") +
+                       s.sName);
+
+    const char* statement = nullptr;
+    QString pinType;
+    db::Recordset* target = nullptr;
+    if (s.sType == flx::kCodeInput) {
+        pinType = flx::kPinNormal;
+        ++s.iInputs;
+        statement = sql::kInsertInput;
+        target = &Handle(s.rsInputs);
+    } else if (s.sType == flx::kCodeLoop) {
+        ++s.iInputs;
+        pinType = flx::kPinLoop;
+        statement = sql::kInsertInput;
+        target = &Handle(s.rsInputs);
+    } else if (s.sType == flx::kCodeOutput) {
+        ++s.iOutputs;
+        pinType = flx::kPinNormal;
+        statement = sql::kInsertOutput;
+        target = &Handle(s.rsOutputs);
+    } else {
+        return;
+    }
+    const QVariant equipmentId = Handle(s.rsEquipment).Field("EquipmentID");
+    target->Open(statement, {equipmentId, s.sName, s.sSig, s.sConn, pinType});
+}

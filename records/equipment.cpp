@@ -1,0 +1,85 @@
+#include "records/equipment.h"
+
+#include "app/error.h"
+#include "records/connection.h"
+#include "app/session.h"
+#include "flx/flx_format.h"
+#include "records/manufacturer_resolution.h"
+#include "records/statements.h"
+
+namespace {
+
+// The session recordsets exist only after a block start has resolved its manufacturer.
+db::Recordset& Handle(const std::unique_ptr<db::Recordset>& rs) {
+    if (!rs) {
+        throw AppError(ErrNo::kObjectClosed, "Operation is not allowed when the object is closed.",
+                       "importflx");
+    }
+    return *rs;
+}
+
+void CloseIfOpen(db::Recordset& rs) {
+    if (rs.State() == 1) {
+        rs.Close();
+    }
+}
+
+}  // namespace
+
+bool AddEquipment(ImportContext& ctx) {
+    SessionState& s = ctx.session;
+    if (s.bCancel) {
+        return false;
+    }
+    if (!ResolveManufacturer(ctx, s.sManuID)) {
+        if (!s.bCancel) {
+            db::DeferredCommits::Flush();
+            ctx.host.MessageBox("unable to initialize recordset");
+        }
+        return false;
+    }
+    s.sEquipName = CheckDuplicate(ctx);
+
+    db::Recordset& manufacturer = Handle(s.rsManufacturer);
+    CloseIfOpen(manufacturer);
+    // An ID that was never set is compared as empty text, not as NULL.
+    manufacturer.Open(sql::kManufacturerNameById,
+                      {s.sManuID.isNull() ? QStringLiteral("") : s.sManuID});
+
+    db::Recordset& equipment = Handle(s.rsEquipment);
+    CloseIfOpen(equipment);
+    equipment.Open(sql::kEquipmentForAdding, {}, db::CursorType::kStatic,
+                   db::LockType::kOptimistic);
+
+    const QString type = flx::TrimBlanks(s.sEquipType);
+    equipment.AddNew();
+    equipment.SetField("EquipmentName", s.sEquipName);
+    equipment.SetField("EquipmentDescription", type);
+    equipment.SetField("ManufacturerID", manufacturer.Field("ManufacturerID"));
+    equipment.SetField("EquipmentType", type);
+    equipment.UpdateBatch(db::kAffectAll);
+
+    ctx.host.ProcessEvents();
+    return true;
+}
+
+QString CheckDuplicate(ImportContext& ctx) {
+    SessionState& s = ctx.session;
+    db::Recordset& manufacturer = Handle(s.rsManufacturer);
+    db::Recordset& equipment = Handle(s.rsEquipment);
+
+    const QString base = flx::TrimBlanks(s.sEquipName);
+    QString candidate = base;
+    qint64 version = 0;
+    for (;;) {
+        CloseIfOpen(equipment);
+        const QVariant manufacturerId = manufacturer.Field("ManufacturerID");
+        equipment.Open(sql::kEquipmentByNameAndManufacturer, {candidate, manufacturerId},
+                       db::CursorType::kStatic, db::LockType::kOptimistic);
+        if (equipment.RecordCount() <= 0) {
+            return candidate;
+        }
+        ++version;
+        candidate = base + QStringLiteral("_v") + QString::number(version);
+    }
+}

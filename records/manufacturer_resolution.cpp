@@ -1,0 +1,86 @@
+#include "records/manufacturer_resolution.h"
+
+#include "app/session.h"
+#include "records/connection.h"
+#include "flx/flx_format.h"
+#include "records/statements.h"
+
+std::vector<ManuMapEntry> aManuMap(1);
+
+namespace {
+
+std::unique_ptr<db::Recordset> NewRecordset(const QString& connection) {
+    auto rs = std::make_unique<db::Recordset>();
+    rs->setActiveConnection(connection);
+    return rs;
+}
+
+// An ID that was never set is compared as empty text, not as NULL.
+QVariant IdValue(const QString& id) {
+    return id.isNull() ? QStringLiteral("") : id;
+}
+
+void OpenStaticOptimistic(db::Recordset& rs, const char* statement,
+                          const QVariantList& values = {}) {
+    rs.Open(statement, values, db::CursorType::kStatic, db::LockType::kOptimistic);
+}
+
+}  // namespace
+
+bool ResolveManufacturer(ImportContext& ctx, QString& manufacturerId) {
+    SessionState& s = ctx.session;
+
+    s.rsEquipment = NewRecordset(s.sEquipConnection);
+    s.rsManufacturer = NewRecordset(s.sEquipConnection);
+    s.rsInputs = NewRecordset(s.sEquipConnection);
+    s.rsOutputs = NewRecordset(s.sEquipConnection);
+
+    OpenStaticOptimistic(*s.rsManufacturer, sql::kManufacturerById, {IdValue(manufacturerId)});
+    if (s.rsManufacturer->RecordCount() != 0) {
+        // Found directly: the name shown in the "Added as " line is this manufacturer's own.
+        s.sManuName = s.rsManufacturer->Field("ManufacturerName").toString();
+    } else {
+        if (ctx.host.Unattended()) {
+            s.sManuName = manufacturerId;
+            s.rsManufacturer->AddNew();
+            s.rsManufacturer->SetField("ManufacturerID", flx::TrimBlanks(manufacturerId));
+            s.rsManufacturer->SetField("ManufacturerName", flx::TrimBlanks(s.sManuName));
+            s.rsManufacturer->SetField("DisplayInEquipment", QVariant(true));
+            s.rsManufacturer->Update();
+        } else {
+            bool mapped = false;
+            const std::size_t count = aManuMap.size();
+            for (std::size_t i = 0; i < count; ++i) {
+                const ManuMapEntry& entry = aManuMap[i];
+                if (entry.sFileID == manufacturerId) {
+                    manufacturerId = entry.sMapID;
+                    s.sManuName = entry.sMapName;
+                    mapped = true;
+                    break;
+                }
+            }
+            if (!mapped) {
+                db::DeferredCommits::Flush();
+                if (!ctx.host.SelectManufacturer(s)) {
+                    return false;
+                }
+                if (s.bCancel) {
+                    return false;
+                }
+            }
+        }
+        if (s.rsManufacturer->State() == 1) {
+            s.rsManufacturer->Close();
+        }
+        OpenStaticOptimistic(*s.rsManufacturer, sql::kResolvedManufacturer,
+                             {IdValue(manufacturerId)});
+    }
+
+    OpenStaticOptimistic(*s.rsEquipment, sql::kEquipmentConsistencyCheck);
+    if (s.rsEquipment->RecordCount() != 0) {
+        db::DeferredCommits::Flush();
+        ctx.host.MessageBox("Error initializing recordsets");
+        return false;
+    }
+    return true;
+}

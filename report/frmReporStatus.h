@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+#include <memory>
+
+namespace Ui {
+class frmReporStatus;
+}
+
+// The report window: the import report that the action log appends to while "Log Actions" is
+// checked, under a toolbar that saves it as an RTF file or closes the window.
+//
+// The window is a top-level window even with a parent (the parent's end closes it too), and it
+// deletes itself when closed, discarding the report: create it with new and hold it in a
+// QPointer. It starts hidden and empty; showing it is the caller's business.
+class frmReporStatus : public QWidget {
+    Q_OBJECT
+  public:
+    explicit frmReporStatus(QWidget* parent = nullptr);
+    ~frmReporStatus() override;
+
+    // Appends `line` and a line end to the report. CR LF, a lone CR and a lone LF inside `line`
+    // break it into several lines, so a line ending in CR LF leaves an empty line after it.
+    // Costs the same however long the report already is.
+    void AppendLine(const QString& line);
+
+    // The report as text: every line followed by "\r\n"; empty before the first line.
+    QString ReportText() const;
+    // The report's lines, without line ends.
+    QStringList ReportLines() const;
+
+  public slots:
+    // A tool of the toolbar was clicked, named by its object name: "catFSave" saves the report,
+    // "catFClose" closes the window; "catFPrint", "Tool1" and any other name do nothing.
+    void ActiveBar31_ToolClick(const QString& toolName);
+
+  private:
+    // Asks for a file name ("Tovrin Import Report" in the program's folder is proposed) and
+    // writes the report there as RTF. Any failure, Cancel included, ends in a message box
+    // showing the error's number and description; the report is never changed.
+    void SaveReport();
+
+    std::unique_ptr<Ui::frmReporStatus> ui_;
+};
