@@ -29,9 +29,27 @@ constexpr qsizetype kOutChunk = 16 * 1024;
 // Returns to the start of the terminal line and erases it.
 constexpr const char* kEraseLine = "\r\x1b[K";
 
-QByteArray Lf(const QString& text) {
-    QString copy = text;
-    return copy.replace(QLatin1String("\r\n"), QLatin1String("\n")).toUtf8();
+bool IsControl(char16_t unit) {
+    return (unit < 0x20 && unit != '\t' && unit != '\n') || (unit >= 0x7f && unit < 0xa0);
+}
+
+// `text` as UTF-8 with CR LF written as LF. For a terminal, the control characters that would
+// act on it (move the cursor, erase, retitle the window) become symbols: C0 characters their
+// Control Pictures (U+2400 on), DEL U+2421, the C1 controls U+FFFD.
+QByteArray Encode(QStringView text, bool terminal) {
+    QString copy = text.toString();
+    copy.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    if (terminal) {
+        for (QChar& ch : copy) {
+            const char16_t unit = ch.unicode();
+            if (IsControl(unit)) {
+                ch = unit < 0x20    ? QChar(0x2400 + unit)
+                     : unit == 0x7f ? QChar(0x2421)
+                                    : QChar(0xfffd);
+            }
+        }
+    }
+    return copy.toUtf8();
 }
 
 QString Describe(const AppError& error) {
@@ -49,6 +67,7 @@ BatchHost::BatchHost(SessionState& session, const BatchOptions& options, std::FI
       files_(options.files),
       out_(out),
       err_(err),
+      outTerminal_(isatty(fileno(out)) != 0),
       progressEnabled_(isatty(fileno(err)) != 0),
       added_(options.files.size(), false) {}
 
@@ -70,7 +89,20 @@ void BatchHost::AppendReportLine(const QString& line) {
     if (quiet_) {
         return;
     }
-    outBuffer_ += Lf(line);
+    // A line may be hundreds of megabytes long: it is encoded and written piece by piece.
+    const QStringView text(line);
+    for (qsizetype start = 0; start < text.size();) {
+        qsizetype end = std::min(text.size(), start + kOutChunk);
+        // A CR LF pair and a surrogate pair stay in one piece.
+        if (end < text.size() && (text[end - 1] == u'\r' || text[end - 1].isHighSurrogate())) {
+            ++end;
+        }
+        outBuffer_ += Encode(text.mid(start, end - start), outTerminal_);
+        start = end;
+        if (outBuffer_.size() >= kOutChunk) {
+            FlushOut();
+        }
+    }
     outBuffer_ += '\n';
     if (outBuffer_.size() >= kOutChunk) {
         FlushOut();
@@ -119,7 +151,7 @@ void BatchHost::Error(const QString& text) {
     FlushOut();
     const bool redraw = progressShown_;
     EraseProgress();
-    WriteErr(Lf(text) + '\n');
+    WriteErr(Encode(text, progressEnabled_) + '\n');
     if (redraw) {
         DrawProgress();
     }
@@ -214,7 +246,10 @@ bool ResolveDatabase(const QString& databaseOption, QString& connection, QString
 namespace {
 
 void PrintError(const QString& text) {
-    std::fputs(Lf(QStringLiteral("importflx-batch: ") + text + '\n').constData(), stderr);
+    std::fputs(Encode(QString(QStringLiteral("importflx-batch: ") + text + '\n'),
+                      isatty(fileno(stderr)) != 0)
+                   .constData(),
+               stderr);
     std::fflush(stderr);
 }
 
@@ -240,13 +275,39 @@ bool FillManufacturerMap(const QString& connection, const QList<ManufacturerMapp
     return true;
 }
 
+// Raises when the database lacks a table or column that the import reads or writes, so that a
+// database that cannot take a whole file is refused before any row goes into it.
+void CheckTables(db::Connection& connection) {
+    static const QStringList kConnectorColumns{"EquipmentID", "Name", "Type", "Conn", "PinType"};
+    static const std::pair<const char*, QStringList> kTables[] = {
+        {"tblManufacturers", {"ManufacturerID", "ManufacturerName", "DisplayInEquipment"}},
+        {"tblEquipment",
+         {"EquipmentID", "EquipmentName", "ManufacturerID", "EquipmentType",
+          "EquipmentDescription"}},
+        {"tblInputs", kConnectorColumns},
+        {"tblOutputs", kConnectorColumns},
+    };
+    for (const auto& [table, columns] : kTables) {
+        for (const QString& column : columns) {
+            // Columns() raises for a missing table.
+            if (connection.FindColumn(table, column) == nullptr) {
+                throw AppError(ErrNo::kDbNoObject,
+                               QStringLiteral("The database '%1' has no column '%2'.")
+                                   .arg(connection.filePath(), column),
+                               QStringLiteral("importflx-batch"));
+            }
+        }
+    }
+}
+
 // Everything between a usable command line and the exit status; the session and its
 // recordsets are gone when it returns, so the connections can be closed.
 int ImportAll(const BatchOptions& options, const QString& connection) {
     QString error;
     try {
-        // Opening the database now reports a file that is no database before anything runs.
-        db::Connection::ForString(connection);
+        // Opening the database now reports a file that is no database, or one without the
+        // tables, before anything runs.
+        CheckTables(db::Connection::ForString(connection));
         if (!FillManufacturerMap(connection, options.mappings, error)) {
             PrintError(error);
             return batch_exit::kUsage;

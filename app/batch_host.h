@@ -14,6 +14,9 @@
 // line's files, all of them imported; logging is always on. The report goes to standard output
 // (UTF-8, CR LF written as LF, buffered), message boxes go to standard error one per line, and
 // when standard error is a terminal a "Processing i of n files" line is kept up to date there.
+// On a terminal, control characters other than tab and line feed (which a file's values may
+// hold) are shown as symbols instead of acting on the terminal; a pipe or file gets the text
+// as it is.
 // An interrupt (see InstallInterruptHandler) reaches the run as bCancel at the next
 // ProcessEvents.
 class BatchHost : public ImportHost {
@@ -70,7 +73,8 @@ class BatchHost : public ImportHost {
     QStringList files_;
     std::FILE* out_;
     std::FILE* err_;
-    bool progressEnabled_;
+    bool outTerminal_;
+    bool progressEnabled_;  // standard error is a terminal
 
     QByteArray outBuffer_;
     QStringList reportLines_;

@@ -3,11 +3,18 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFileIconProvider>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QScopedValueRollback>
 #include <QTimer>
+#include <algorithm>
+#include <utility>
+#include <vector>
 
 #include "app/error.h"
 #include "app/import_commands.h"
@@ -46,6 +53,22 @@ QString InformationMessage() {
         .join("\r\n");
 }
 
+// Dir1 shows folder names only, yet its model describes every entry of a folder it loads, and
+// the stock description of a file consults the MIME database, which may read the file: a folder
+// of thousands of files would stall the window for a second. The description is never shown.
+class FolderIconProvider : public QFileIconProvider {
+  public:
+    QString type(const QFileInfo& info) const override {
+        return info.isDir() ? QStringLiteral("Folder") : QStringLiteral("File");
+    }
+};
+
+// Listing File1's folder holds the event loop for at most this long at a time, once this many
+// names have been read: a folder of thousands of files is listed over several turns while the
+// window keeps answering, and a usual folder is listed at once.
+constexpr qint64 kListingSliceMs = 20;
+constexpr qsizetype kListedAtOnce = 1000;
+
 // Absolute and cleaned, so that folders compare equal however they were spelled.
 QString CleanFolder(const QString& folder) {
     return QDir::cleanPath(QFileInfo(QDir::fromNativeSeparators(folder)).absoluteFilePath());
@@ -59,6 +82,8 @@ frmImportFlex::frmImportFlex(QWidget* parent)
     ui_->lblStat->setFixedHeight(ui_->lblStat->fontMetrics().lineSpacing() * 3 + 2);
 
     dirModel_ = new QFileSystemModel(this);
+    dirIcons_ = std::make_unique<FolderIconProvider>();
+    dirModel_->setIconProvider(dirIcons_.get());
     dirModel_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
     dirModel_->setRootPath(QDir::rootPath());
     ui_->Dir1->setModel(dirModel_);
@@ -69,8 +94,10 @@ frmImportFlex::frmImportFlex(QWidget* parent)
     ui_->Dir1->setTextElideMode(Qt::ElideNone);
     ui_->Dir1->header()->setStretchLastSection(false);
     ui_->Dir1->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    // One line of text each: the list lays out thousands of names without measuring each.
+    ui_->File1->setUniformItemSizes(true);
 
-    // Like the drive, folder and file lists of old, all three start on the current directory.
+    // The drive, folder and file lists all start on the current directory.
     const QString start = CleanFolder(QDir::currentPath());
     drives_ = drives::ListDrives();
     for (const drives::Drive& drive : drives_) {
@@ -99,6 +126,16 @@ frmImportFlex::frmImportFlex(QWidget* parent)
 
 frmImportFlex::~frmImportFlex() {
     delete report_.data();
+    // The folder model uses the icon provider until it is gone.
+    delete dirModel_;
+    // The session's recordsets are gone with the window; closing the shared connections now,
+    // while Qt's database plugin is still loaded, also gives the database file back its own
+    // journal mode.
+    session_.rsManufacturer.reset();
+    session_.rsEquipment.reset();
+    session_.rsInputs.reset();
+    session_.rsOutputs.reset();
+    db::Connection::CloseAll();
 }
 
 void frmImportFlex::Form_Load() {
@@ -113,16 +150,15 @@ void frmImportFlex::Form_Load() {
     session_.sEquipConnection = db::BuildConnectionString(appFolder);
     ShowMessage(InformationMessage());
     ShowMessage(kBackUp);
+    FinishFileList();
     ui_->lblFileCount->setText("FileCount: " + QString::number(ui_->File1->count()));
 }
 
 void frmImportFlex::Form_Unload() {
     for (QWidget* window : QApplication::topLevelWidgets()) {
-        // Popups of this window's own controls go with it.
-        if (window == this || isAncestorOf(window)) {
-            continue;
+        if (window != this) {
+            window->close();
         }
-        window->close();
     }
 }
 
@@ -175,7 +211,6 @@ void frmImportFlex::Drive1_Change(int index) {
 void frmImportFlex::Dir1_Change() {
     fileFolder_ = dirPath_;
     FillFileList();
-    ui_->lblFileCount->setText("FileCount: " + QString::number(ui_->File1->count()));
 }
 
 void frmImportFlex::chkUnattended_Click() {
@@ -223,9 +258,53 @@ void frmImportFlex::CenterDirTreeLater() {
 
 void frmImportFlex::FillFileList() {
     ui_->File1->clear();
-    const QDir dir(fileFolder_);
+    listed_.clear();
+    ++listingGeneration_;
     // Without QDir::CaseSensitive the pattern ignores letter case: DEVICE.FLX is listed.
-    ui_->File1->addItems(dir.entryList({"*.flx"}, QDir::Files, QDir::Name | QDir::IgnoreCase));
+    listing_ = std::make_unique<QDirIterator>(fileFolder_, QStringList{"*.flx"}, QDir::Files);
+    ContinueFileList(kListingSliceMs);
+}
+
+void frmImportFlex::ContinueFileList(qint64 sliceMs) {
+    if (!listing_) {
+        return;
+    }
+    QElapsedTimer slice;
+    slice.start();
+    while (listing_->hasNext()) {
+        listing_->next();
+        listed_ << listing_->fileName();
+        if (sliceMs >= 0 && listed_.size() >= kListedAtOnce && slice.elapsed() >= sliceMs) {
+            QTimer::singleShot(0, this, [this, generation = listingGeneration_] {
+                if (generation == listingGeneration_) {
+                    ContinueFileList(kListingSliceMs);
+                }
+            });
+            return;
+        }
+    }
+    listing_.reset();
+
+    // By name without regard to letter case, as a directory listing sorted that way shows it.
+    std::vector<std::pair<QString, QString>> byKey;
+    byKey.reserve(listed_.size());
+    for (QString& name : listed_) {
+        byKey.emplace_back(name.toLower(), std::move(name));
+    }
+    std::stable_sort(byKey.begin(), byKey.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    QStringList names;
+    names.reserve(byKey.size());
+    for (auto& entry : byKey) {
+        names << std::move(entry.second);
+    }
+    listed_.clear();
+    ui_->File1->addItems(names);
+    ui_->lblFileCount->setText("FileCount: " + QString::number(ui_->File1->count()));
+}
+
+void frmImportFlex::FinishFileList() {
+    ContinueFileList(-1);
 }
 
 void frmImportFlex::ShowMessage(const QString& text) {
@@ -233,6 +312,8 @@ void frmImportFlex::ShowMessage(const QString& text) {
 }
 
 void frmImportFlex::RunCommand(void (*command)(ImportContext&)) {
+    // A run works on the whole list.
+    FinishFileList();
     ImportContext ctx{session_, *this};
     try {
         command(ctx);
@@ -258,6 +339,12 @@ void frmImportFlex::cmdAll_Click() {
 }
 
 void frmImportFlex::cmdCancel_Click() {
+    // The question is modal, yet a click can still reach the button while it is open (queued
+    // or sent by a program); it must not stack a second question on the first.
+    if (askingCancel_) {
+        return;
+    }
+    const QScopedValueRollback<bool> asking(askingCancel_, true);
     ImportContext ctx{session_, *this};
     ::cmdCancel_Click(ctx);
 }

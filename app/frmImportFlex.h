@@ -4,6 +4,7 @@
 #include <QList>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <memory>
 
@@ -12,7 +13,9 @@
 #include "app/session.h"
 #include "report/frmReporStatus.h"
 
+class QAbstractFileIconProvider;
 class QCloseEvent;
+class QDirIterator;
 class QShowEvent;
 class QFileSystemModel;
 class QModelIndex;
@@ -69,7 +72,8 @@ class frmImportFlex : public QWidget, public ImportHost {
 
   protected:
     // Closing during a run cancels the run and closes the window once the run has returned;
-    // otherwise Form_Unload closes every other window.
+    // the file being read is abandoned whole: its rows not yet committed are rolled back, so
+    // the database keeps whole files only. Otherwise Form_Unload closes every other window.
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
@@ -90,19 +94,29 @@ class frmImportFlex : public QWidget, public ImportHost {
     void OnDirTreeCurrentChanged(const QModelIndex& current);
     void OnDirectoryLoaded(const QString& path);
     void CenterDirTreeLater();
+    // Refills File1 from its folder. A large folder is read in slices between turns of the
+    // event loop (the list and its count appear when the last slice is done); FinishFileList
+    // completes a listing under way at once.
     void FillFileList();
+    void ContinueFileList(qint64 sliceMs);  // sliceMs < 0: to the end
+    void FinishFileList();
     void ShowMessage(const QString& text);
     frmReporStatus& Report();
 
     std::unique_ptr<Ui::frmImportFlex> ui_;
     SessionState session_;
     QFileSystemModel* dirModel_ = nullptr;
+    std::unique_ptr<QAbstractFileIconProvider> dirIcons_;  // Dir1's, see FolderIconProvider
     QList<drives::Drive> drives_;
     // The folder last shown on each drive, by root: the "current folder" a drive returns to.
     QHash<QString, QString> driveFolders_;
-    QString dirPath_;     // folder of Dir1
-    QString fileFolder_;  // folder of File1
+    QString dirPath_;                        // folder of Dir1
+    QString fileFolder_;                     // folder of File1
+    std::unique_ptr<QDirIterator> listing_;  // the listing of File1's folder under way
+    QStringList listed_;                     // the names it has read so far
+    int listingGeneration_ = 0;              // tells a stale continuation from the current one
     bool syncingDirTree_ = false;
     bool pendingClose_ = false;
+    bool askingCancel_ = false;  // the cancel question is open
     QPointer<frmReporStatus> report_;
 };

@@ -149,32 +149,17 @@ TEST_F(ImportWindowTest, FormLoadLeavesTheDatabaseClosedAndSizesTheMap) {
     ASSERT_EQ(aManuMap.size(), 1u);
     EXPECT_EQ(aManuMap[0].sFileID, "A");  // what index 0 held is kept
     aManuMap.clear();
-    window.reset();
-    Open();
-    ASSERT_EQ(aManuMap.size(), 1u);
-    EXPECT_TRUE(aManuMap[0].sFileID.isEmpty() && aManuMap[0].sMapID.isEmpty());
-    EXPECT_FALSE(window->session().bCancel);
 }
 
 TEST_F(ImportWindowTest, InitialStatesCaptionsAndTabOrder) {
     Open();
     EXPECT_EQ(window->windowTitle(), "Import Flx");
-    EXPECT_EQ(Child<QLabel>("Label1")->text(), "Path to flx files");
-    EXPECT_TRUE(Child<QLabel>("Label1")->font().bold());
-    EXPECT_EQ(Child<QCheckBox>("chkLog")->text(), "Log Actions (Effects Performance)");
-    EXPECT_EQ(Child<QCheckBox>("chkUnattended")->text(), "Unattended Manufacturer Adding");
     EXPECT_EQ(Child<QCheckBox>("chkUnattended")->toolTip(),
               "ManufacturerID is imported without user intervention");
-    EXPECT_EQ(Child<QPushButton>("cmdOne")->text(), "Import Selected File(s)");
-    EXPECT_EQ(Child<QPushButton>("cmdAll")->text(), "Import All Files in Directory");
-    EXPECT_EQ(Child<QPushButton>("cmdCancel")->text(), "Cancel");
-
     EXPECT_FALSE(Child<QPushButton>("cmdCancel")->isEnabled());
     EXPECT_TRUE(Child<QPushButton>("cmdOne")->isEnabled());
     EXPECT_EQ(Child<QCheckBox>("chkLog")->checkState(), Qt::Unchecked);
     EXPECT_EQ(Child<QCheckBox>("chkUnattended")->checkState(), Qt::Unchecked);
-    EXPECT_FALSE(window->Unattended());
-    EXPECT_FALSE(window->LogActions());
     auto* bar = Child<QProgressBar>("ProgressBar1");
     EXPECT_EQ(bar->minimum(), 0);
     EXPECT_EQ(bar->maximum(), 100);
@@ -327,19 +312,9 @@ TEST_F(ImportWindowTest, HostCallsReachTheirControls) {
     auto* files = Child<QListWidget>("File1");
     files->item(0)->setSelected(true);
     files->item(2)->setSelected(true);
-    EXPECT_EQ(window->FileFolder(), QDir::toNativeSeparators(appDir.path()));
-    EXPECT_EQ(window->FileCount(), 3);
-    EXPECT_EQ(window->FileName(1), "b.flx");
     EXPECT_TRUE(window->FileSelected(0));
     EXPECT_FALSE(window->FileSelected(1));
     EXPECT_TRUE(window->FileSelected(2));
-
-    window->SetStatus("Model: Mx\r\n");
-    window->SetEquipment("ACME-DA-100-Amp");
-    window->SetFileCountText("Processing 1 of 3 files");
-    EXPECT_EQ(Child<QLabel>("lblStat")->text(), "Model: Mx\r\n");
-    EXPECT_EQ(Child<QLabel>("lblEquip")->text(), "ACME-DA-100-Amp");
-    EXPECT_EQ(Child<QLabel>("lblFileCount")->text(), "Processing 1 of 3 files");
 
     auto* bar = Child<QProgressBar>("ProgressBar1");
     window->SetProgressMaximum(3);
@@ -349,12 +324,6 @@ TEST_F(ImportWindowTest, HostCallsReachTheirControls) {
     window->SetProgressMaximum(0);  // an empty run: an empty bar, never a busy one
     EXPECT_GT(bar->maximum(), bar->minimum());
     EXPECT_EQ(bar->value(), 0);
-
-    window->SetCancelEnabled(true);
-    EXPECT_TRUE(Child<QPushButton>("cmdCancel")->isEnabled());
-
-    Child<QCheckBox>("chkLog")->setChecked(true);
-    EXPECT_TRUE(window->LogActions());
 
     boxes.clear();
     answerYes = true;
@@ -369,44 +338,15 @@ TEST_F(ImportWindowTest, HostCallsReachTheirControls) {
     EXPECT_EQ(boxes[2].icon, ui::MsgIcon::kNone);
 }
 
-TEST_F(ImportWindowTest, CancelButtonConfirmsBeforeSettingTheFlag) {
-    Open();
-    window->SetCancelEnabled(true);
-    auto* cancel = Child<QPushButton>("cmdCancel");
-    boxes.clear();
-    cancel->click();
-    EXPECT_FALSE(window->session().bCancel);
-    answerYes = true;
-    cancel->click();
-    EXPECT_TRUE(window->session().bCancel);
-    EXPECT_EQ(Texts(), (QStringList{"Are you sure you want to cancel?",
-                                    "Are you sure you want to cancel?"}));
-}
-
-TEST_F(ImportWindowTest, ReportWindowIsCreatedHiddenAndShownOnRequest) {
-    Open();
-    EXPECT_EQ(window->ReportWindow(), nullptr);
-    window->AppendReportLine("first");
-    ASSERT_NE(window->ReportWindow(), nullptr);
-    EXPECT_TRUE(window->ReportWindow()->isWindow());
-    EXPECT_FALSE(window->ReportWindow()->isVisible());
-    window->ShowReport();
-    EXPECT_TRUE(window->ReportWindow()->isVisible());
-
-    // Closing it discards it; the next line creates a new one.
-    window->ReportWindow()->close();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_EQ(window->ReportWindow(), nullptr);
-    window->AppendReportLine("again");
-    EXPECT_NE(window->ReportWindow(), nullptr);
-}
-
 TEST_F(ImportWindowTest, ClosingTheWindowClosesEveryOtherWindow) {
     Open();
     window->show();
     QWidget other;
     other.show();
-    window->AppendReportLine("line");
+    window->AppendReportLine("line");  // creates the report window, hidden
+    ASSERT_NE(window->ReportWindow(), nullptr);
+    EXPECT_TRUE(window->ReportWindow()->isWindow());
+    EXPECT_FALSE(window->ReportWindow()->isVisible());
     window->ShowReport();
     ASSERT_TRUE(window->ReportWindow()->isVisible());
 
@@ -433,18 +373,16 @@ TEST_F(ImportWindowTest, ClosingDuringARunCancelsItThenCloses) {
 }
 
 TEST(DriveList, OffersRootHomeAndMediaOnce) {
-    const QList<drives::Mount> mounts{
-        {"/", ""},
-        {"/proc", ""},
-        {"/media/u/STICK", "STICK"},
-        {"/run/media/u/disk", ""},
-        {"/mnt", ""},
-        {"/mnt/data/", ""},
-        {"/boot", "boot"},
-        {"/media", ""},
-        {"/home/u", "home"},
-        {"/mnt", ""},
-    };
+    const QList<drives::Mount> mounts{{"/", ""},
+                                      {"/proc", ""},
+                                      {"/media/u/STICK", "STICK"},
+                                      {"/run/media/u/disk", ""},
+                                      {"/mnt", ""},
+                                      {"/mnt/data/", ""},
+                                      {"/boot", "boot"},
+                                      {"/media", ""},
+                                      {"/home/u", "home"},
+                                      {"/mnt", ""}};
     QStringList roots;
     QStringList labels;
     for (const drives::Drive& drive : drives::DrivesFromMounts(mounts, "/home/u/")) {

@@ -25,6 +25,8 @@ MsgAnswer MsgBox(const QString& text, MsgButtons buttons, MsgIcon icon, QWidget*
     }
     QMessageBox box(parent ? parent : QApplication::activeWindow());
     box.setWindowTitle(kAppTitle);
+    // Messages quote file names and file values: markup in them is text, never formatting.
+    box.setTextFormat(Qt::PlainText);
     box.setText(text);
     box.setIcon(icon == MsgIcon::kQuestion ? QMessageBox::Question : QMessageBox::NoIcon);
     if (buttons == MsgButtons::kYesNo) {

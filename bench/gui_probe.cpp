@@ -20,7 +20,7 @@ namespace {
 
 // The import window with a clock on every report line.
 class ProbeWindow : public frmImportFlex {
-public:
+  public:
     explicit ProbeWindow(const QElapsedTimer& clock) : clock_(clock) {}
     void AppendReportLine(const QString& line) override {
         frmImportFlex::AppendReportLine(line);
@@ -28,7 +28,7 @@ public:
     }
     std::vector<qint64> stamps;
 
-private:
+  private:
     const QElapsedTimer& clock_;
 };
 
@@ -39,12 +39,12 @@ double NsPerLine(const std::vector<qint64>& stamps, std::size_t from, std::size_
 void PostClick(QWidget* button) {
     const QPointF at(button->width() / 2.0, button->height() / 2.0);
     const QPointF global = button->mapToGlobal(at);
-    QCoreApplication::postEvent(button, new QMouseEvent(QEvent::MouseButtonPress, at, global,
-                                                        Qt::LeftButton, Qt::LeftButton,
-                                                        Qt::NoModifier));
-    QCoreApplication::postEvent(button, new QMouseEvent(QEvent::MouseButtonRelease, at, global,
-                                                        Qt::LeftButton, Qt::NoButton,
-                                                        Qt::NoModifier));
+    QCoreApplication::postEvent(
+        button, new QMouseEvent(QEvent::MouseButtonPress, at, global, Qt::LeftButton,
+                                Qt::LeftButton, Qt::NoModifier));
+    QCoreApplication::postEvent(
+        button, new QMouseEvent(QEvent::MouseButtonRelease, at, global, Qt::LeftButton,
+                                Qt::NoButton, Qt::NoModifier));
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "flx/flx_format.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFileInfo>
 #include <algorithm>
@@ -69,7 +72,12 @@ QString Piece(QStringView line, qsizetype firstColumn, qsizetype length) {
         }
         throw AppError(ErrNo::kFileNotFound, "File not found", kSource);
     }
-    if (file.error() == QFileDevice::PermissionsError || !info.isReadable()) {
+    // Asked for this process's effective rights, by which the open failed: QFileInfo's
+    // isReadable() asks for the real user's, which differ for root without its override rights
+    // or for a program installed setuid.
+    const bool readable =
+        ::faccessat(AT_FDCWD, QFile::encodeName(path).constData(), R_OK, AT_EACCESS) == 0;
+    if (file.error() == QFileDevice::PermissionsError || !readable) {
         throw AppError(ErrNo::kPermissionDenied, "Permission denied", kSource);
     }
     throw AppError(ErrNo::kFileIo, "Device I/O error", kSource);

@@ -41,6 +41,14 @@ inline QString TrimBlanks(QStringView text) {
     QString trimmed = text.mid(begin, end - begin).toString();
     return trimmed.isNull() ? QStringLiteral("") : trimmed;
 }
+// The same for a whole string; a text without blanks at its ends is shared, not copied, which
+// matters for a line of hundreds of megabytes.
+inline QString TrimBlanks(const QString& text) {
+    if (text.isEmpty() || (text.front() != u' ' && text.back() != u' ')) {
+        return text.isNull() ? QStringLiteral("") : text;
+    }
+    return TrimBlanks(QStringView(text));
+}
 
 // The four fields of a connector line, each trimmed of blanks.
 struct ConnectorFields {

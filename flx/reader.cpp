@@ -1,6 +1,7 @@
 #include "flx/reader.h"
 
 #include <QFileInfo>
+#include <QStringBuilder>
 
 #include "app/error.h"
 #include "app/session.h"
@@ -70,8 +71,10 @@ void ImportFile(ImportContext& ctx, const QString& path) {
         file.Close();
         db::DeferredCommits::Flush();
         LogAction(ctx, QStringLiteral("Added ") + path + QStringLiteral("\r\n"));
-        LogAction(ctx, QStringLiteral("Added as ") + s.sManuID + ' ' + s.sManuName + ' ' +
-                           s.sEquipName + QStringLiteral("\r\n"));
+        // Built in one piece: a chain of + copies the whole text at every step, and a model
+        // name may be hundreds of megabytes long.
+        LogAction(ctx, QStringLiteral("Added as ") % s.sManuID % u' ' % s.sManuName % u' ' %
+                           s.sEquipName % QStringLiteral("\r\n"));
     } catch (const AppError& error) {
         // The file has been closed by the reader's destructor. Rows stored before the error
         // stay stored: they are committed before the message is shown.

@@ -244,6 +244,38 @@ TEST_F(ReaderTest, QuotesImportVerbatim) {
               QStringList({"Added as O'NEIL O'NEIL It's", ""}));
 }
 
+// The bytes of a literal that holds NULs.
+template <std::size_t N>
+QByteArray Bytes(const char (&text)[N]) {
+    return QByteArray(text, N - 1);
+}
+
+// A NUL byte is read as a character, but a value holding one never reaches the store: SQLite
+// would compare it only up to the NUL, so "\0\0>>_v1" and "\0\0>>_v2" would count as the same
+// name and each block of the file below would try ten times more versions than the last.
+TEST_F(ReaderTest, NulCharactersEndTheFileOnlyWhereAValueReachesTheStore) {
+    const QByteArray definition =
+        Bytes("<<STARTDEF>>\r\nACME\r\n\0\0>>\r\nAmp\r\n<<STARTBLK>>\r\nh\r\n");
+    const QString refused = Write("nul_model.flx", definition.repeated(6));
+    ImportFile(ctx, refused);
+    ASSERT_EQ(host.messages.size(), 1);
+    EXPECT_TRUE(host.messages[0].startsWith(QString::number(ErrNo::kDbFail) +
+                                            " The value '\\0\\0>>' holds a NUL character"))
+        << host.messages[0].toStdString();
+    EXPECT_FALSE(host.report.contains("Added "));
+
+    // Padding NULs on a line without a code are only logged; a NUL in a stored name is refused.
+    host.messages.clear();
+    const QString padded =
+        Write("nul_padding.flx", Bytes("<<STARTDEF>>\r\nACME\r\nPAD-1\r\nAmp\r\n<<STARTBLK>>\r\n"
+                                       "h\r\nI AES A     ok\r\n\0\0\0\0\r\nO AES A     b\0d\r\n"));
+    ImportFile(ctx, padded);
+    EXPECT_EQ(host.messages.size(), 1);
+    EXPECT_EQ(NewEquipment(), QStringList({"PAD-1|Amp|ACME"}));
+    EXPECT_EQ(Connectors("tblInputs"), QStringList({"PAD-1|ok|Normal"}));
+    EXPECT_TRUE(Connectors("tblOutputs").isEmpty());
+}
+
 TEST_F(ReaderTest, LongSectionsPassTheOldSixteenBitLineLimit) {
     host.logActions = false;
     QStringList lines = {"<<STARTDEF>>", "ACME", "DEEP-1", "Amp"};

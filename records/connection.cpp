@@ -1,5 +1,6 @@
 #include "records/connection.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -19,10 +20,19 @@ const QString kSource = QStringLiteral("importflx database");
 const QString kSourceKey = QStringLiteral("Data Source=");
 const QString kTailKey = QStringLiteral(";Persist Security Info=");
 
-// Shared connections by connection string. Ordered so that CloseAll is deterministic.
+// Shared connections by connection string. Ordered so that CloseAll is deterministic. Never
+// destroyed by static destruction, which runs after Qt SQL's own globals are gone; the
+// connections are closed when the application object goes (or by CloseAll).
 std::map<QString, std::unique_ptr<Connection>>& Registry() {
-    static std::map<QString, std::unique_ptr<Connection>> registry;
-    return registry;
+    static auto* registry = new std::map<QString, std::unique_ptr<Connection>>;
+    static const bool closesWithApplication = [] {
+        if (QCoreApplication::instance() != nullptr) {
+            qAddPostRoutine(&Connection::CloseAll);
+        }
+        return true;
+    }();
+    (void)closesWithApplication;
+    return *registry;
 }
 
 int nextConnectionId = 0;
@@ -144,6 +154,10 @@ Connection& Connection::ForString(const QString& connectionString) {
         connection->Raise(probe, "open");
     }
     probe.finish();
+    // An empty file is left as it is: switching its journal would write a database into it.
+    if (QFileInfo(path).size() > 0) {
+        connection->UseWriteAheadLog();
+    }
     Connection& result = *connection;
     registry.emplace(connectionString, std::move(connection));
     return result;
@@ -156,11 +170,32 @@ void Connection::CloseAll() {
 Connection::Connection(QString connectionName, QString filePath)
     : connectionName_(std::move(connectionName)), filePath_(std::move(filePath)) {}
 
+void Connection::UseWriteAheadLog() {
+    QSqlQuery query(database());
+    if (!query.exec("PRAGMA journal_mode") || !query.next()) {
+        return;
+    }
+    const QString mode = query.value(0).toString().toLower();
+    query.finish();
+    if (mode != "wal" && query.exec("PRAGMA journal_mode=WAL") && query.next() &&
+        query.value(0).toString().toLower() == "wal") {
+        restoreJournalMode_ = mode;
+    }
+    query.finish();
+    query.exec("PRAGMA synchronous=NORMAL");
+}
+
 Connection::~Connection() {
     if (inTransaction_) {
         database().rollback();
     }
     prepared_.clear();
+    if (!restoreJournalMode_.isEmpty()) {
+        // Fails harmlessly while another program has the file open; it then stays in WAL mode,
+        // which every SQLite reader understands.
+        QSqlQuery query(database());
+        query.exec("PRAGMA journal_mode=" + restoreJournalMode_);
+    }
     {
         QSqlDatabase database = QSqlDatabase::database(connectionName_, false);
         database.close();
@@ -210,12 +245,19 @@ const QList<ColumnInfo>& Connection::Columns(const QString& table) {
 }
 
 const ColumnInfo* Connection::FindColumn(const QString& table, const QString& column) {
-    for (const ColumnInfo& info : Columns(table)) {
-        if (info.name.compare(column, Qt::CaseInsensitive) == 0) {
-            return &info;
+    const auto key = std::make_pair(table, column);
+    auto it = columnCache_.find(key);
+    if (it == columnCache_.end()) {
+        std::optional<ColumnInfo> found;
+        for (const ColumnInfo& info : Columns(table)) {
+            if (info.name.compare(column, Qt::CaseInsensitive) == 0) {
+                found = info;
+                break;
+            }
         }
+        it = columnCache_.emplace(key, std::move(found)).first;
     }
-    return nullptr;
+    return it->second ? &*it->second : nullptr;
 }
 
 void Connection::Begin() {
@@ -227,11 +269,15 @@ void Connection::Begin() {
         Raise(query, "begin");
     }
     inTransaction_ = true;
+    writesInTransaction_ = 0;
 }
 
 void Connection::BeforeWrite() {
     if (deferredScopes > 0) {
         Begin();
+    }
+    if (inTransaction_) {
+        ++writesInTransaction_;
     }
 }
 
@@ -250,7 +296,9 @@ void Connection::Commit() {
     }
 }
 
-DeferredCommits::DeferredCommits() { ++deferredScopes; }
+DeferredCommits::DeferredCommits() {
+    ++deferredScopes;
+}
 
 DeferredCommits::~DeferredCommits() {
     --deferredScopes;
@@ -263,7 +311,9 @@ DeferredCommits::~DeferredCommits() {
     }
 }
 
-bool DeferredCommits::Active() { return deferredScopes > 0; }
+bool DeferredCommits::Active() {
+    return deferredScopes > 0;
+}
 
 void DeferredCommits::Flush() {
     for (auto& [name, connection] : Registry()) {
@@ -280,11 +330,32 @@ void Connection::Rollback() {
     inTransaction_ = false;
 }
 
-void Connection::Raise(const QSqlQuery& query, const QString& what) const {
+void Connection::Raise(const QSqlQuery& query, const QString& what) {
     const QSqlError error = query.lastError();
     const QString text = error.databaseText().isEmpty() ? error.text() : error.databaseText();
     const QString lower = text.toLower();
     const QString file = QFileInfo(filePath_).fileName();
+    const bool commit = what == QLatin1String("commit");
+
+    // After some failures (a full disk, an I/O error) SQLite gives up the whole transaction. A
+    // BEGIN succeeds only then: it tells, and leaves the connection in a transaction again, as
+    // the rest of the unit of work expects.
+    QString tail;
+    if (inTransaction_) {
+        QSqlQuery begin(database());
+        if (begin.exec("BEGIN")) {
+            const bool failedWrite = what == QLatin1String("execute") || what == "add a row";
+            if (writesInTransaction_ > (failedWrite ? 1 : 0)) {
+                tail = " The rows added since the last commit were not stored either.";
+            }
+            writesInTransaction_ = 0;
+        }
+    } else if (commit) {
+        tail = " The rows added since the last commit were not stored.";
+    }
+    const auto fail = [&](long number, const QString& description) {
+        throw AppError(number, description + tail, kSource);
+    };
 
     static const QRegularExpression uniqueRe(
         R"((unique|primary key) constraint failed: ([\w.,\s]+))",
@@ -297,58 +368,52 @@ void Connection::Raise(const QSqlQuery& query, const QString& what) const {
                                               QRegularExpression::CaseInsensitiveOption);
 
     if (const auto m = uniqueRe.match(text); m.hasMatch()) {
-        throw AppError(ErrNo::kDbFail,
-                       QString("The row was refused: %1 already holds this value in %2 "
-                               "(duplicate key).")
-                           .arg(m.captured(2).trimmed(), file),
-                       kSource);
+        fail(ErrNo::kDbFail, QString("The row was refused: %1 already holds this value in %2 "
+                                     "(duplicate key).")
+                                 .arg(m.captured(2).trimmed(), file));
     }
     if (const auto m = noTableRe.match(text); m.hasMatch()) {
-        throw AppError(
-            ErrNo::kDbNoObject,
-            QString("The database '%1' has no table '%2'.").arg(filePath_, m.captured(1)), kSource);
+        fail(ErrNo::kDbNoObject,
+             QString("The database '%1' has no table '%2'.").arg(filePath_, m.captured(1)));
     }
     if (const auto m = noColumnRe.match(text); m.hasMatch()) {
-        throw AppError(
-            ErrNo::kDbNoObject,
-            QString("The database '%1' has no column '%2'.").arg(filePath_, m.captured(2)),
-            kSource);
+        fail(ErrNo::kDbNoObject,
+             QString("The database '%1' has no column '%2'.").arg(filePath_, m.captured(2)));
     }
     if (const auto m = notNullRe.match(text); m.hasMatch()) {
-        throw AppError(
-            ErrNo::kDbFail,
-            QString("The row was refused: %1 needs a value in %2.").arg(m.captured(1), file),
-            kSource);
+        fail(ErrNo::kDbFail,
+             QString("The row was refused: %1 needs a value in %2.").arg(m.captured(1), file));
     }
     if (lower.contains("readonly") || lower.contains("read-only")) {
-        throw AppError(
-            ErrNo::kDbReadOnly,
-            QString("The database '%1' is read-only: rows cannot be added.").arg(filePath_),
-            kSource);
+        fail(ErrNo::kDbReadOnly,
+             QString("The database '%1' is read-only: rows cannot be added.").arg(filePath_));
+    }
+    // The database itself is open: what cannot be opened is the journal beside it.
+    if (lower.contains("unable to open database file") && what != QLatin1String("open")) {
+        fail(ErrNo::kDbReadOnly, QString("The database '%1' cannot be written: the journal file "
+                                         "that every change needs cannot be created in its "
+                                         "folder.")
+                                     .arg(filePath_));
     }
     if (lower.contains("locked") || lower.contains("busy")) {
-        throw AppError(ErrNo::kDbLocked,
-                       QString("The database '%1' is locked by another program (waited %2 "
-                               "seconds). Close the other program and try again.")
-                           .arg(filePath_)
-                           .arg(kBusyTimeoutMs / 1000),
-                       kSource);
+        fail(ErrNo::kDbLocked, QString("The database '%1' is locked by another program (waited %2 "
+                                       "seconds). Close the other program and try again.")
+                                   .arg(filePath_)
+                                   .arg(kBusyTimeoutMs / 1000));
     }
     if (lower.contains("disk is full") || lower.contains("database or disk is full")) {
-        throw AppError(
-            ErrNo::kDbDiskFull,
-            QString("The disk that holds '%1' is full: the row was not stored.").arg(filePath_),
-            kSource);
+        // A failed commit tells what was lost in its tail.
+        fail(ErrNo::kDbDiskFull, QString("The disk that holds '%1' is full%2")
+                                     .arg(filePath_, commit ? "." : ": the row was not stored."));
     }
     if (lower.contains("not a database") || lower.contains("malformed")) {
-        throw AppError(ErrNo::kDbUnrecognized,
-                       QString("The database file '%1' is damaged or not a database (%2).")
-                           .arg(filePath_, text),
-                       kSource);
+        fail(ErrNo::kDbUnrecognized,
+             QString("The database file '%1' is damaged or not a database (%2).")
+                 .arg(filePath_, text));
     }
     throw AppError(
         ErrNo::kDbFail,
-        QString("The database '%1' refused a statement (%2): %3").arg(filePath_, what, text),
+        QString("The database '%1' refused a statement (%2): %3").arg(filePath_, what, text) + tail,
         kSource);
 }
 

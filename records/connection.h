@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <memory>
 #include <optional>
+#include <unordered_map>
+#include <utility>
 
 namespace db {
 
@@ -67,19 +69,38 @@ class Connection {
     void Rollback();
     bool InTransaction() const { return inTransaction_; }
 
-    // Turns a failed query of this connection into the AppError to raise.
-    [[noreturn]] void Raise(const QSqlQuery& query, const QString& what) const;
+    // Turns a failed query of this connection into the AppError to raise. `what` names the step
+    // ("open", "prepare", "execute", "add a row", "begin", "commit"). After a failed write the
+    // store may have rolled back the whole open transaction (a full disk): the transaction is
+    // then begun anew and the description says that the earlier rows were not stored either.
+    [[noreturn]] void Raise(const QSqlQuery& query, const QString& what);
 
     ~Connection();
 
   private:
     Connection(QString connectionName, QString filePath);
 
+    // An import commits once per file: the write-ahead log turns each commit into an append
+    // instead of several flushes to disk, and a killed import still leaves a consistent
+    // database. The file's own journal mode is restored when the connection closes.
+    void UseWriteAheadLog();
+
     QString connectionName_;
     QString filePath_;
     bool inTransaction_ = false;
+    int writesInTransaction_ = 0;  // writes begun since the open transaction began
+    QString restoreJournalMode_;   // the mode to restore at close; empty when none was changed
     QHash<QString, std::shared_ptr<QSqlQuery>> prepared_;
     QHash<QString, QList<ColumnInfo>> columns_;
+    struct ColumnKeyHash {
+        std::size_t operator()(const std::pair<QString, QString>& key) const {
+            return qHash(key.first) ^ (qHash(key.second) * 31);
+        }
+    };
+    // FindColumn's answers by (table, column) as spelled by the caller; node-based, so the
+    // pointers it hands out stay valid.
+    std::unordered_map<std::pair<QString, QString>, std::optional<ColumnInfo>, ColumnKeyHash>
+        columnCache_;
 };
 
 // Groups the writes of one unit of work (one FLX file) into one transaction per connection, so
@@ -89,7 +110,7 @@ class Connection {
 // the unit's end, so what the user sees as stored is stored. A scope that ends without a Flush
 // (an exception passing through) commits what it can; rows are never rolled back silently.
 class DeferredCommits {
-public:
+  public:
     DeferredCommits();
     ~DeferredCommits();
     DeferredCommits(const DeferredCommits&) = delete;

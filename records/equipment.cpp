@@ -1,9 +1,9 @@
 #include "records/equipment.h"
 
 #include "app/error.h"
-#include "records/connection.h"
 #include "app/session.h"
 #include "flx/flx_format.h"
+#include "records/connection.h"
 #include "records/manufacturer_resolution.h"
 #include "records/statements.h"
 

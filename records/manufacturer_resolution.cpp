@@ -1,8 +1,8 @@
 #include "records/manufacturer_resolution.h"
 
 #include "app/session.h"
-#include "records/connection.h"
 #include "flx/flx_format.h"
+#include "records/connection.h"
 #include "records/statements.h"
 
 std::vector<ManuMapEntry> aManuMap(1);

@@ -1,5 +1,6 @@
 #include "records/recordset.h"
 
+#include <QHash>
 #include <QRegularExpression>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -57,12 +58,25 @@ QString Quoted(const QString& identifier) {
 
 // Booleans are stored as the original store kept them: True -1, False 0.
 // A null QString is empty text, not SQL NULL: the original store kept "" for an empty value.
+// Text holding a NUL character is refused: SQLite compares such text only up to the NUL (two
+// different names would count as equal, so versioned names could never be told apart).
 QVariant StoredValue(const QVariant& value) {
     if (value.typeId() == QMetaType::Bool) {
         return value.toBool() ? -1 : 0;
     }
-    if (value.typeId() == QMetaType::QString && value.toString().isNull()) {
-        return QString(QLatin1String(""));
+    if (value.typeId() == QMetaType::QString) {
+        const QString text = value.toString();
+        if (text.isNull()) {
+            return QString(QLatin1String(""));
+        }
+        if (text.contains(QChar(u'\0'))) {
+            QString shown = text.left(40).replace(QChar(u'\0'), QLatin1String("\\0"));
+            throw AppError(ErrNo::kDbFail,
+                           QString("The value '%1%2' holds a NUL character, which the database "
+                                   "cannot store or compare.")
+                               .arg(shown, text.size() > 40 ? "..." : ""),
+                           kSource);
+        }
     }
     return value;
 }
@@ -125,12 +139,18 @@ void Recordset::Open(const QString& statement, const QVariantList& values, Curso
     Connection& db = connection();
 
     if (!IsSelect(statement)) {
-        QString table;
-        QStringList columns;
-        if (ParseInsert(statement, &table, &columns)) {
-            for (int i = 0; i < columns.size() && i < values.size(); ++i) {
-                CheckWidth(db, table, columns.at(i), values.at(i));
-            }
+        // The statements are a handful of constants: parse each one once.
+        static QHash<QString, std::pair<QString, QStringList>> parsedInserts;
+        auto parsed = parsedInserts.find(statement);
+        if (parsed == parsedInserts.end()) {
+            QString table;
+            QStringList columns;
+            ParseInsert(statement, &table, &columns);
+            parsed = parsedInserts.insert(statement, {table, columns});
+        }
+        const auto& [table, columns] = *parsed;
+        for (int i = 0; i < columns.size() && i < values.size(); ++i) {
+            CheckWidth(db, table, columns.at(i), values.at(i));
         }
         QSqlQuery& query = db.Prepared(statement);
         for (int i = 0; i < values.size(); ++i) {

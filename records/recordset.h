@@ -27,7 +27,8 @@ inline constexpr int kAffectAll = 3;
 //
 // Every failure raises AppError: the connection cannot be opened, the store refuses a statement
 // or a row (duplicate key: ErrNo::kDbFail), a value is longer than its column's declared width
-// (ErrNo::kDbValueTooLong), no current row (ErrNo::kNoCurrentRecord), an unknown column
+// (ErrNo::kDbValueTooLong), a text value holding a NUL character, which SQLite cannot compare
+// (ErrNo::kDbFail), no current row (ErrNo::kNoCurrentRecord), an unknown column
 // (ErrNo::kItemNotFound), or an operation on a closed handle (ErrNo::kObjectClosed).
 class Recordset {
   public:

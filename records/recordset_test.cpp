@@ -193,6 +193,24 @@ TEST(Recordset, RefusalsRaiseTheirOwnNumbers) {
              rs.Update();
          },
          ErrNo::kDbValueTooLong},
+        // SQLite compares text only up to a NUL: such values are neither stored nor looked up.
+        {"NUL in a looked-up value",
+         [&] { OpenOn(temp, sql::kManufacturerById, {QString::fromUtf16(u"AC\0ME", 5)}); },
+         ErrNo::kDbFail},
+        {"NUL in an inserted value",
+         [&] {
+             Recordset rs;
+             rs.setActiveConnection(temp.connection());
+             rs.Open(sql::kInsertInput, {1, QString::fromUtf16(u"In\0 1", 5), "A", "B", "Normal"});
+         },
+         ErrNo::kDbFail},
+        {"NUL on AddNew",
+         [&] {
+             Recordset rs = OpenOn(temp, sql::kEquipmentForAdding);
+             rs.AddNew();
+             rs.SetField("EquipmentName", QString(1, QChar(u'\0')));
+         },
+         ErrNo::kDbFail},
         {"missing table", [&] { OpenOn(temp, "Select * from tblNothing"); }, ErrNo::kDbNoObject},
         {"missing column", [&] { OpenOn(temp, "Select Nope from tblEquipment"); },
          ErrNo::kDbNoObject},

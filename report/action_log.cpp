@@ -1,8 +1,10 @@
 #include "report/action_log.h"
 
+#include <QStringBuilder>
+
 #include "app/session.h"
 
-void LogAction(ImportContext& ctx, const QString& text) {
+void LogAction(ImportContext& ctx, QString text) {
     SessionState& s = ctx.session;
     if (ctx.host.LogActions()) {
         ctx.host.AppendReportLine(text);
@@ -11,8 +13,9 @@ void LogAction(ImportContext& ctx, const QString& text) {
             s.bReportShown = true;
         }
     }
-    QString status = text;
-    status.remove(QLatin1Char('\t'));
-    ctx.host.SetStatus(status);
-    ctx.host.SetEquipment(s.sManuID + '-' + s.sEquipName + '-' + s.sEquipType);
+    text.remove(QLatin1Char('\t'));
+    ctx.host.SetStatus(text);
+    text.clear();
+    // Built in one piece: a chain of + copies the whole text at every step.
+    ctx.host.SetEquipment(s.sManuID % u'-' % s.sEquipName % u'-' % s.sEquipType);
 }

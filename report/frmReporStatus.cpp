@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QFont>
-#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -32,6 +31,11 @@ frmReporStatus::frmReporStatus(QWidget* parent)
     ui_->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
 
+    flushTimer_ = new QTimer(this);
+    flushTimer_->setSingleShot(true);
+    flushTimer_->setInterval(kFlushIntervalMs);
+    connect(flushTimer_, &QTimer::timeout, this, [this] { FlushPending(); });
+
     ui_->txtMessage->setFont(ReportFont());
     ui_->txtMessage->setTabStopDistance(ui_->txtMessage->logicalDpiX() / 2.0);
 
@@ -44,18 +48,37 @@ frmReporStatus::frmReporStatus(QWidget* parent)
 frmReporStatus::~frmReporStatus() = default;
 
 void frmReporStatus::AppendLine(const QString& line) {
-    static const QRegularExpression kLineEnd(QStringLiteral("\r\n|\r"));
-    QString text = line;
-    text.replace(kLineEnd, QStringLiteral("\n"));
-    text += '\n';
+    pending_.reserve(pending_.size() + line.size() + 1);
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const QChar c = line.at(i);
+        if (c == '\r') {
+            pending_ += '\n';
+            if (i + 1 < line.size() && line.at(i + 1) == '\n') {
+                ++i;
+            }
+        } else {
+            pending_ += c;
+        }
+    }
+    pending_ += '\n';
+    if (!flushTimer_->isActive()) {
+        flushTimer_->start();
+    }
+}
 
+void frmReporStatus::FlushPending() const {
+    flushTimer_->stop();
+    if (pending_.isEmpty()) {
+        return;
+    }
     // Inserting at the end keeps the cost of a line flat; the document therefore always ends
     // in one empty block, the place after the last line end.
     QScrollBar* bar = ui_->txtMessage->verticalScrollBar();
     const bool following = bar->value() == bar->maximum();
     QTextCursor cursor(ui_->txtMessage->document());
     cursor.movePosition(QTextCursor::End);
-    cursor.insertText(text);
+    cursor.insertText(pending_);
+    pending_.clear();
     if (following) {
         bar->setValue(bar->maximum());
     }
@@ -71,6 +94,7 @@ QString frmReporStatus::ReportText() const {
 }
 
 QStringList frmReporStatus::ReportLines() const {
+    FlushPending();
     QStringList lines;
     const QTextDocument* document = ui_->txtMessage->document();
     // The last block is the empty place after the last line end, not a line.

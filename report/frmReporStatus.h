@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QWidget>
 #include <memory>
 
@@ -23,8 +24,12 @@ class frmReporStatus : public QWidget {
 
     // Appends `line` and a line end to the report. CR LF, a lone CR and a lone LF inside `line`
     // break it into several lines, so a line ending in CR LF leaves an empty line after it.
-    // Costs the same however long the report already is.
+    // Costs the same however long the report already is: lines arriving in quick succession
+    // reach the text box together, at most kFlushIntervalMs later, so a fast import is not
+    // slowed by redrawing the report for every line. Reading the report flushes first.
     void AppendLine(const QString& line);
+
+    static constexpr int kFlushIntervalMs = 30;
 
     // The report as text: every line followed by "\r\n"; empty before the first line.
     QString ReportText() const;
@@ -41,6 +46,10 @@ class frmReporStatus : public QWidget {
     // writes the report there as RTF. Any failure, Cancel included, ends in a message box
     // showing the error's number and description; the report is never changed.
     void SaveReport();
+    // Moves the lines not yet shown into the text box, in one insertion at its end.
+    void FlushPending() const;
 
     std::unique_ptr<Ui::frmReporStatus> ui_;
+    mutable QString pending_;  // appended lines not yet in the text box, each ending in '\n'
+    QTimer* flushTimer_;
 };

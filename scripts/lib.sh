@@ -8,6 +8,8 @@ BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libqt6sql6
     libgl-dev sqlite3)
 # Extra packages the tests use: GoogleTest, a real RTF reader, a virtual display.
 TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libreoffice-writer-nogui xvfb xauth)
+# Extra packages of the fuzzer: clang and its libFuzzer and sanitizer runtimes.
+FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 
 # Installs the packages that are missing. As root this uses apt-get; otherwise it names them.
 ensure_packages() {

@@ -1,0 +1,313 @@
+// libFuzzer target over the FLX line reader, the reader's sections and the connector import.
+//
+// Each input is written as an FLX file and
+//   1. read by flx::LineReader with a small chunk size, which must give the same lines as a
+//      plain split of the bytes, each of which CutConnectorLine must cut into sound fields;
+//   2. imported by ImportFile into a fresh copy of the demo equipment database, unattended and
+//      with logging on into a bounded sink. The file must end in exactly one way (the two
+//      "Added" lines, or a message), and a file that ends without a message must have stored
+//      one equipment row per block start and one connector row per counted input and output.
+// Any broken expectation aborts, so that libFuzzer keeps the input as a crash.
+//
+// Versioned names cost one query per candidate name, so a file whose b blocks all describe the
+// same model costs about b*b/2 queries by design. Inputs with more than kMaxBlocks block starts
+// are read (step 1) but not imported, so that a timeout still means a fault.
+//
+// The database and the FLX file live in a private folder in /dev/shm when there is one, so
+// that the commits of an import do not wait for a disk.
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlQuery>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <utility>
+
+#include "app/error.h"
+#include "app/host.h"
+#include "app/session.h"
+#include "flx/flx_format.h"
+#include "flx/reader.h"
+#include "records/connection.h"
+#include "records/manufacturer_resolution.h"
+
+namespace {
+
+// The report keeps at most this many characters; the rest is counted, not stored.
+constexpr qsizetype kReportLimit = 256 * 1024;
+// Message boxes kept for a failure report.
+constexpr qsizetype kMessageLimit = 16;
+// Equipment rows of the demo database.
+constexpr long long kDemoEquipmentRows = 2;
+// Block starts beyond which an input is not imported (about a second of versioning queries).
+constexpr long long kMaxBlocks = 256;
+
+// The import window's stand-in: unattended adding and logging on, everything else inert.
+class FuzzHost : public ImportHost {
+  public:
+    explicit FuzzHost(QString addedLine) : addedLine_(std::move(addedLine)) {}
+
+    QString report;
+    qsizetype reportDropped = 0;
+    QStringList lastLines;   // the last two report lines, also when the report is full
+    bool sawAdded = false;   // the file's "Added " line
+    bool sawFailed = false;  // a "Failed (" line
+    QStringList messages;
+    int messageCount = 0;
+    int selections = 0;
+
+    bool Unattended() const override { return true; }
+    bool LogActions() const override { return true; }
+    void SetStatus(const QString& text) override { status_ = text; }
+    void SetEquipment(const QString& text) override { equipment_ = text; }
+    void AppendReportLine(const QString& line) override {
+        sawAdded = sawAdded || line == addedLine_;
+        sawFailed = sawFailed || line.startsWith(QLatin1String("Failed ("));
+        lastLines << line.left(400);
+        if (lastLines.size() > 2) {
+            lastLines.removeFirst();
+        }
+        if (report.size() + line.size() + 2 > kReportLimit) {
+            reportDropped += line.size() + 2;
+            return;
+        }
+        report += line;
+        report += QLatin1String("\r\n");
+    }
+    void ShowReport() override {}
+    void MessageBox(const QString& text) override {
+        ++messageCount;
+        if (messages.size() < kMessageLimit) {
+            messages << text.left(200);
+        }
+    }
+    bool AskYesNo(const QString&) override { return false; }
+    // Unattended resolution never asks; answering "no dialog" fails the block if it ever does.
+    bool SelectManufacturer(SessionState&) override {
+        ++selections;
+        return false;
+    }
+    void ProcessEvents() override {}
+    QString FileFolder() const override { return {}; }
+    int FileCount() const override { return 0; }
+    QString FileName(int) const override { return {}; }
+    bool FileSelected(int) const override { return false; }
+    void SetFileCountText(const QString&) override {}
+    void SetProgressMaximum(int) override {}
+    void SetProgressValue(int) override {}
+    void SetCancelEnabled(bool) override {}
+    void SetRunActive(bool) override {}
+
+  private:
+    QString addedLine_;
+    QString status_;
+    QString equipment_;
+};
+
+struct Fixture {
+    std::unique_ptr<QTemporaryDir> dir;
+    QByteArray pristine;  // the demo database's bytes
+    QString databasePath;
+    QString flxPath;
+    QString connection;
+};
+
+Fixture* gFixture = nullptr;
+
+[[noreturn]] void Fail(const char* what, const QString& detail = {}) {
+    std::fprintf(stderr, "flx_fuzzer: %s\n%s\n", what, detail.toLocal8Bit().constData());
+    std::abort();
+}
+
+void WriteFile(const QString& path, const char* data, qsizetype size) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(data, size) != size) {
+        Fail("cannot write", path);
+    }
+}
+
+// The lines of `bytes` as the reader's contract states them: a line ends at CR, CR LF or LF;
+// the terminator is dropped; a last line without terminator counts, an empty tail does not.
+QStringList SplitLines(const QByteArray& bytes) {
+    QStringList lines;
+    qsizetype start = 0;
+    qsizetype i = 0;
+    const qsizetype n = bytes.size();
+    while (i < n) {
+        const char c = bytes[i];
+        if (c == '\r' || c == '\n') {
+            lines << flx::DecodeCp1252(QByteArrayView(bytes).sliced(start, i - start));
+            ++i;
+            if (c == '\r' && i < n && bytes[i] == '\n') {
+                ++i;
+            }
+            start = i;
+        } else {
+            ++i;
+        }
+    }
+    if (start < n) {
+        lines << flx::DecodeCp1252(QByteArrayView(bytes).sliced(start));
+    }
+    return lines;
+}
+
+bool SoundField(const QString& field, qsizetype maxSize) {
+    return !field.isNull() && (maxSize < 0 || field.size() <= maxSize) && !field.startsWith(u' ') &&
+           !field.endsWith(u' ');
+}
+
+void CheckLineReader(const QByteArray& bytes, const QStringList& expected) {
+    // A small chunk puts every kind of line end on a chunk boundary somewhere.
+    const qint64 chunk = 1 + bytes.size() % 13;
+    QStringList lines;
+    try {
+        flx::LineReader reader(gFixture->flxPath, chunk);
+        while (!reader.AtEnd()) {
+            lines << reader.ReadLine();
+        }
+    } catch (const AppError& e) {
+        Fail("line reader raised", e.description());
+    }
+    if (lines != expected) {
+        Fail("line reader disagrees with the plain split",
+             QStringLiteral("chunk %1: %2 lines read, %3 expected")
+                 .arg(chunk)
+                 .arg(lines.size())
+                 .arg(expected.size()));
+    }
+    for (const QString& line : lines) {
+        const flx::ConnectorFields f = flx::CutConnectorLine(line);
+        if (!SoundField(f.type, 1) || !SoundField(f.sig, 3) || !SoundField(f.conn, 5) ||
+            !SoundField(f.name, -1) || f.name.size() > std::max<qsizetype>(0, line.size() - 12)) {
+            Fail("connector line cut badly", line.left(200));
+        }
+    }
+}
+
+struct Counts {
+    long long inputs = 0;
+    long long outputs = 0;
+    long long equipment = 0;
+};
+
+Counts StoredCounts() {
+    QSqlQuery query(db::Connection::ForString(gFixture->connection).database());
+    if (!query.exec("SELECT (SELECT count(*) FROM tblInputs), (SELECT count(*) FROM tblOutputs), "
+                    "(SELECT count(*) FROM tblEquipment)") ||
+        !query.next()) {
+        Fail("cannot count the stored rows");
+    }
+    return Counts{query.value(0).toLongLong(), query.value(1).toLongLong(),
+                  query.value(2).toLongLong()};
+}
+
+long long BlockStarts(const QStringList& lines) {
+    return std::count(lines.begin(), lines.end(), flx::kStartBlk);
+}
+
+void CheckImport(const QStringList& lines) {
+    SessionState session;
+    session.sEquipConnection = gFixture->connection;
+    aManuMap.assign(1, ManuMapEntry{});
+    FuzzHost host(QStringLiteral("Added ") + gFixture->flxPath + QStringLiteral("\r\n"));
+    ImportContext ctx{session, host};
+
+    ImportFile(ctx, gFixture->flxPath);
+
+    const QString detail = QStringLiteral("messages: %1\nlast report lines: %2")
+                               .arg(host.messages.join(QLatin1String(" | ")),
+                                    host.lastLines.join(QLatin1String(" | ")));
+    if (host.selections != 0) {
+        Fail("unattended import asked for a manufacturer", detail);
+    }
+    if (host.messageCount > 0) {
+        // A file that ends with a message has not been added.
+        if (host.sawAdded) {
+            Fail("file reported as added after a message", detail);
+        }
+        return;
+    }
+    if (host.sawFailed || !host.sawAdded || host.lastLines.size() != 2 ||
+        host.lastLines[0] !=
+            QStringLiteral("Added ") + gFixture->flxPath + QStringLiteral("\r\n") ||
+        !host.lastLines[1].startsWith(QLatin1String("Added as "))) {
+        Fail("file ended without a message and without its two \"Added\" lines", detail);
+    }
+
+    const long long blocks = BlockStarts(lines);
+    const Counts stored = StoredCounts();
+    if (stored.inputs != session.iInputs || stored.outputs != session.iOutputs ||
+        stored.equipment != kDemoEquipmentRows + blocks) {
+        Fail("stored rows do not match the import",
+             QStringLiteral("inputs %1/%2 outputs %3/%4 equipment %5/%6\n")
+                     .arg(stored.inputs)
+                     .arg(session.iInputs)
+                     .arg(stored.outputs)
+                     .arg(session.iOutputs)
+                     .arg(stored.equipment)
+                     .arg(kDemoEquipmentRows + blocks) +
+                 detail);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    // Qt finds its SQL driver plugin only with an application object.
+    new QCoreApplication(*argc, *argv);
+
+    gFixture = new Fixture;
+    // libFuzzer ends with exit(): remove the work folder then (a crash leaves it for a look).
+    std::atexit([] {
+        delete gFixture;
+        gFixture = nullptr;
+    });
+    const QString shm = QStringLiteral("/dev/shm");
+    const QString base = QDir(shm).exists() && QFileInfo(shm).isWritable() ? shm : QDir::tempPath();
+    gFixture->dir = std::make_unique<QTemporaryDir>(base + QStringLiteral("/flx_fuzzer-XXXXXX"));
+    if (!gFixture->dir->isValid()) {
+        Fail("cannot create the work folder", base);
+    }
+    QFile demo(QStringLiteral(IMPORTFLX_FUZZ_DB));
+    if (!demo.open(QIODevice::ReadOnly)) {
+        Fail("cannot read the demo database", demo.fileName());
+    }
+    gFixture->pristine = demo.readAll();
+    const QDir dir(gFixture->dir->path());
+    gFixture->databasePath = dir.filePath(QStringLiteral("dbEquip.mdb"));
+    gFixture->flxPath = dir.filePath(QStringLiteral("input.flx"));
+    gFixture->connection = db::BuildConnectionString(dir.path());
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+
+    // A fresh database for every input: close the shared connection, drop whatever journal it
+    // may have left, then restore the file.
+    db::Connection::CloseAll();
+    for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+        QFile::remove(gFixture->databasePath + QLatin1String(suffix));
+    }
+    WriteFile(gFixture->databasePath, gFixture->pristine.constData(), gFixture->pristine.size());
+    WriteFile(gFixture->flxPath, bytes.constData(), bytes.size());
+
+    const QStringList lines = SplitLines(bytes);
+    CheckLineReader(bytes, lines);
+    if (BlockStarts(lines) > kMaxBlocks) {
+        return -1;  // not kept in the corpus
+    }
+    CheckImport(lines);
+    return 0;
+}
