@@ -213,23 +213,28 @@ class WindowAbuseTest : public ::testing::Test {
 TEST_F(WindowAbuseTest, ClosingMidRunStopsAtTheNextLineAsCancelDoes) {
     struct Case {
         const char* name;
-        // Whether the close comes now, judged by the status line and how often that status
-        // line has been seen in a row.
-        std::function<bool(const QString& status, int seen)> closeNow;
+        // Whether the close comes now, judged by the status line and the session.
+        std::function<bool(const QString& status, const SessionState& session)> closeNow;
         QString fileCount;  // the progress text left behind
         QString storedB;    // what the file being read when the window closed left stored
     };
     // After a close inside a file, the next pass shows the entry it will not import.
     const Case cases[] = {
         {"between two connector lines",
-         [](const QString& status, int) { return status.endsWith("CLOSE-B In 10"); },
+         [](const QString& status, const SessionState&) {
+             return status.endsWith("CLOSE-B In 10");
+         },
          "Processing 3 of 3 files", "1 10 0"},
         {"right after the equipment row was added",
-         // The type line is seen first before the block starts, then once more after the row.
-         [](const QString& status, int seen) { return status == "Type: Rig CLOSE-B" && seen == 2; },
+         // The new row is the current row of the equipment recordset until the block's lines.
+         [](const QString& status, const SessionState& s) {
+             return status == "Type: Rig CLOSE-B" && s.rsEquipment && s.rsEquipment->State() == 1 &&
+                    !s.rsEquipment->IsEOF() &&
+                    s.rsEquipment->Field("EquipmentName").toString() == "CLOSE-B";
+         },
          "Processing 3 of 3 files", "1 0 0"},
         {"between two files",
-         [](const QString& status, int) {
+         [](const QString& status, const SessionState&) {
              return status.startsWith("Added as ") && status.contains("CLOSE-A");
          },
          "Processing 2 of 3 files", "0 0 0"},
@@ -243,14 +248,10 @@ TEST_F(WindowAbuseTest, ClosingMidRunStopsAtTheNextLineAsCancelDoes) {
         Open();
 
         QString statusAtClose;
-        QString lastStatus;
-        int seen = 0;
         bool visibleAfterClose = false;
         DuringRun([&] {
             const QString status = Status();
-            seen = status == lastStatus ? seen + 1 : 1;
-            lastStatus = status;
-            if (statusAtClose.isEmpty() && c.closeNow(status, seen)) {
+            if (statusAtClose.isEmpty() && c.closeNow(status, window->session())) {
                 statusAtClose = status;
                 window->close();
                 visibleAfterClose = window->isVisible();

@@ -41,6 +41,7 @@
 #include "records/connection.h"
 #include "records/manufacturer_resolution.h"
 #include "tests/fake_host.h"
+#include "tests/office_reader.h"
 #include "tests/temp_db.h"
 
 namespace {
@@ -810,38 +811,6 @@ TEST(HostileFiles, AMessageBoxShowsMarkupAsText) {
     ui::MsgBox(text);
     EXPECT_EQ(shownText, text);
     EXPECT_EQ(format, Qt::PlainText);
-}
-
-// Reads `rtfPath` with LibreOffice and returns its plain text, line ends as "\n".
-QString ReadWithOffice(const QString& rtfPath, const QString& workDir) {
-    const QString soffice = QStandardPaths::findExecutable("soffice");
-    if (soffice.isEmpty()) {
-        ADD_FAILURE() << "soffice not found: run scripts/test, which installs it";
-        return {};
-    }
-    QProcess office;
-    office.setChildProcessModifier([] { ::setpgid(0, 0); });
-    office.start(soffice,
-                 {"-env:UserInstallation=" +
-                      QUrl::fromLocalFile(workDir + "/profile").toString(QUrl::FullyEncoded),
-                  "--headless", "--convert-to", "txt:Text (encoded):UTF8", "--outdir",
-                  workDir + "/out", rtfPath});
-    if (!office.waitForFinished(120000)) {
-        ::kill(-static_cast<pid_t>(office.processId()), SIGKILL);
-        office.waitForFinished();
-        ADD_FAILURE() << "soffice hung";
-        return {};
-    }
-    QFile text(workDir + "/out/" + QFileInfo(rtfPath).completeBaseName() + ".txt");
-    if (!text.open(QIODevice::ReadOnly)) {
-        ADD_FAILURE() << "soffice wrote no text: " << office.readAllStandardError().toStdString();
-        return {};
-    }
-    QString read = QString::fromUtf8(text.readAll());
-    if (read.startsWith(QChar(0xfeff))) {
-        read.remove(0, 1);
-    }
-    return read.replace("\r\n", "\n");
 }
 
 TEST(HostileFiles, TheSavedReportReadsBackWithTheExactText) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "app/error.h"
 #include "records/recordset.h"
 
 // The session state of the import window: the variables that all import code shares. It comes
@@ -33,3 +34,13 @@ struct SessionState {
     std::int64_t iParts = 0;
     bool bReportShown = false;  // the action log has shown the report window once
 };
+
+// The session recordset `rs`, which exists only once a block start has resolved its
+// manufacturer; raises ErrNo::kObjectClosed before that.
+inline db::Recordset& SessionRecordset(const std::unique_ptr<db::Recordset>& rs) {
+    if (!rs) {
+        throw AppError(ErrNo::kObjectClosed, "Operation is not allowed when the object is closed.",
+                       "importflx");
+    }
+    return *rs;
+}

@@ -6,18 +6,6 @@
 #include "records/statements.h"
 #include "report/action_log.h"
 
-namespace {
-
-db::Recordset& Handle(const std::unique_ptr<db::Recordset>& rs) {
-    if (!rs) {
-        throw AppError(ErrNo::kObjectClosed, "Operation is not allowed when the object is closed.",
-                       "importflx");
-    }
-    return *rs;
-}
-
-}  // namespace
-
 void AddConnector(ImportContext& ctx, const QString& line) {
     SessionState& s = ctx.session;
     if (s.bCancel) {
@@ -40,20 +28,20 @@ void AddConnector(ImportContext& ctx, const QString& line) {
         pinType = flx::kPinNormal;
         ++s.iInputs;
         statement = sql::kInsertInput;
-        target = &Handle(s.rsInputs);
+        target = &SessionRecordset(s.rsInputs);
     } else if (s.sType == flx::kCodeLoop) {
         ++s.iInputs;
         pinType = flx::kPinLoop;
         statement = sql::kInsertInput;
-        target = &Handle(s.rsInputs);
+        target = &SessionRecordset(s.rsInputs);
     } else if (s.sType == flx::kCodeOutput) {
         ++s.iOutputs;
         pinType = flx::kPinNormal;
         statement = sql::kInsertOutput;
-        target = &Handle(s.rsOutputs);
+        target = &SessionRecordset(s.rsOutputs);
     } else {
         return;
     }
-    const QVariant equipmentId = Handle(s.rsEquipment).Field("EquipmentID");
+    const QVariant equipmentId = SessionRecordset(s.rsEquipment).Field("EquipmentID");
     target->Open(statement, {equipmentId, s.sName, s.sSig, s.sConn, pinType});
 }

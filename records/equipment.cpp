@@ -9,15 +9,6 @@
 
 namespace {
 
-// The session recordsets exist only after a block start has resolved its manufacturer.
-db::Recordset& Handle(const std::unique_ptr<db::Recordset>& rs) {
-    if (!rs) {
-        throw AppError(ErrNo::kObjectClosed, "Operation is not allowed when the object is closed.",
-                       "importflx");
-    }
-    return *rs;
-}
-
 void CloseIfOpen(db::Recordset& rs) {
     if (rs.State() == 1) {
         rs.Close();
@@ -40,13 +31,13 @@ bool AddEquipment(ImportContext& ctx) {
     }
     s.sEquipName = CheckDuplicate(ctx);
 
-    db::Recordset& manufacturer = Handle(s.rsManufacturer);
+    db::Recordset& manufacturer = SessionRecordset(s.rsManufacturer);
     CloseIfOpen(manufacturer);
     // An ID that was never set is compared as empty text, not as NULL.
     manufacturer.Open(sql::kManufacturerNameById,
                       {s.sManuID.isNull() ? QStringLiteral("") : s.sManuID});
 
-    db::Recordset& equipment = Handle(s.rsEquipment);
+    db::Recordset& equipment = SessionRecordset(s.rsEquipment);
     CloseIfOpen(equipment);
     equipment.Open(sql::kEquipmentForAdding, {}, db::CursorType::kStatic,
                    db::LockType::kOptimistic);
@@ -65,8 +56,8 @@ bool AddEquipment(ImportContext& ctx) {
 
 QString CheckDuplicate(ImportContext& ctx) {
     SessionState& s = ctx.session;
-    db::Recordset& manufacturer = Handle(s.rsManufacturer);
-    db::Recordset& equipment = Handle(s.rsEquipment);
+    db::Recordset& manufacturer = SessionRecordset(s.rsManufacturer);
+    db::Recordset& equipment = SessionRecordset(s.rsEquipment);
 
     const QString base = flx::TrimBlanks(s.sEquipName);
     QString candidate = base;

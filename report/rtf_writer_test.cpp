@@ -13,6 +13,7 @@
 #include <csignal>
 
 #include "app/error.h"
+#include "tests/office_reader.h"
 
 namespace {
 
@@ -103,45 +104,6 @@ TEST(RtfWriterTest, SaveFailuresRaiseWithThePath) {
         }
     }
     EXPECT_TRUE(QDir(dir.path()).isEmpty());
-}
-
-// Reads `rtfPath` with a real RTF reader and returns its plain text, line ends as "\n".
-QString ReadWithOffice(const QString& rtfPath, const QString& workDir) {
-    const QString soffice = QStandardPaths::findExecutable("soffice");
-    if (soffice.isEmpty()) {
-        ADD_FAILURE() << "soffice not found: run scripts/test, which installs "
-                         "libreoffice-writer-nogui";
-        return {};
-    }
-    QProcess office;
-    // The office starts helper processes; its own process group lets a hung run be ended whole.
-    office.setChildProcessModifier([] { ::setpgid(0, 0); });
-    office.start(soffice,
-                 {"-env:UserInstallation=" +
-                      QUrl::fromLocalFile(workDir + "/profile").toString(QUrl::FullyEncoded),
-                  "--headless", "--convert-to", "txt:Text (encoded):UTF8", "--outdir",
-                  workDir + "/out", rtfPath});
-    const bool finished = office.waitForFinished(120000);
-    if (!finished) {
-        ::kill(-static_cast<pid_t>(office.processId()), SIGKILL);
-        office.waitForFinished();
-    }
-    if (!finished || office.exitCode() != 0) {
-        ADD_FAILURE() << "soffice failed: " << office.readAllStandardError().toStdString();
-        return {};
-    }
-    QFile text(workDir + "/out/" + QFileInfo(rtfPath).completeBaseName() + ".txt");
-    if (!text.open(QIODevice::ReadOnly)) {
-        ADD_FAILURE() << "soffice wrote no text file: "
-                      << office.readAllStandardError().toStdString();
-        return {};
-    }
-    QString read = QString::fromUtf8(text.readAll());
-    if (read.startsWith(QChar(0xfeff))) {
-        read.remove(0, 1);
-    }
-    read.replace("\r\n", "\n");
-    return read;
 }
 
 TEST(RtfWriterTest, RealReaderReadsBackTheReportText) {
