@@ -9,73 +9,37 @@
 
 namespace {
 
-void Touch(const QString& path) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-}
-
-TEST(FindFileNoCase, PicksExactThenFirstInByteOrder) {
+TEST(Platform, FindFileNoCasePicksExactThenFirstInByteOrder) {
     QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
     for (const char* name : {"dbequip.MDB", "dbEquip.mdb", "DBEQUIP.MDB"}) {
-        Touch(dir.filePath(name));
+        ASSERT_TRUE(QFile(dir.filePath(name)).open(QIODevice::WriteOnly)) << name;
     }
     QDir(dir.path()).mkdir("Other.txt");
-
-    struct Case {
-        const char* wanted;
-        const char* found;  // file name expected, empty for none
-    };
-    const Case cases[] = {
-        {"dbEquip.mdb", "dbEquip.mdb"},  // an exact match wins over earlier variants
-        {"dbequip.MDB", "dbequip.MDB"},
-        {"DbEquip.Mdb", "DBEQUIP.MDB"},  // no exact match: 'D' sorts before 'd'
-        {"dbequip.mdb", "DBEQUIP.MDB"},
-        {"dbequip", ""},    // no partial matches
-        {"other.txt", ""},  // a folder is not a file
-        {"missing.mdb", ""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.wanted);
-        const QString expected = QString(c.found).isEmpty()
-                                     ? QString()
-                                     : QDir::toNativeSeparators(dir.filePath(c.found));
-        EXPECT_EQ(platform::FindFileNoCase(dir.path(), c.wanted), expected);
-        EXPECT_EQ(platform::FileExistsNoCase(dir.path(), c.wanted), !expected.isEmpty());
+    // clang-format off
+    const char* cases[][2] = {{"dbEquip.mdb", "dbEquip.mdb"}, {"dbequip.MDB", "dbequip.MDB"},
+        {"DbEquip.Mdb", "DBEQUIP.MDB"}, {"dbequip.mdb", "DBEQUIP.MDB"},  // 'D' sorts before 'd'
+        {"dbequip", ""}, {"other.txt", ""}, {"missing.mdb", ""}};  // no partial match, no folder
+    // clang-format on
+    for (const auto& [wanted, found] : cases) {
+        const QString path = *found ? QDir::toNativeSeparators(dir.filePath(found)) : "";
+        EXPECT_EQ(platform::FindFileNoCase(dir.path(), wanted), path) << wanted;
+        EXPECT_EQ(platform::FileExistsNoCase(dir.path(), wanted), !path.isEmpty()) << wanted;
     }
+    EXPECT_EQ(platform::FindFileNoCase(dir.filePath("absent"), "dbEquip.mdb"), "");
 }
 
-TEST(FindFileNoCase, MissingFolderFindsNothing) {
-    QTemporaryDir dir;
-    EXPECT_TRUE(platform::FindFileNoCase(dir.filePath("absent"), "x.mdb").isEmpty());
-    EXPECT_FALSE(platform::FileExistsNoCase(dir.filePath("absent"), "x.mdb"));
+TEST(Platform, JoinPathNeverDoublesTheSeparator) {
+    EXPECT_EQ(platform::JoinPath("/data/flx", "a b.flx"), "/data/flx/a b.flx");
+    EXPECT_EQ(platform::JoinPath("/data/flx/", "a.flx"), "/data/flx/a.flx");
+    EXPECT_EQ(platform::JoinPath("/", "a.flx"), "/a.flx");
+    EXPECT_EQ(platform::JoinPath("", "a.flx"), "a.flx");
 }
 
-TEST(JoinPath, NeverDoublesTheSeparator) {
-    struct Case {
-        const char* folder;
-        const char* name;
-        const char* joined;
-    };
-    const Case cases[] = {
-        {"/data/flx", "a.flx", "/data/flx/a.flx"},
-        {"/data/flx/", "a.flx", "/data/flx/a.flx"},
-        {"/", "a.flx", "/a.flx"},
-        {"", "a.flx", "a.flx"},
-        {"/data/my flx", "b c.FLX", "/data/my flx/b c.FLX"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.folder);
-        EXPECT_EQ(platform::JoinPath(c.folder, c.name), QString(c.joined));
-    }
-}
-
-TEST(AppFolder, OverrideAndRestore) {
+TEST(Platform, AppFolderOverrideAndRestore) {
     platform::SetAppFolderForTesting("/some/where");
     EXPECT_EQ(platform::AppFolder(), "/some/where");
     platform::SetAppFolderForTesting({});
-    EXPECT_EQ(platform::AppFolder(),
-              QDir::toNativeSeparators(QCoreApplication::applicationDirPath()));
+    EXPECT_EQ(platform::AppFolder(), QCoreApplication::applicationDirPath());
 }
 
 }  // namespace

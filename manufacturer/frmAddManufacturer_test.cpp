@@ -1,45 +1,20 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
-#include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <memory>
-#include <utility>
 
 #include "app/session.h"
 #include "app/windowing.h"
 #include "manufacturer/frmAddManufacturer.h"
-#include "manufacturer/manufacturer_save.h"
-#include "records/connection.h"
-#include "records/recordset.h"
-#include "records/statements.h"
 #include "tests/temp_db.h"
 
 namespace {
 
-// A manufacturer table with the given column types; the five flags default to `flagDefault`.
-QString ManufacturerTable(const QString& idType, const QString& nameType, int flagDefault = 0) {
-    QString sqlText = "CREATE TABLE tblManufacturers (ManufacturerID " + idType +
-                      " COLLATE NOCASE NOT NULL PRIMARY KEY, ManufacturerName " + nameType +
-                      " COLLATE NOCASE";
-    for (const char* flag : {"DisplayInEquipment", "displayInJackFields", "DisplayInRouters",
-                             "DisplayInJboxes", "displayInCabletypes"}) {
-        sqlText += QString(", %1 BOOLEAN NOT NULL DEFAULT %2").arg(flag).arg(flagDefault);
-    }
-    return sqlText +
-           ");\nINSERT INTO tblManufacturers (ManufacturerID, ManufacturerName) "
-           "VALUES ('ACME', 'Acme Broadcast');";
-}
-
-const char* const kFlagsOf =
-    "select DisplayInEquipment || '|' || displayInJackFields || '|' || DisplayInRouters || '|' "
-    "|| DisplayInJboxes || '|' || displayInCabletypes from tblManufacturers where "
-    "ManufacturerID = '%1'";
+const char* const kLastRow =
+    "select * from tblManufacturers where rowid = (select max(rowid) from tblManufacturers)";
 
 class AddManufacturerTest : public ::testing::Test {
   protected:
@@ -48,47 +23,35 @@ class AddManufacturerTest : public ::testing::Test {
             messages << text;
             return ui::MsgAnswer::kOk;
         });
-        UseDb(DemoRowsSql());
-        session.sManuID = "file id";
-        session.sManuName = "file name";
+        UseDemo({}, {});
     }
-    void TearDown() override {
-        dialog.reset();
-        ui::SetMsgBoxHook({});
-    }
-
-    void UseDb(const QString& sqlText, bool withSchema = true) {
-        db.reset();
-        db = std::make_unique<TempDb>(sqlText, withSchema);
+    void TearDown() override { ui::SetMsgBoxHook({}); }
+    // The demo database, with `from` replaced by `to` in its schema.
+    void UseDemo(const QString& from, const QString& to) {
+        db = std::make_unique<TempDb>(DemoSchemaSql().replace(from, to) + ';' + DemoRowsSql(),
+                                      false);
         session.sEquipConnection = db->connection();
     }
-    int Rows() const { return db->Scalar("select count(*) from tblManufacturers").toInt(); }
 
-    // Loads the dialog, pre-fills both boxes with `prefill` as the selection dialog does, and
-    // shows it, active, without blocking.
-    frmAddManufacturer& Show(const QString& prefill) {
+    // Loads the dialog, pre-fills both boxes as the selection dialog does and shows it, active.
+    void Show(const QString& prefill) {
         dialog = std::make_unique<frmAddManufacturer>(session);
         EXPECT_TRUE(dialog->Form_Load());
         dialog->SetManufacturerID(prefill);
         dialog->SetManufacturerName(prefill);
         beeps = ui::BeepCount();
         dialog->show();
-        dialog->activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
-        return *dialog;
     }
     int NewBeeps() const { return ui::BeepCount() - beeps; }
-
     QLineEdit* Name() const { return dialog->findChild<QLineEdit*>("txtManufacturerName"); }
     QLineEdit* Id() const { return dialog->findChild<QLineEdit*>("txtManufacturerID"); }
-    QLabel* Label1() const { return dialog->findChild<QLabel*>("Label1"); }
-    QCheckBox* Box(const char* name) const { return dialog->findChild<QCheckBox*>(name); }
+    QString Boxes() const { return Name()->text() + '|' + Id()->text(); }
     // Puts the caret at the end of `box` as a mouse click would, without selecting.
     void ClickInto(QLineEdit* box) const {
         box->setFocus(Qt::MouseFocusReason);
         box->end(false);
     }
-
     std::unique_ptr<TempDb> db;
     SessionState session;
     QStringList messages;
@@ -96,39 +59,30 @@ class AddManufacturerTest : public ::testing::Test {
     int beeps = 0;
 };
 
-TEST_F(AddManufacturerTest, PrefillIsSelectedWholeShortlyAfterLoad) {
+TEST_F(AddManufacturerTest, TypedEntryIsCopiedUpperCasedCutAndStoredInAllLibraries) {
     Show("acme");
-    EXPECT_EQ(Name()->text(), "acme");
-    EXPECT_EQ(Id()->text(), "acme");
     EXPECT_TRUE(Name()->hasFocus());
     EXPECT_TRUE(QTest::qWaitFor([&] { return Name()->selectedText() == "acme"; }));
-    EXPECT_FALSE(dialog->findChild<QTimer*>("Timer1")->isActive());
-    // The selected pre-fill is overtyped at once.
-    QTest::keyClicks(Name(), "Zeta");
-    EXPECT_EQ(Name()->text(), "Zeta");
-}
-
-TEST_F(AddManufacturerTest, TypingANameCopiesItIntoTheId) {
-    Show("");
-    ClickInto(Name());
-    for (const QString expected : {"n", "ne", "new", "new ", "new c", "new co"}) {
-        QTest::keyClick(Name(), expected.back().toLatin1());
-        EXPECT_EQ(Id()->text(), expected);
-    }
-    // The whole name is copied while typing; eight characters apply only on leaving.
-    QTest::keyClicks(Name(), "mpany");
-    EXPECT_EQ(Id()->text(), "new company");
-
-    // An ID edited by hand is overwritten by the next change of the name.
+    QTest::keyClicks(Name(), "new compan");  // overtypes; eight characters apply only on leaving
+    EXPECT_EQ(Boxes(), "new compan|new compan");
     ClickInto(Id());
-    QTest::keyClick(Id(), Qt::Key_Backspace);
+    QTest::keyClick(Id(), Qt::Key_Backspace);  // an ID edited by hand is overwritten
     ClickInto(Name());
-    QTest::keyClick(Name(), 'x');
-    EXPECT_EQ(Id()->text(), "NEW COMPANYx");
+    QTest::keyClick(Name(), 'y');
+    EXPECT_EQ(Boxes(), "NEW COMPANy|NEW COMPANy");
+    QTest::keyClick(Name(), Qt::Key_Tab);  // the ID is cut to eight and keeps the focus
+    EXPECT_EQ(Boxes(), "NEW COMPANY|NEW COMP");
+    Id()->selectAll();
+    QTest::keyClicks(Id(), "newco");
+    QTest::mouseClick(dialog->findChild<QWidget*>("Command1"), Qt::LeftButton);
+    EXPECT_EQ(db->Rows(kLastRow), QStringList{"NEWCO|NEW COMPANY|-1|-1|-1|-1|-1|<null>"});
+    EXPECT_EQ(session.sManuID + '|' + session.sManuName, "NEWCO|NEW COMPANY");
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_EQ(NewBeeps(), 2);  // one for each cut ID
 }
 
-TEST_F(AddManufacturerTest, NameIsHeldToTheColumnWidthWithABeep) {
-    UseDb(ManufacturerTable("VARCHAR(50)", "VARCHAR(10)"), false);
+TEST_F(AddManufacturerTest, NameIsHeldToItsWidthLeavingABoxUpperCasesAndHoldsTheIdToEight) {
+    UseDemo("ManufacturerName VARCHAR(50)", "ManufacturerName VARCHAR(10)");
     Show("");
     ClickInto(Name());
     QTest::keyClicks(Name(), "abcdefghi");
@@ -137,204 +91,89 @@ TEST_F(AddManufacturerTest, NameIsHeldToTheColumnWidthWithABeep) {
     EXPECT_EQ(NewBeeps(), 1);
     QTest::keyClicks(Name(), "kl");  // each one cut off again
     EXPECT_EQ(NewBeeps(), 3);
-    EXPECT_EQ(Name()->text(), "abcdefghij");
+    EXPECT_EQ(Boxes(), "abcdefghij|abcdefghij");
     EXPECT_EQ(Name()->cursorPosition(), 10);
-    EXPECT_EQ(Id()->text(), "abcdefghij");
-
-    // A pasted longer name is cut with the caret at its end.
-    Name()->clear();
-    Name()->insert("0123456789ABCDEF");
-    EXPECT_EQ(Name()->text(), "0123456789");
-    EXPECT_EQ(Name()->cursorPosition(), 10);
-    EXPECT_EQ(Id()->text(), "0123456789");
-    EXPECT_EQ(NewBeeps(), 4);
-}
-
-TEST_F(AddManufacturerTest, LeavingABoxUpperCasesAndHoldsTheIdToEight) {
-    const QString kShort = "Eight Chars. Max";
-    const QString kCut = "I Said...Eight Chars. Max";
-    struct Case {
-        const char* what;
+    const QString kShort = "Eight Chars. Max", kCut = "I Said...Eight Chars. Max";
+    const struct {
         bool typeIntoId;
-        QString typed;
-        QString name;
-        QString id;
-        QString caption;
-        int beeps;
-        bool focusInId;
+        QString typed, boxes, caption;
+        int beeps;  // a cut ID also keeps the focus
     } cases[] = {
-        {"short name", false, "acme", "ACME", "ACME", kShort, 0, false},
-        {"long name", false, "northline", "NORTHLINE", "NORTHLIN", kCut, 1, true},
-        {"special characters", false, "a&b (x)!", "A&B (X)!", "A&B (X)!", kShort, 0, false},
-        {"eight in the id", true, "abcdefgh", "", "ABCDEFGH", kShort, 0, false},
-        {"nine in the id", true, "abcdefghi", "", "ABCDEFGH", kCut, 1, true},
-        {"punctuation in the id", true, "a.b,c", "", "A.B,C", kShort, 0, false},
+        {false, "acme", "ACME|ACME", kShort, 0},
+        {false, "northline", "NORTHLINE|NORTHLIN", kCut, 1},
+        {true, "abcdefgh", "|ABCDEFGH", kShort, 0},
+        {true, "abcdefghi", "|ABCDEFGH", kCut, 1},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed.toStdString());
         Show("");
         QLineEdit* box = c.typeIntoId ? Id() : Name();
         ClickInto(box);
         QTest::keyClicks(box, c.typed);
         // Shift+Tab from the name box and Tab from the ID box both go to Add.
         QTest::keyClick(box, Qt::Key_Tab, c.typeIntoId ? Qt::NoModifier : Qt::ShiftModifier);
-        EXPECT_EQ(Name()->text(), c.name);
-        EXPECT_EQ(Id()->text(), c.id);
-        EXPECT_EQ(Label1()->text(), c.caption);
+        EXPECT_EQ(Boxes(), c.boxes);
+        EXPECT_EQ(dialog->findChild<QWidget*>("Label1")->property("text").toString(), c.caption);
         EXPECT_EQ(NewBeeps(), c.beeps);
-        EXPECT_EQ(Id()->hasFocus(), c.focusInId);
+        EXPECT_EQ(Id()->hasFocus(), c.beeps == 1);
     }
 }
 
-TEST_F(AddManufacturerTest, AddWithBothBoxesEmptyOnlyBeeps) {
+TEST_F(AddManufacturerTest, RefusedEntryKeepsTheDialogOpenUntilCorrectedFailedLoadRefusesIt) {
+    UseDemo("ManufacturerID VARCHAR(50)", "ManufacturerID VARCHAR(5)");
     Show("");
-    const int before = Rows();
-    QTest::mouseClick(dialog->findChild<QPushButton*>("Command1"), Qt::LeftButton);
+    dialog->command1_Click(0);  // nothing to add: only a beep
     EXPECT_EQ(NewBeeps(), 1);
-    EXPECT_EQ(Rows(), before);
-    EXPECT_EQ(session.sManuID, "");
-    EXPECT_EQ(session.sManuName, "");
-    EXPECT_TRUE(dialog->isVisible());
     EXPECT_TRUE(Id()->hasFocus());
-    EXPECT_TRUE(messages.isEmpty());
-}
-
-TEST_F(AddManufacturerTest, NewManufacturerIsStoredInAllLibraries) {
-    Show("zeta");
-    Name()->selectAll();
-    QTest::keyClicks(Name(), "Zeta Corp");
-    QTest::keyClick(Name(), Qt::Key_Tab);  // the ID is cut to eight and keeps the focus
-    EXPECT_EQ(Id()->text(), "ZETA COR");
-    Id()->selectAll();
-    QTest::keyClicks(Id(), "zeta");
-    QTest::mouseClick(dialog->findChild<QPushButton*>("Command1"), Qt::LeftButton);
-    EXPECT_EQ(db->Rows("select ManufacturerID, ManufacturerName from tblManufacturers where "
-                       "ManufacturerID = 'ZETA'"),
-              QStringList{"ZETA|ZETA CORP"});
-    EXPECT_EQ(db->Scalar(QString(kFlagsOf).arg("ZETA")).toString(), "-1|-1|-1|-1|-1");
-    EXPECT_EQ(session.sManuID, "ZETA");
-    EXPECT_EQ(session.sManuName, "ZETA CORP");
-    EXPECT_FALSE(dialog->isVisible());
-    EXPECT_EQ(dialog->result(), QDialog::Accepted);
-    EXPECT_TRUE(messages.isEmpty());
-    EXPECT_EQ(NewBeeps(), 1);
-}
-
-TEST_F(AddManufacturerTest, ExistingIdIsRefusedAndCorrectedInPlace) {
-    Show("Acme Broadcast");
+    Name()->setText("Acme Broadcast");
     Id()->setText("acme");
-    const int before = Rows();
     dialog->command1_Click(0);
-    EXPECT_EQ(messages, QStringList{"The ManufacturerID acme already exists in the database. "
-                                    "Please modify your entry."});
-    EXPECT_EQ(NewBeeps(), 1);
-    EXPECT_EQ(Rows(), before);
-    EXPECT_TRUE(dialog->isVisible());
-    EXPECT_TRUE(Id()->hasFocus());
+    EXPECT_EQ(NewBeeps(), 2);
     // The entry reached the session before it was refused.
-    EXPECT_EQ(session.sManuID, "acme");
-    EXPECT_EQ(session.sManuName, "Acme Broadcast");
-
-    // The second attempt stores only the corrected row.
-    Id()->setText("ACME2");
+    EXPECT_EQ(session.sManuID + '|' + session.sManuName, "acme|Acme Broadcast");
+    Id()->setText("Longname");
     dialog->command1_Click(0);
-    EXPECT_EQ(Rows(), before + 1);
-    EXPECT_EQ(db->Rows("select ManufacturerID, ManufacturerName from tblManufacturers where "
-                       "ManufacturerName = 'Acme Broadcast' order by ManufacturerID"),
-              (QStringList{"ACME|Acme Broadcast", "ACME2|Acme Broadcast"}));
-    EXPECT_FALSE(dialog->isVisible());
-}
-
-TEST_F(AddManufacturerTest, OtherRefusalShowsItsDescriptionAndStaysOpen) {
-    UseDb(ManufacturerTable("VARCHAR(5)", "VARCHAR(50)"), false);
-    Show("Longname");
-    dialog->command1_Click(0);
-    ASSERT_EQ(messages.size(), 1);
-    EXPECT_FALSE(messages.front().isEmpty());
-    EXPECT_FALSE(messages.front().contains("already exists"));
-    EXPECT_EQ(Rows(), 1);
+    EXPECT_EQ(NewBeeps(), 2);
+    EXPECT_EQ(messages.join('\n'),
+              "The ManufacturerID acme already exists in the database. Please modify your entry.\n"
+              "The value 'Longname' is too long for tblManufacturers.ManufacturerID, which holds "
+              "at most 5 characters.");
     EXPECT_TRUE(dialog->isVisible());
-    EXPECT_TRUE(Id()->hasFocus());
-}
-
-TEST_F(AddManufacturerTest, DialogHandsItsCheckBoxesToTheSave) {
-    UseDb(ManufacturerTable("VARCHAR(50)", "VARCHAR(50)", -1), false);
-    Show("NEWCO");
-    Box("chkAll")->setCheckState(Qt::Unchecked);
-    Box("chkRTR")->setCheckState(Qt::Checked);
-    Box("chkCable")->setCheckState(Qt::PartiallyChecked);
+    Id()->setText("ACME2");  // stores only the corrected row
     dialog->command1_Click(0);
-    EXPECT_EQ(db->Scalar(QString(kFlagsOf).arg("NEWCO")).toString(), "0|0|-1|0|-1");
+    EXPECT_EQ(db->Scalar("select count(*) from tblManufacturers").toInt(), 5);
+    EXPECT_EQ(db->Rows(kLastRow), QStringList{"ACME2|Acme Broadcast|-1|-1|-1|-1|-1|<null>"});
+    EXPECT_FALSE(dialog->isVisible());
+    // A table that cannot be opened is reported and refuses the dialog.
+    db->Exec("DROP TABLE tblManufacturers");
+    EXPECT_FALSE(frmAddManufacturer(session).Form_Load());
+    EXPECT_TRUE(QRegularExpression(R"(^-?\d+ \S)").match(messages.value(2)).hasMatch());
 }
 
-TEST_F(AddManufacturerTest, LoadFailureIsReportedAndRefusesTheDialog) {
-    const QTemporaryDir empty;
-    struct Case {
-        const char* what;
-        QString connection;
-    } cases[] = {
-        {"no database file", db::BuildConnectionString(empty.path())},
-        {"no manufacturer table", {}},
-    };
-    UseDb("DROP TABLE tblManufacturers");
-    cases[1].connection = db->connection();
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        messages.clear();
-        session.sEquipConnection = c.connection;
-        frmAddManufacturer add(session);
-        EXPECT_FALSE(add.Form_Load());
-        ASSERT_EQ(messages.size(), 1);
-        EXPECT_TRUE(QRegularExpression(R"(^-?\d+ \S)").match(messages.front()).hasMatch())
-            << messages.front().toStdString();
-    }
-}
-
-// SaveManufacturer on its own, over the whole table as the dialog opens it.
-class SaveManufacturerTest : public ::testing::Test {
-  protected:
-    void Open(const QString& sqlText, bool withSchema = true) {
-        db = std::make_unique<TempDb>(sqlText, withSchema);
-        rs = std::make_unique<db::Recordset>();
-        rs->setActiveConnection(db->connection());
-        rs->Open(sql::kManufacturerTable, {}, db::CursorType::kStatic, db::LockType::kOptimistic);
-    }
-    void TearDown() override { rs.reset(); }
-
-    std::unique_ptr<TempDb> db;
-    std::unique_ptr<db::Recordset> rs;
-};
-
-TEST_F(SaveManufacturerTest, AnyNonEmptyEntryIsAttemptedAsItStands) {
-    Open({});
-    for (const auto& [id, name] :
-         {std::pair<QString, QString>{"  ", ""}, {"", "Nameless ID"}, {"NONAME", ""}}) {
-        EXPECT_TRUE(SaveManufacturer(*rs, id, name, DisplayChecks{}).stored());
-    }
-    EXPECT_EQ(db->Rows("select '[' || ManufacturerID || ']', ManufacturerName from "
-                       "tblManufacturers order by ManufacturerID"),
-              (QStringList{"[]|Nameless ID", "[  ]|", "[NONAME]|"}));
-}
-
-TEST_F(SaveManufacturerTest, FlagsComeFromAllLibrariesOrFromEachBox) {
+TEST_F(AddManufacturerTest, AnyNonEmptyEntryIsStoredAsItStandsWithTheFlagsOfItsBoxes) {
     // Every flag defaults to -1, so a box left unset shows apart from an unchecked one.
-    Open(ManufacturerTable("VARCHAR(50)", "VARCHAR(50)", -1), false);
+    UseDemo("DEFAULT 0,", "DEFAULT -1,");
     constexpr Qt::CheckState U = Qt::Unchecked, C = Qt::Checked, G = Qt::PartiallyChecked;
-    struct Case {
-        DisplayChecks checks;  // all, equipment, jack fields, routers, j boxes, cable types
-        QString flags;         // the same order as the columns
+    const char* const boxes[] = {"chkAll", "chkEquip", "chkJF", "chkRTR", "chkJB", "chkCable"};
+    const struct {
+        QString id, name, row;
+        Qt::CheckState checks[6];  // in the order of `boxes`
     } cases[] = {
-        {{C, U, U, U, U, U}, "-1|-1|-1|-1|-1"},
-        {{U, U, U, U, U, U}, "0|0|0|0|0"},
-        {{U, C, U, G, C, U}, "-1|0|-1|-1|0"},
-        {{G, U, C, U, G, C}, "0|-1|0|-1|-1"},
+        {"  ", "", "  ||-1|-1|-1|-1|-1|<null>", {C, U, U, U, U, U}},
+        {"", "Nameless ID", "|Nameless ID|0|0|0|0|0|<null>", {U, U, U, U, U, U}},
+        {"NONAME", "", "NONAME||-1|0|-1|-1|0|<null>", {U, C, U, G, C, U}},
+        {"M2", "Maker", "M2|Maker|0|-1|0|-1|-1|<null>", {G, U, C, U, G, C}},
     };
-    int n = 0;
-    for (const Case& c : cases) {
-        const QString id = QString("M%1").arg(++n);
-        SCOPED_TRACE(id.toStdString());
-        ASSERT_TRUE(SaveManufacturer(*rs, id, "Maker", c.checks).stored());
-        EXPECT_EQ(db->Scalar(QString(kFlagsOf).arg(id)).toString(), c.flags);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.row.toStdString());
+        Show("");
+        Name()->setText(c.name);
+        Id()->setText(c.id);
+        for (int i = 0; i < 6; ++i) {
+            dialog->findChild<QCheckBox*>(boxes[i])->setCheckState(c.checks[i]);
+        }
+        dialog->command1_Click(0);
+        EXPECT_EQ(db->Rows(kLastRow), QStringList{c.row});
     }
 }
 

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "app/session.h"
 #include "tests/fake_host.h"
 #include "tests/temp_db.h"
 
@@ -14,116 +13,78 @@ class ResolutionTest : public ::testing::Test {
         aManuMap.assign(1, ManuMapEntry{});
         session.sEquipConnection = db.connection();
     }
-    void TearDown() override { aManuMap.assign(1, ManuMapEntry{}); }
-
     bool Resolve(const QString& id) {
         session.sManuID = id;
         return ResolveManufacturer(ctx, session.sManuID);
     }
-    QString CurrentManufacturerId() const {
-        return session.rsManufacturer->Field("ManufacturerID").toString();
+    // sManuID|sManuName|the ID on the current row of rsManufacturer
+    QString Resolved() const {
+        return session.sManuID + '|' + session.sManuName + '|' +
+               session.rsManufacturer->Field("ManufacturerID").toString();
     }
 
-    TempDb db{DemoRowsSql()};
+    TempDb db{DemoRowsSql() + ";insert into tblManufacturers (ManufacturerID) values ('NONAME')"};
     SessionState session;
     FakeHost host;
     ImportContext ctx{session, host};
 };
 
-TEST_F(ResolutionTest, KnownIdIsFoundWithoutAskingAndGivesItsName) {
-    for (const bool unattended : {true, false}) {
+TEST_F(ResolutionTest, KnownIdIsFoundAndAnUnknownOneAddedUnattendedWithoutAsking) {
+    for (const bool unattended : {false, true}) {
         host.unattended = unattended;
         session.sManuName = "left over";
         ASSERT_TRUE(Resolve("acme"));
-        EXPECT_EQ(session.sManuID, "acme");  // as the file wrote it
-        EXPECT_EQ(session.sManuName, "Acme Broadcast");
-        EXPECT_EQ(CurrentManufacturerId(), "ACME");
-        EXPECT_EQ(host.selections, 0);
-        EXPECT_TRUE(host.messages.isEmpty());
-        EXPECT_EQ(db.Scalar("select count(*) from tblManufacturers").toInt(), 4);
+        EXPECT_EQ(Resolved(), "acme|Acme Broadcast|ACME");  // the ID as the file wrote it
+        ASSERT_TRUE(Resolve("NONAME"));
+        EXPECT_EQ(session.sManuName, "");
     }
-}
-
-TEST_F(ResolutionTest, KnownIdWithoutNameGivesEmptyName) {
-    db.Exec("insert into tblManufacturers (ManufacturerID) values ('NONAME')");
-    session.sManuName = "left over";
-    ASSERT_TRUE(Resolve("NONAME"));
-    EXPECT_EQ(session.sManuName, "");
-}
-
-TEST_F(ResolutionTest, UnattendedAddsTheIdAsIdAndNameOnce) {
-    host.unattended = true;
     ASSERT_TRUE(Resolve("NEWCO"));
-    EXPECT_EQ(session.sManuName, "NEWCO");
-    EXPECT_EQ(CurrentManufacturerId(), "NEWCO");
-    ASSERT_TRUE(Resolve("NEWCO"));
-    EXPECT_EQ(db.Rows("select ManufacturerID, ManufacturerName, DisplayInEquipment, "
-                      "displayInJackFields, DisplayInRouters, DisplayInJboxes, "
-                      "displayInCabletypes, Website from tblManufacturers "
-                      "where ManufacturerID = 'NEWCO'"),
+    EXPECT_EQ(Resolved(), "NEWCO|NEWCO|NEWCO");
+    ASSERT_TRUE(Resolve("NEWCO"));  // added once
+    EXPECT_EQ(db.Rows("select * from tblManufacturers where ManufacturerID = 'NEWCO'"),
               QStringList({"NEWCO|NEWCO|-1|0|0|0|0|<null>"}));
+    EXPECT_EQ(db.Scalar("select count(*) from tblManufacturers").toInt(), 6);
     EXPECT_EQ(host.selections, 0);
+    EXPECT_TRUE(host.messages.isEmpty());
 }
 
-TEST_F(ResolutionTest, MapIsWalkedCaseSensitivelyFirstMatchWinning) {
+TEST_F(ResolutionTest, AttendedWalksTheMapFirstMatchWinningThenAsksTheDialog) {
     host.unattended = false;
     aManuMap.push_back({"kes", "Kestrel Systems", "KESTREL"});
     aManuMap.push_back({"kes", "Videoworks", "VIDEOWRX"});
     ASSERT_TRUE(Resolve("kes"));
-    EXPECT_EQ(session.sManuID, "KESTREL");
-    EXPECT_EQ(session.sManuName, "Kestrel Systems");
-    EXPECT_EQ(CurrentManufacturerId(), "KESTREL");
+    EXPECT_EQ(Resolved(), "KESTREL|Kestrel Systems|KESTREL");
+    ASSERT_TRUE(Resolve(""));  // the empty first entry: on no manufacturer row
+    EXPECT_EQ(session.rsManufacturer->RecordCount(), 0);
     EXPECT_EQ(host.selections, 0);
-
-    ASSERT_TRUE(Resolve("KES"));  // not in the map: the dialog is asked
-    EXPECT_EQ(host.selections, 1);
-}
-
-TEST_F(ResolutionTest, DialogOutcomes) {
-    host.unattended = false;
     const struct {
         const char* name;
-        std::function<bool(SessionState&)> dialog;
-        bool result;
-        bool cancelled;
-        QString manuId;
+        bool returns, cancels;  // what the dialog does
+        QString picks;
+        int rows;  // of rsManufacturer; -1: not resolved
     } cases[] = {
-        {"picked",
-         [](SessionState& s) {
-             s.sManuID = "VIDEOWRX";
-             s.sManuName = "Videoworks";
-             return true;
-         },
-         true, false, "VIDEOWRX"},
-        {"cancelled",
-         [](SessionState& s) {
-             s.bCancel = true;
-             return true;
-         },
-         false, true, "UNKNOWN"},
-        {"no dialog possible", [](SessionState&) { return false; }, false, false, "UNKNOWN"},
-        // Closed by its frame: resolution succeeds, but on no manufacturer row.
-        {"closed", [](SessionState&) { return true; }, true, false, "UNKNOWN"},
+        {"picked", true, false, "VIDEOWRX", 1},
+        {"cancelled", true, true, "", -1},
+        {"no dialog possible", false, false, "", -1},
+        {"closed by its frame", true, false, "", 0},  // resolved, on no row
     };
     for (const auto& c : cases) {
-        session.bCancel = false;
-        host.onSelectManufacturer = c.dialog;
-        EXPECT_EQ(Resolve("UNKNOWN"), c.result) << c.name;
-        EXPECT_EQ(session.bCancel, c.cancelled) << c.name;
-        EXPECT_EQ(session.sManuID, c.manuId) << c.name;
-        EXPECT_TRUE(host.messages.isEmpty()) << c.name;
-        if (c.result) {
-            EXPECT_EQ(session.rsManufacturer->RecordCount(), c.manuId == "VIDEOWRX" ? 1 : 0);
+        SCOPED_TRACE(c.name);
+        host.onSelectManufacturer = [&c](SessionState& s) {
+            s.sManuID = c.picks.isEmpty() ? s.sManuID : c.picks;
+            s.bCancel = c.cancels;
+            return c.returns;
+        };
+        EXPECT_EQ(Resolve("KES"), c.rows >= 0);  // the map is walked case-sensitively
+        EXPECT_EQ(session.bCancel, c.cancels);
+        EXPECT_EQ(session.sManuID, c.picks.isEmpty() ? "KES" : c.picks);
+        if (c.rows >= 0) {
+            EXPECT_EQ(session.rsManufacturer->RecordCount(), c.rows);
         }
     }
-    EXPECT_EQ(db.Scalar("select count(*) from tblManufacturers").toInt(), 4);
-}
-
-TEST_F(ResolutionTest, EmptyIdMatchesTheEmptyFirstMapEntry) {
-    host.unattended = false;
-    ASSERT_TRUE(Resolve(""));
-    EXPECT_EQ(host.selections, 0);
-    EXPECT_EQ(session.rsManufacturer->RecordCount(), 0);
+    EXPECT_EQ(host.selections, 4);
+    EXPECT_TRUE(host.messages.isEmpty());
+    EXPECT_EQ(db.Scalar("select count(*) from tblManufacturers").toInt(), 5);
 }
 
 }  // namespace

@@ -2,17 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include <QTest>
-
 #include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTextDocument>
-#include <QToolBar>
 
 #include "app/platform.h"
 #include "app/windowing.h"
@@ -41,8 +40,7 @@ class ReportWindowTest : public ::testing::Test {
         ui::SetSaveDialogHook({});
         platform::SetAppFolderForTesting({});
     }
-    QAction* Tool(const char* name) { return window->findChild<QAction*>(name); }
-    void Click(const char* name) { Tool(name)->trigger(); }
+    void Click(const char* name) { window->findChild<QAction*>(name)->trigger(); }
 
     QTemporaryDir appDir;
     QPointer<frmReporStatus> window;
@@ -51,160 +49,60 @@ class ReportWindowTest : public ::testing::Test {
     QString savePath;  // the dialog's answer; empty for Cancel
 };
 
-TEST_F(ReportWindowTest, StartsEmptyWithItsToolsOnTheBand) {
-    EXPECT_EQ(window->windowTitle(), "Status Update");
-    EXPECT_TRUE(window->isWindow());
+TEST_F(ReportWindowTest, AppendedLinesMakeTheReportThatSaveWritesAndCloseDiscards) {
     EXPECT_EQ(window->ReportText(), "");
-    EXPECT_TRUE(window->ReportLines().isEmpty());
-
-    auto* bar = window->findChild<QToolBar*>("ActiveBar31");
-    ASSERT_NE(bar, nullptr);
-    QStringList band;
-    for (QAction* tool : bar->actions()) {
-        band << tool->objectName() + "=" + tool->text();
+    // CR LF, a lone CR and a lone LF break a line; one at the end leaves an empty line.
+    const QStringList appended = {"Model: \t\tX", "", "Added a\r\n", "a\r\nb\rc\nd", "{\\b x}"};
+    for (const QString& line : appended) {
+        window->AppendLine(line);
     }
-    EXPECT_EQ(band, (QStringList{"catFSave=Save", "catFPrint=Print", "catFClose=Close"}));
-    ASSERT_NE(Tool("Tool1"), nullptr);
-    EXPECT_EQ(Tool("Tool1")->text(), "Tool1");
-    EXPECT_FALSE(Tool("Tool1")->isVisible());
-
-    auto* text = window->findChild<QPlainTextEdit*>("txtMessage");
-    ASSERT_NE(text, nullptr);
-    EXPECT_TRUE(text->isReadOnly());
-    EXPECT_DOUBLE_EQ(text->font().pointSizeF(), 8.5);
-    EXPECT_EQ(text->font().families().value(0), "MS Sans Serif");
-}
-
-TEST_F(ReportWindowTest, AppendedLinesMakeTheReport) {
-    struct Case {
-        const char* name;
-        QStringList appended;
-        QStringList lines;
-    };
-    const Case cases[] = {
-        {"plain lines", {"one", "two"}, {"one", "two"}},
-        {"tabs kept", {"Model: \t\tX"}, {"Model: \t\tX"}},
-        {"empty line", {""}, {""}},
-        {"CR LF at the end leaves an empty line", {"Added a\r\n", "next"}, {"Added a", "", "next"}},
-        {"CR LF, lone CR and lone LF inside", {"a\r\nb\rc\nd"}, {"a", "b", "c", "d"}},
-    };
-    for (const Case& c : cases) {
-        frmReporStatus report;
-        for (const QString& line : c.appended) {
-            report.AppendLine(line);
-        }
-        EXPECT_EQ(report.ReportLines(), c.lines) << c.name;
-        EXPECT_EQ(report.ReportText(), c.lines.join("\r\n") + "\r\n") << c.name;
-    }
-}
-
-TEST_F(ReportWindowTest, AppendingOnlyAddsAtTheEnd) {
-    // Lines reach the text box in batches, each one insertion at the end, never a rewrite of
-    // what is there; a batch is shown without anyone reading the report.
-    QTextDocument* document = window->findChild<QPlainTextEdit*>("txtMessage")->document();
-    int changes = 0;
-    int end = 0;
-    QObject::connect(document, &QTextDocument::contentsChange,
-                     [&](int position, int removed, int added) {
-                         ++changes;
-                         EXPECT_EQ(removed, 0);
-                         EXPECT_GE(position, end - 1);
-                         end = position + added;
-                     });
-    for (int i = 0; i < 100; ++i) {
-        window->AppendLine(QString("line %1\t%2").arg(i).arg(i * 7));
-    }
-    QTest::qWait(frmReporStatus::kFlushIntervalMs * 4);
-    EXPECT_EQ(changes, 1);
-    EXPECT_EQ(document->blockCount(), 101);
-    for (int i = 100; i < 200; ++i) {
-        window->AppendLine(QString("line %1\t%2").arg(i).arg(i * 7));
-    }
-    EXPECT_EQ(window->ReportLines().size(), 200);
-    EXPECT_EQ(changes, 2);
-    EXPECT_EQ(window->ReportLines().at(199), "line 199\t1393");
-    EXPECT_FALSE(document->isUndoAvailable());
-}
-
-TEST_F(ReportWindowTest, ToolsThatDoNothing) {
-    window->AppendLine("kept");
+    EXPECT_EQ(window->ReportText(),
+              "Model: \t\tX\r\n\r\nAdded a\r\n\r\na\r\nb\r\nc\r\nd\r\n{\\b x}\r\n");
     window->show();
-    Click("catFPrint");
-    Click("Tool1");
-    window->ActiveBar31_ToolClick("catfsave");  // names are compared exactly
-    window->ActiveBar31_ToolClick("Unknown");
-    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    ASSERT_FALSE(window.isNull());
-    EXPECT_TRUE(window->isVisible());
-    EXPECT_TRUE(dialogs.empty());
-    EXPECT_TRUE(messages.isEmpty());
-    EXPECT_EQ(window->ReportText(), "kept\r\n");
-}
-
-TEST_F(ReportWindowTest, CloseDiscardsTheWindow) {
-    window->AppendLine("gone");
-    window->show();
+    Click("catFPrint");  // does nothing, as does any name but "catFSave" and "catFClose"
+    window->ActiveBar31_ToolClick("catfsave");
+    const QString saved = platform::JoinPath(appDir.path(), "Tovrin Import Report");
+    const QString missing = appDir.filePath("missing/report.rtf");
+    for (const QString& answer : {QString(), missing, saved}) {
+        savePath = answer;
+        Click("catFSave");
+        EXPECT_EQ(window->ReportLines().size(), 9);  // never changed
+    }
+    EXPECT_EQ(messages, (QStringList{"32755 Cancel was selected.",
+                                     "76 Path not found: " + QDir::toNativeSeparators(missing)}));
+    ASSERT_EQ(dialogs.size(), 3u);
+    const ui::SaveDialogOptions& d = dialogs.back();
+    EXPECT_EQ(QStringList({d.title, d.filter, d.initialName, d.initialFolder}),
+              QStringList({"Save Report RTF File", "Rich Text Files|*.rtf", "Tovrin Import Report",
+                           appDir.path()}));
+    EXPECT_TRUE(d.overwritePrompt);
+    EXPECT_EQ(ui::NameFiltersFromPipes(d.filter), QStringList{"Rich Text Files (*.rtf)"});
+    EXPECT_EQ(QDir(appDir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              QStringList{"Tovrin Import Report"});
+    QFile file(saved);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), ReportToRtf(appended));
+    ASSERT_TRUE(window && window->isVisible());
     Click("catFClose");
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(window.isNull());
 }
 
-TEST_F(ReportWindowTest, SaveWritesTheReportUnderTheChosenName) {
-    const QStringList appended = {"Manufacturer ID: \tACME", "Added x.flx\r\n", "{\\b not bold}"};
-    for (const QString& line : appended) {
-        window->AppendLine(line);
+TEST_F(ReportWindowTest, AppendingOnlyAddsAtTheEndInBatches) {
+    // Each batch is one insertion, shown without anyone reading the report.
+    QTextDocument* document = window->findChild<QPlainTextEdit*>("txtMessage")->document();
+    QSignalSpy changes(document, &QTextDocument::contentsChange);
+    for (int i = 0; i < 200; ++i) {
+        window->AppendLine(QString("line %1\t%2").arg(i).arg(i * 7));
+        if (i == 99) {
+            QTest::qWait(frmReporStatus::kFlushIntervalMs * 4);
+            EXPECT_EQ(changes.count(), 1);
+        }
     }
-    savePath = platform::JoinPath(appDir.path(), "Tovrin Import Report");
-    Click("catFSave");
-    EXPECT_TRUE(messages.isEmpty()) << messages.join('\n').toStdString();
-    EXPECT_EQ(QDir(appDir.path()).entryList(QDir::Files), QStringList{"Tovrin Import Report"});
-    QFile file(savePath);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), ReportToRtf(appended));
-    EXPECT_EQ(window->ReportLines().size(), 4);
-}
-
-TEST_F(ReportWindowTest, FailedSaveShowsNumberAndDescriptionAndWritesNothing) {
-    const QString missing = appDir.filePath("missing/report.rtf");
-    const struct {
-        const char* name;
-        QString answer;
-        QString message;
-    } cases[] = {
-        {"cancel", "", "32755 Cancel was selected."},
-        {"missing folder", missing, "76 Path not found: " + QDir::toNativeSeparators(missing)},
-    };
-    window->AppendLine("line");
-    for (const auto& c : cases) {
-        messages.clear();
-        dialogs.clear();
-        savePath = c.answer;
-        Click("catFSave");
-        EXPECT_EQ(messages, QStringList{c.message}) << c.name;
-        ASSERT_EQ(dialogs.size(), 1u) << c.name;
-        EXPECT_EQ(dialogs[0].title, "Save Report RTF File");
-        EXPECT_EQ(dialogs[0].filter, "Rich Text Files|*.rtf");
-        EXPECT_EQ(dialogs[0].initialName, "Tovrin Import Report");
-        EXPECT_EQ(dialogs[0].initialFolder, appDir.path());
-        EXPECT_TRUE(dialogs[0].overwritePrompt);
-        EXPECT_TRUE(QDir(appDir.path()).isEmpty()) << c.name;
-        EXPECT_EQ(window->ReportText(), "line\r\n") << c.name;
-    }
-}
-
-TEST(NameFiltersTest, PipeFiltersBecomeDialogFilters) {
-    const struct {
-        QString pipes;
-        QStringList filters;
-    } cases[] = {
-        {"Rich Text Files|*.rtf", {"Rich Text Files (*.rtf)"}},
-        {"Text|*.txt;*.log|All|*.*", {"Text (*.txt *.log)", "All (*.*)"}},
-        {"", {}},
-        {"Lonely description", {}},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(ui::NameFiltersFromPipes(c.pipes), c.filters) << c.pipes.toStdString();
-    }
+    EXPECT_EQ(window->ReportLines().at(100), "line 100\t700");
+    ASSERT_EQ(changes.count(), 2);
+    EXPECT_EQ(changes.at(1).at(1).toInt(), 0);  // nothing removed
+    EXPECT_FALSE(document->isUndoAvailable());
 }
 
 }  // namespace
