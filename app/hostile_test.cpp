@@ -192,7 +192,7 @@ TEST(Hostile, EveryBrokenDatabaseOrHostileFileIsReportedAndTheRowsAreKept) {
     const QString row = full + ": the row was not stored.";
     const QString lost = " The rows added since the last commit were not stored";
     const QString name = QString::fromUtf8("dev 'one' \"two\"; {é} 中.flx");
-    const QStringList one{"zephyr.flx"}, none, good{"good.flx"}, disk1{"first.flx", "last.flx"};
+    const QStringList one{"zephyr.flx"}, none, good{"good.flx"}, firstLast{"first.flx", "last.flx"};
     const Case cases[] = {
         {"a text file, not a database", one, 2,
          "-2147024885 The database file '%DB%' is in a format that cannot be opened here: it is "
@@ -243,13 +243,13 @@ TEST(Hostile, EveryBrokenDatabaseOrHostileFileIsReportedAndTheRowsAreKept) {
         // Last, since without the right to mount a small disk the test ends there.
         // Far more rows than fit: the disk runs full in the middle of the file.
         {"the disk runs full in the middle of a file",
-         QStringList{"first.flx", "big.flx", "last.flx"}, 1, row + lost + " either." + src, disk1,
-         "S-1,S-2", 10, "small disk"},
+         QStringList{"first.flx", "big.flx", "last.flx"}, 1, row + lost + " either." + src,
+         firstLast, "S-1,S-2", 10, "small disk"},
         // More rows than fit, but few enough to wait in memory for the file's commit.
         {"the disk runs full when a file's rows are committed",
-         QStringList{"first.flx", "mid.flx", "last.flx"}, 1, full + "." + lost + "." + src, disk1,
-         "S-1,S-2", 10, "small disk"},
-        {"the disk is full from the start", disk1, 1, row + src + row + src, none, "", 0,
+         QStringList{"first.flx", "mid.flx", "last.flx"}, 1, full + "." + lost + "." + src,
+         firstLast, "S-1,S-2", 10, "small disk"},
+        {"the disk is full from the start", firstLast, 1, row + src + row + src, none, "", 0,
          "full disk"},
     };
     // Any other file holds one QX-1 of ZEPHYR.

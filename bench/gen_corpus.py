@@ -4,7 +4,8 @@
 Each file holds one definition section and one block of 40 connector lines (inputs, outputs,
 loop-throughs and ignored codes). Manufacturer IDs come from a pool of 50, half of which are
 added to the benchmark database by the SQL this script also writes; model names repeat so that
-versioning has work to do.
+versioning has work to do. The model pool grows with the corpus, so that a model repeats as
+often in a corpus of 20,000 files as in one of 2,000 and the work per row stays comparable.
 
 usage: gen_corpus.py OUTDIR [FILES]
 """
@@ -14,7 +15,7 @@ import sys
 
 POOL = 50
 KNOWN = POOL // 2
-MODELS = 120
+MODELS_PER_1000_FILES = 60
 LINES_PER_BLOCK = 40
 SIGNALS = ["AES", "SDI", "ANA", "MIC", "LIN", "TC ", "VID", "DAT"]
 CONNS = ["XLR", "BNC", "TRS", "RJ45", "DB25", "SMPTE"]
@@ -29,10 +30,11 @@ def main():
     out = sys.argv[1]
     count = int(sys.argv[2]) if len(sys.argv) > 2 else 2000
     os.makedirs(out, exist_ok=True)
+    models = max(1, count * MODELS_PER_1000_FILES // 1000)
     rng = random.Random(20261206)
     for n in range(count):
         manu = manufacturer(rng.randrange(POOL))
-        model = "MDL-%03d" % rng.randrange(MODELS)
+        model = "MDL-%04d" % rng.randrange(models)
         lines = ["Bench corpus file %d" % n, "<<STARTDEF>>", manu, model, "Bench Device", "rev 1",
                  "<<STARTBLK>>", "Code Sig Conn  Name"]
         for k in range(LINES_PER_BLOCK):

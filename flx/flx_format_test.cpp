@@ -11,169 +11,98 @@
 
 namespace {
 
-TEST(TrimBlanks, RemovesOnlyBlanksAtBothEnds) {
-    const struct {
-        QString in;
-        QString out;
-    } cases[] = {
-        {"  ACME  ", "ACME"},
-        {"\tACME\t", "\tACME\t"},
-        {" \t A B \t ", "\t A B \t"},
-        {"", ""},
-        {"    ", ""},
-        {"\u00a0x\u00a0", "\u00a0x\u00a0"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(flx::TrimBlanks(c.in), c.out) << c.in.toStdString();
+TEST(FlxFormat, TrimBlanksRemovesOnlySpacesAtBothEnds) {
+    const QStringList cases = {
+        "  ACME  ", "ACME", "\tACME\t", "\tACME\t", " \t A B \t ",   "\t A B \t",
+        "",         "",     "    ",     "",         "\u00a0x\u00a0", "\u00a0x\u00a0"};
+    for (qsizetype i = 0; i < cases.size(); i += 2) {
+        EXPECT_EQ(flx::TrimBlanks(cases[i]), cases[i + 1]) << cases[i].toStdString();
     }
     // Empty results are empty text, never null (a null would be stored as NULL).
     EXPECT_FALSE(flx::TrimBlanks(QString()).isNull());
 }
 
-TEST(CutConnectorLine, CutsFixedCharacterColumns) {
-    const struct {
-        QString line;
-        QString type, sig, conn, name;
-    } cases[] = {
-        {"I AES DB25  Input 1", "I", "AES", "DB25", "Input 1"},
-        {"O VID BNC-1 Program Out", "O", "VID", "BNC-1", "Program Out"},
-        // Exactly 12 characters: the name starts beyond the end.
-        {"O XLR XLR-3 ", "O", "XLR", "XLR-3", ""},
-        {"I AB", "I", "AB", "", ""},
-        {"I AES D", "I", "AES", "D", ""},
-        {"L", "L", "", "", ""},
-        {"", "", "", "", ""},
-        {"I   A CONN1   Inner  Name  ", "I", "A", "CONN1", "Inner  Name"},
-        // A tab is one character; a tab-separated line is cut at the fixed columns all the same.
-        {"I\tAES\tDB25\tName", "I", "AES", "DB25\t", "ame"},
-        {"\tX", "\t", "", "", ""},
-        {"i AES DB25  lower", "i", "AES", "DB25", "lower"},
-        {"  AES DB25  blank code", "", "AES", "DB25", "blank code"},
-        {"Ixabcxdefghxname", "I", "abc", "defgh", "name"},
-    };
+TEST(FlxFormat, CutConnectorLineCutsFixedCharacterColumns) {
+    // A tab is one character.
+    const QString cases[][2] = {{"I AES DB25  Input 1", "I|AES|DB25|Input 1"},
+                                {"O VID BNC-1 Program Out", "O|VID|BNC-1|Program Out"},
+                                {"O XLR XLR-3 ", "O|XLR|XLR-3|"},
+                                {"I AB", "I|AB||"},
+                                {"", "|||"},
+                                {"I   A CONN1   Inner  Name  ", "I|A|CONN1|Inner  Name"},
+                                {"I\tAES\tDB25\tName", "I|AES|DB25\t|ame"},
+                                {"  AES DB25  blank code", "|AES|DB25|blank code"},
+                                {"Ixabcxdefghxname", "I|abc|defgh|name"}};
     for (const auto& c : cases) {
-        const flx::ConnectorFields f = flx::CutConnectorLine(c.line);
-        EXPECT_EQ(f.type, c.type) << c.line.toStdString();
-        EXPECT_EQ(f.sig, c.sig) << c.line.toStdString();
-        EXPECT_EQ(f.conn, c.conn) << c.line.toStdString();
-        EXPECT_EQ(f.name, c.name) << c.line.toStdString();
+        const flx::ConnectorFields f = flx::CutConnectorLine(c[0]);
+        EXPECT_EQ(QStringList({f.type, f.sig, f.conn, f.name}).join('|'), c[1]);
         EXPECT_FALSE(f.type.isNull() || f.sig.isNull() || f.conn.isNull() || f.name.isNull());
     }
 }
 
-TEST(DecodeCp1252, MapsEveryByteIncludingTheUndefinedFive) {
-    const struct {
-        unsigned char byte;
-        char16_t ch;
-    } cases[] = {
-        {0x41, 0x0041}, {0x80, 0x20AC}, {0x81, 0x0081}, {0x8D, 0x008D}, {0x8F, 0x008F},
-        {0x90, 0x0090}, {0x96, 0x2013}, {0x9D, 0x009D}, {0x9F, 0x0178}, {0xE9, 0x00E9},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(flx::DecodeCp1252(c.byte).unicode(), c.ch) << int(c.byte);
-    }
-    EXPECT_EQ(flx::DecodeCp1252(QByteArrayView("Caf\xE9 \x80\x93")), u"Caf\u00e9 \u20ac\u201c");
-}
-
 class LineReaderTest : public ::testing::Test {
   protected:
-    QTemporaryDir dir;
-
     QString Write(const QByteArray& bytes, const QString& name = "f.flx") {
-        const QString path = QDir(dir.path()).filePath(name);
-        QFile file(path);
+        QFile file(dir.filePath(name));
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(bytes);
-        return path;
+        return file.fileName();
     }
-
-    static QStringList ReadAll(const QString& path, qint64 chunk) {
-        flx::LineReader reader(path, chunk);
-        QStringList lines;
-        while (!reader.AtEnd()) {
-            lines << reader.ReadLine();
-        }
-        return lines;
-    }
+    QTemporaryDir dir;
 };
 
+// Bytes -> lines read, each followed by '|'. Bytes are Windows-1252, even its five undefined ones.
 TEST_F(LineReaderTest, EachLineEndEndsALineWhateverTheChunkSize) {
-    const struct {
-        QByteArray bytes;
-        QStringList lines;
-    } cases[] = {
-        {"", {}},
-        {"a", {"a"}},
-        {"a\r\nb\r\n", {"a", "b"}},
-        {"a\rb", {"a", "b"}},
-        {"a\nb\n", {"a", "b"}},
-        {"a\r\nb\nc\rd", {"a", "b", "c", "d"}},
-        {"a\r\n\r\nb", {"a", "", "b"}},
-        {"a\n\rb", {"a", "", "b"}},
-        {"a\r\r\nb", {"a", "", "b"}},
-        {"\r\n", {""}},
-        {"\n", {""}},
-        {"\r", {""}},
-        {"x\r\n\n", {"x", ""}},
-        {"t\tab\r\n", {"t\tab"}},
-        {QByteArray("n\0ul", 4), {QString::fromUtf16(u"n\0ul", 4)}},
-        {"Caf\xE9\r\n\x80\x9D",
-         {QString::fromUtf16(u"Caf\u00e9"), QString::fromUtf16(u"\u20ac\u009d")}},
-    };
+    const char* cases[][2] = {{"", ""},
+                              {"a", "a|"},
+                              {"a\r\nb\nc\rd", "a|b|c|d|"},
+                              {"a\r\n\r\nb\r\n", "a||b|"},
+                              {"a\n\rb\n", "a||b|"},
+                              {"a\r\r\nb", "a||b|"},
+                              {"\r", "|"},
+                              {"x\r\n\n", "x||"},
+                              {"A\x80\x81\x8D\x8F\r\n\x90\x96\x9D\x9F\xE9",
+                               "A\u20ac\u0081\u008d\u008f|\u0090\u2013\u009d\u0178\u00e9|"}};
     for (qint64 chunk : {qint64(1), qint64(2), qint64(3), flx::LineReader::kDefaultChunkSize}) {
         for (const auto& c : cases) {
-            const QString path = Write(c.bytes);
-            EXPECT_EQ(ReadAll(path, chunk), c.lines)
-                << "chunk " << chunk << ": " << c.bytes.toPercentEncoding().toStdString();
+            flx::LineReader reader(Write(c[0]), chunk);
+            QString lines;
+            while (!reader.AtEnd()) {
+                lines += reader.ReadLine() + '|';
+            }
+            EXPECT_EQ(lines, QString::fromUtf8(c[1]))
+                << chunk << ": " << QByteArray(c[0]).toPercentEncoding().toStdString();
         }
     }
-}
-
-TEST_F(LineReaderTest, ReadsALineLongerThanManyChunks) {
+    // A line far longer than a chunk, holding a NUL; a closed reader is at its end.
     QByteArray longLine(300000, 'x');
-    longLine[150000] = '\xE9';
-    const QString path = Write(longLine + "\r\nend");
-    const QStringList lines = ReadAll(path, 4096);
-    ASSERT_EQ(lines.size(), 2);
-    EXPECT_EQ(lines[0].size(), 300000);
-    EXPECT_EQ(lines[0][150000], QChar(0xE9));
-    EXPECT_EQ(lines[1], "end");
-}
-
-TEST_F(LineReaderTest, ClosedReaderIsAtItsEnd) {
-    flx::LineReader reader(Write("a\r\nb"));
-    EXPECT_EQ(reader.ReadLine(), "a");
+    longLine.replace(150000, 2, QByteArray("\xE9\0", 2));
+    flx::LineReader reader(Write(longLine + "\r\nend\r\nnever"), 4096);
+    EXPECT_TRUE(reader.ReadLine() == flx::DecodeCp1252(QByteArrayView(longLine)));
+    EXPECT_EQ(reader.ReadLine(), "end");
     reader.Close();
     EXPECT_TRUE(reader.AtEnd());
-    reader.Close();
+    reader.Close();  // closing twice is harmless
 }
 
 TEST_F(LineReaderTest, OpenFailuresRaiseFileErrors) {
     QDir(dir.path()).mkdir("folder.flx");
     const QString unreadable = Write("x", "locked.flx");
     QFile::setPermissions(unreadable, QFileDevice::Permissions());
-    const struct {
-        QString path;
-        long number;
-        QString description;
-    } cases[] = {
-        {"", ErrNo::kBadFileName, "Bad file name or number"},
-        {dir.path() + "/missing.flx", ErrNo::kFileNotFound, "File not found"},
-        {dir.path() + "/folder.flx", ErrNo::kFileNotFound, "File not found"},
-        {dir.path() + "/nowhere/x.flx", ErrNo::kPathNotFound, "Path not found"},
-        {unreadable, ErrNo::kPermissionDenied, "Permission denied"},
-    };
-    for (const auto& c : cases) {
-        if (c.path == unreadable && geteuid() == 0) {
-            continue;  // root reads any file
-        }
+    QList<std::pair<QString, QString>> cases = {
+        {"", "52 Bad file name or number importflx"},
+        {dir.path() + "/missing.flx", "53 File not found importflx"},
+        {dir.path() + "/folder.flx", "53 File not found importflx"},
+        {dir.path() + "/nowhere/x.flx", "76 Path not found importflx"}};
+    if (geteuid() != 0) {  // root reads any file
+        cases.append({unreadable, "70 Permission denied importflx"});
+    }
+    for (const auto& [path, error] : cases) {
         try {
-            flx::LineReader reader(c.path);
-            ADD_FAILURE() << "opened " << c.path.toStdString();
+            flx::LineReader reader(path);
+            ADD_FAILURE() << "opened " << path.toStdString();
         } catch (const AppError& e) {
-            EXPECT_EQ(e.number(), c.number) << c.path.toStdString();
-            EXPECT_EQ(e.description(), c.description) << c.path.toStdString();
-            EXPECT_EQ(e.source(), "importflx");
+            EXPECT_EQ(QString("%1 %2 %3").arg(e.number()).arg(e.description(), e.source()), error);
         }
     }
 }

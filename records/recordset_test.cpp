@@ -1,11 +1,7 @@
 #include "records/recordset.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <QDir>
-#include <QProcess>
 #include <climits>
 #include <functional>
 
@@ -278,34 +274,6 @@ TEST(Recordset, ValuesCannotChangeAStatement) {
     rs.Open(sql::kInsertInput, {1, hostile, "'", "\"", "Normal"});
     EXPECT_EQ(temp.Rows("SELECT Name, Type, Conn FROM tblInputs"), QStringList{hostile + "|'|\""});
     EXPECT_EQ(OpenOn(temp, sql::kManufacturerById, {"' OR '1'='1"}).RecordCount(), 0);
-}
-
-TEST(Recordset, ReadOnlyFileRefusesRowsAndKeepsWhatIsStored) {
-    TempDb temp(DemoRowsSql());
-    const bool root = geteuid() == 0;
-    // Root writes through file modes, so the file is made immutable instead.
-    if (root) {
-        ASSERT_EQ(QProcess::execute("chattr", {"+i", temp.path()}), 0);
-    } else {
-        ASSERT_EQ(chmod(temp.path().toLocal8Bit().constData(), 0444), 0);
-    }
-    Recordset rs = OpenOn(temp, sql::kManufacturerById, {"NEW"});
-    rs.AddNew();
-    rs.SetField("ManufacturerID", "NEW");
-    try {
-        rs.Update();
-        ADD_FAILURE() << "no error raised";
-    } catch (const AppError& e) {
-        EXPECT_EQ(e.number(), ErrNo::kDbReadOnly);
-        EXPECT_TRUE(e.description().contains("read-only")) << e.description().toStdString();
-    }
-    db::Connection::CloseAll();
-    if (root) {
-        QProcess::execute("chattr", {"-i", temp.path()});
-    } else {
-        chmod(temp.path().toLocal8Bit().constData(), 0644);
-    }
-    EXPECT_EQ(temp.Scalar("SELECT COUNT(*) FROM tblManufacturers").toInt(), 4);
 }
 
 }  // namespace
