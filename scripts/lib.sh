@@ -7,7 +7,8 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite
     libgl-dev sqlite3)
 # Extra packages the tests use: GoogleTest, a real RTF reader, a virtual display.
-TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libreoffice-writer-nogui xvfb xauth)
+TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libreoffice-writer-nogui fonts-dejavu-core xvfb
+    xauth)
 # Extra packages of the fuzzer: clang and its libFuzzer and sanitizer runtimes.
 FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 
