@@ -6,8 +6,7 @@
 #include <QTemporaryDir>
 
 #include "records/manufacturer_resolution.h"
-#include "tests/fake_host.h"
-#include "tests/temp_db.h"
+#include "tests/engine_fixture.h"
 
 namespace {
 
@@ -21,7 +20,7 @@ QString Totals(int parts, int inputs, int outputs) {
                              inputs, outputs);
 }
 
-class CommandsTest : public ::testing::Test {
+class CommandsTest : public EngineTest {
   protected:
     // A fresh host over entries "1.flx" ..., entry `deviceAt` holding kDevice, the others kPlain.
     void MakeFiles(int count, int deviceAt = 0) {
@@ -42,11 +41,7 @@ class CommandsTest : public ::testing::Test {
         return host.ReportLines().filter(prefix).replaceInStrings(prefix, "");
     }
 
-    TempDb db{DemoRowsSql()};
     QTemporaryDir files;
-    SessionState session;
-    FakeHost host;
-    ImportContext ctx{session, host};
 };
 
 TEST_F(CommandsTest, RunsCountEveryChosenEntryAndOnlyThisRunsConnectors) {

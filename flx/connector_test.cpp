@@ -5,16 +5,14 @@
 #include "app/session.h"
 #include "records/equipment.h"
 #include "records/manufacturer_resolution.h"
-#include "tests/fake_host.h"
-#include "tests/temp_db.h"
+#include "tests/engine_fixture.h"
 
 namespace {
 
-class ConnectorTest : public ::testing::Test {
+class ConnectorTest : public EngineTest {
   protected:
     void SetUp() override {
-        aManuMap.assign(1, ManuMapEntry{});
-        session.sEquipConnection = db.connection();
+        EngineTest::SetUp();
         session.sManuID = "ACME";
         session.sEquipName = "CONN-TEST";
         session.sEquipType = "Panel";
@@ -26,10 +24,6 @@ class ConnectorTest : public ::testing::Test {
         return db.Rows("select EquipmentID, Name, Type, Conn, PinType from " + table +
                        " order by rowid");
     }
-    TempDb db{DemoRowsSql()};
-    SessionState session;
-    FakeHost host;
-    ImportContext ctx{session, host};
     qint64 equipmentId = 0;
 };
 

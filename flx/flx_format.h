@@ -7,7 +7,9 @@
 #include <QString>
 #include <QStringView>
 
-// The FLX file format: its marker lines, IO type codes, blank trimming, the fixed columns of a
+#include "app/text.h"
+
+// The FLX file format: its marker lines, IO type codes, the fixed columns of a
 // connector line, and a line reader over the file's single-byte text.
 namespace flx {
 
@@ -24,31 +26,6 @@ inline constexpr QLatin1String kCodeLoop("L");
 // Pin types stored with a connector row.
 inline constexpr QLatin1String kPinNormal("Normal");
 inline constexpr QLatin1String kPinLoop("Loop");
-
-// `text` without the blanks (U+0020) at both ends; tabs and every other character stay. The
-// result is never a null string.
-// Inline, so that the record code can use it without linking the reader.
-inline QString TrimBlanks(QStringView text) {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text[begin] == u' ') {
-        ++begin;
-    }
-    while (end > begin && text[end - 1] == u' ') {
-        --end;
-    }
-    // Never a null string: a null text would reach the store as NULL instead of empty text.
-    QString trimmed = text.mid(begin, end - begin).toString();
-    return trimmed.isNull() ? QStringLiteral("") : trimmed;
-}
-// The same for a whole string; a text without blanks at its ends is shared, not copied, which
-// matters for a line of hundreds of megabytes.
-inline QString TrimBlanks(const QString& text) {
-    if (text.isEmpty() || (text.front() != u' ' && text.back() != u' ')) {
-        return text.isNull() ? QStringLiteral("") : text;
-    }
-    return TrimBlanks(QStringView(text));
-}
 
 // The four fields of a connector line, each trimmed of blanks.
 struct ConnectorFields {

@@ -16,10 +16,10 @@ TEST(FlxFormat, TrimBlanksRemovesOnlySpacesAtBothEnds) {
         "  ACME  ", "ACME", "\tACME\t", "\tACME\t", " \t A B \t ",   "\t A B \t",
         "",         "",     "    ",     "",         "\u00a0x\u00a0", "\u00a0x\u00a0"};
     for (qsizetype i = 0; i < cases.size(); i += 2) {
-        EXPECT_EQ(flx::TrimBlanks(cases[i]), cases[i + 1]) << cases[i].toStdString();
+        EXPECT_EQ(TrimBlanks(cases[i]), cases[i + 1]) << cases[i].toStdString();
     }
     // Empty results are empty text, never null (a null would be stored as NULL).
-    EXPECT_FALSE(flx::TrimBlanks(QString()).isNull());
+    EXPECT_FALSE(TrimBlanks(QString()).isNull());
 }
 
 TEST(FlxFormat, CutConnectorLineCutsFixedCharacterColumns) {

@@ -100,13 +100,13 @@ void ProcessLine(ImportContext& ctx, SectionState state, std::int64_t lineNumber
     switch (state) {
         case SectionState::kDefinition:
             if (lineNumber == 1) {
-                s.sManuID = flx::TrimBlanks(line);
+                s.sManuID = TrimBlanks(line);
                 LogAction(ctx, QStringLiteral("ManufacturerID: \t") + line);
             } else if (lineNumber == 2) {
-                s.sEquipName = flx::TrimBlanks(line);
+                s.sEquipName = TrimBlanks(line);
                 LogAction(ctx, QStringLiteral("Model: \t\t") + line);
             } else if (lineNumber == 3) {
-                s.sEquipType = flx::TrimBlanks(line);
+                s.sEquipType = TrimBlanks(line);
                 LogAction(ctx, QStringLiteral("Type: \t\t") + line);
             }
             break;

@@ -9,21 +9,14 @@
 #include "app/error.h"
 #include "app/session.h"
 #include "records/manufacturer_resolution.h"
-#include "tests/fake_host.h"
-#include "tests/temp_db.h"
+#include "tests/engine_fixture.h"
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-class ReaderTest : public ::testing::Test {
+class ReaderTest : public EngineTest {
   protected:
-    void SetUp() override {
-        aManuMap.assign(1, ManuMapEntry{});
-        session.sEquipConnection = db.connection();
-    }
-    void TearDown() override { aManuMap.assign(1, ManuMapEntry{}); }
-
     QString Write(const QString& name, const QByteArray& bytes) {
         QFile file(files.filePath(name));
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
@@ -50,11 +43,7 @@ class ReaderTest : public ::testing::Test {
         return {"Added " + path, "", "Added as " + addedAs, ""};
     }
 
-    TempDb db{DemoRowsSql()};
     QTemporaryDir files;
-    SessionState session;
-    FakeHost host;
-    ImportContext ctx{session, host};
 };
 
 TEST_F(ReaderTest, MarkersSectionsAndLookAlikes) {

@@ -2,7 +2,7 @@
 
 #include "app/error.h"
 #include "app/session.h"
-#include "flx/flx_format.h"
+#include "app/text.h"
 #include "records/connection.h"
 #include "records/manufacturer_resolution.h"
 #include "records/statements.h"
@@ -42,7 +42,7 @@ bool AddEquipment(ImportContext& ctx) {
     equipment.Open(sql::kEquipmentForAdding, {}, db::CursorType::kStatic,
                    db::LockType::kOptimistic);
 
-    const QString type = flx::TrimBlanks(s.sEquipType);
+    const QString type = TrimBlanks(s.sEquipType);
     equipment.AddNew();
     equipment.SetField("EquipmentName", s.sEquipName);
     equipment.SetField("EquipmentDescription", type);
@@ -59,7 +59,7 @@ QString CheckDuplicate(ImportContext& ctx) {
     db::Recordset& manufacturer = SessionRecordset(s.rsManufacturer);
     db::Recordset& equipment = SessionRecordset(s.rsEquipment);
 
-    const QString base = flx::TrimBlanks(s.sEquipName);
+    const QString base = TrimBlanks(s.sEquipName);
     QString candidate = base;
     qint64 version = 0;
     for (;;) {

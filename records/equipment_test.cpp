@@ -4,28 +4,18 @@
 
 #include "app/error.h"
 #include "records/manufacturer_resolution.h"
-#include "tests/fake_host.h"
-#include "tests/temp_db.h"
+#include "tests/engine_fixture.h"
 
 namespace {
 
-class EquipmentTest : public ::testing::Test {
+class EquipmentTest : public EngineTest {
   protected:
-    void SetUp() override {
-        aManuMap.assign(1, ManuMapEntry{});
-        session.sEquipConnection = db.connection();
-    }
     bool Add(const QString& manuId, const QString& model, const QString& type = "Amp") {
         session.sManuID = manuId;
         session.sEquipName = model;
         session.sEquipType = type;
         return AddEquipment(ctx);
     }
-
-    TempDb db{DemoRowsSql()};
-    SessionState session;
-    FakeHost host;
-    ImportContext ctx{session, host};
 };
 
 TEST_F(EquipmentTest, TakesTheFirstFreeVersionedName) {

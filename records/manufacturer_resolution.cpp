@@ -1,7 +1,7 @@
 #include "records/manufacturer_resolution.h"
 
 #include "app/session.h"
-#include "flx/flx_format.h"
+#include "app/text.h"
 #include "records/connection.h"
 #include "records/statements.h"
 
@@ -43,8 +43,8 @@ bool ResolveManufacturer(ImportContext& ctx, QString& manufacturerId) {
         if (ctx.host.Unattended()) {
             s.sManuName = manufacturerId;
             s.rsManufacturer->AddNew();
-            s.rsManufacturer->SetField("ManufacturerID", flx::TrimBlanks(manufacturerId));
-            s.rsManufacturer->SetField("ManufacturerName", flx::TrimBlanks(s.sManuName));
+            s.rsManufacturer->SetField("ManufacturerID", TrimBlanks(manufacturerId));
+            s.rsManufacturer->SetField("ManufacturerName", TrimBlanks(s.sManuName));
             s.rsManufacturer->SetField("DisplayInEquipment", QVariant(true));
             s.rsManufacturer->Update();
         } else {

@@ -2,17 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/fake_host.h"
-#include "tests/temp_db.h"
+#include "tests/engine_fixture.h"
 
 namespace {
 
-class ResolutionTest : public ::testing::Test {
+class ResolutionTest : public EngineTest {
   protected:
-    void SetUp() override {
-        aManuMap.assign(1, ManuMapEntry{});
-        session.sEquipConnection = db.connection();
-    }
+    ResolutionTest()
+        : EngineTest(DemoRowsSql() +
+                     ";insert into tblManufacturers (ManufacturerID) values ('NONAME')") {}
     bool Resolve(const QString& id) {
         session.sManuID = id;
         return ResolveManufacturer(ctx, session.sManuID);
@@ -22,11 +20,6 @@ class ResolutionTest : public ::testing::Test {
         return session.sManuID + '|' + session.sManuName + '|' +
                session.rsManufacturer->Field("ManufacturerID").toString();
     }
-
-    TempDb db{DemoRowsSql() + ";insert into tblManufacturers (ManufacturerID) values ('NONAME')"};
-    SessionState session;
-    FakeHost host;
-    ImportContext ctx{session, host};
 };
 
 TEST_F(ResolutionTest, KnownIdIsFoundAndAnUnknownOneAddedUnattendedWithoutAsking) {
