@@ -3,14 +3,12 @@
 #include <unistd.h>
 
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <csignal>
 
-#include "app/error.h"
 #include "app/import_commands.h"
-#include "app/platform.h"
+#include "core/error.h"
+#include "core/platform.h"
 #include "records/connection.h"
-#include "records/manufacturer_resolution.h"
 #include "records/recordset.h"
 #include "records/statements.h"
 #include "report/rtf_writer.h"
@@ -52,10 +50,6 @@ QByteArray Encode(QStringView text, bool terminal) {
     return copy.toUtf8();
 }
 
-QString Describe(const AppError& error) {
-    return QStringLiteral("%1 %2").arg(error.number()).arg(error.description());
-}
-
 }  // namespace
 
 BatchHost::BatchHost(SessionState& session, const BatchOptions& options, std::FILE* out,
@@ -78,13 +72,6 @@ BatchHost::~BatchHost() {
 void BatchHost::AppendReportLine(const QString& line) {
     if (keepReport_) {
         reportLines_ << line;
-    }
-    if (currentFile_ >= 0 && currentFile_ < files_.size() &&
-        line == QStringLiteral("Added ") + files_.at(currentFile_) + QStringLiteral("\r\n")) {
-        added_[currentFile_] = true;
-    }
-    if (line.startsWith(QLatin1String("Failed ("))) {
-        failed_ = true;
     }
     if (quiet_) {
         return;
@@ -134,12 +121,15 @@ void BatchHost::ProcessEvents() {
     }
 }
 
-void BatchHost::SetFileCountText(const QString& text) {
-    static const QRegularExpression kProcessing(QStringLiteral("^Processing (\\d+) of "));
-    const QRegularExpressionMatch match = kProcessing.match(text);
-    if (match.hasMatch()) {
-        currentFile_ = match.captured(1).toInt() - 1;
+void BatchHost::FileImported(int index, const QString& /*path*/, const FileOutcome& outcome) {
+    if (outcome.added()) {
+        added_.at(index) = true;
+    } else {
+        failed_ = true;
     }
+}
+
+void BatchHost::SetFileCountText(const QString& text) {
     if (progressEnabled_) {
         progressText_ = text;
         FlushOut();
@@ -253,11 +243,10 @@ void PrintError(const QString& text) {
     std::fflush(stderr);
 }
 
-// Fills aManuMap as the import window's load leaves it, followed by one entry per --map.
+// Appends one entry per --map to `map` (which starts as the import window's load leaves it).
 // Returns false with `error` set when a database ID names no manufacturer.
 bool FillManufacturerMap(const QString& connection, const QList<ManufacturerMapping>& mappings,
-                         QString& error) {
-    aManuMap.assign(1, ManuMapEntry{});
+                         std::vector<ManuMapEntry>& map, QString& error) {
     for (const ManufacturerMapping& mapping : mappings) {
         db::Recordset manufacturer;
         manufacturer.setActiveConnection(connection);
@@ -268,9 +257,9 @@ bool FillManufacturerMap(const QString& connection, const QList<ManufacturerMapp
                         .arg(mapping.fileId, mapping.databaseId);
             return false;
         }
-        aManuMap.push_back(ManuMapEntry{mapping.fileId,
-                                        manufacturer.Field("ManufacturerName").toString(),
-                                        manufacturer.Field("ManufacturerID").toString()});
+        map.push_back(ManuMapEntry{mapping.fileId,
+                                   manufacturer.Field("ManufacturerName").toString(),
+                                   manufacturer.Field("ManufacturerID").toString()});
     }
     return true;
 }
@@ -303,22 +292,22 @@ void CheckTables(db::Connection& connection) {
 // Everything between a usable command line and the exit status; the session and its
 // recordsets are gone when it returns, so the connections can be closed.
 int ImportAll(const BatchOptions& options, const QString& connection) {
+    SessionState session;
+    session.sEquipConnection = connection;
     QString error;
     try {
         // Opening the database now reports a file that is no database, or one without the
         // tables, before anything runs.
         CheckTables(db::Connection::ForString(connection));
-        if (!FillManufacturerMap(connection, options.mappings, error)) {
+        if (!FillManufacturerMap(connection, options.mappings, session.aManuMap, error)) {
             PrintError(error);
             return batch_exit::kUsage;
         }
     } catch (const AppError& e) {
-        PrintError(Describe(e));
+        PrintError(ErrorText(e));
         return batch_exit::kUsage;
     }
 
-    SessionState session;
-    session.sEquipConnection = connection;
     BatchHost host(session, options);
     ImportContext ctx{session, host};
     InstallInterruptHandler();
@@ -330,7 +319,7 @@ int ImportAll(const BatchOptions& options, const QString& connection) {
         try {
             SaveRtfFile(options.reportPath, host.ReportLines());
         } catch (const AppError& e) {
-            host.Error(QStringLiteral("importflx-batch: report not saved: ") + Describe(e));
+            host.Error(QStringLiteral("importflx-batch: report not saved: ") + ErrorText(e));
             status = batch_exit::kFailed;
         }
     }

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "app/batch_options.h"
-#include "app/host.h"
-#include "app/session.h"
+#include "core/host.h"
+#include "core/session.h"
 
 // The import window's stand-in for the headless batch tool. The file list is the command
 // line's files, all of them imported; logging is always on. The report goes to standard output
@@ -28,10 +28,7 @@ class BatchHost : public ImportHost {
 
     bool Unattended() const override { return unattended_; }
     bool LogActions() const override { return true; }
-    void SetStatus(const QString&) override {}
-    void SetEquipment(const QString&) override {}
     void AppendReportLine(const QString& line) override;
-    void ShowReport() override {}
     void MessageBox(const QString& text) override;
     // Writes the question to standard error and answers No: nobody is there to answer.
     bool AskYesNo(const QString& text) override;
@@ -44,10 +41,7 @@ class BatchHost : public ImportHost {
     QString FileName(int index) const override { return files_.at(index); }
     bool FileSelected(int) const override { return true; }
     void SetFileCountText(const QString& text) override;
-    void SetProgressMaximum(int) override {}
-    void SetProgressValue(int) override {}
-    void SetCancelEnabled(bool) override {}
-    void SetRunActive(bool) override {}
+    void FileImported(int index, const QString& path, const FileOutcome& outcome) override;
 
     // Writes `text` (one or more lines) to standard error, keeping the progress line intact.
     void Error(const QString& text);
@@ -57,7 +51,8 @@ class BatchHost : public ImportHost {
     // Every line handed to AppendReportLine, as given (for the RTF report); empty unless the
     // options asked for a report file.
     const QStringList& ReportLines() const { return reportLines_; }
-    // True when every file ended with its "Added " line and nothing failed or was refused.
+    // True when every file was added and no message was shown (a message marks a file that did
+    // not import cleanly, even when its rows went in).
     bool AllFilesAdded() const;
 
   private:
@@ -80,9 +75,8 @@ class BatchHost : public ImportHost {
     QStringList reportLines_;
     QString progressText_;
     bool progressShown_ = false;
-    int currentFile_ = -1;     // entry being imported, from the "Processing " text
-    std::vector<bool> added_;  // per entry: its "Added " line was logged
-    bool failed_ = false;      // a message, a refusal or a "Failed (" line was seen
+    std::vector<bool> added_;  // per entry: the file was added
+    bool failed_ = false;      // a message was shown or a file was not added
 };
 
 // Installs the SIGINT handler, which only records the interrupt. A second SIGINT ends the

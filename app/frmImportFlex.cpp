@@ -16,13 +16,12 @@
 #include <utility>
 #include <vector>
 
-#include "app/error.h"
 #include "app/import_commands.h"
-#include "app/platform.h"
-#include "app/windowing.h"
+#include "core/error.h"
+#include "core/platform.h"
+#include "core/windowing.h"
 #include "records/connection.h"
 #include "records/frmSelManu.h"
-#include "records/manufacturer_resolution.h"
 #include "report/frmReporStatus.h"
 #include "ui_frmImportFlex.h"
 
@@ -142,7 +141,7 @@ void frmImportFlex::Form_Load() {
     ui_->cmdCancel->setEnabled(false);
     const QString appFolder = platform::AppFolder();
     SetDirPath(appFolder);
-    aManuMap.resize(1);
+    session_.aManuMap.resize(1);
     session_.bCancel = false;
     if (!platform::FileExistsNoCase(appFolder, "dbequip.mdb")) {
         ShowMessage(kMissingDatabase);
@@ -163,7 +162,7 @@ void frmImportFlex::Form_Unload() {
 }
 
 void frmImportFlex::closeEvent(QCloseEvent* event) {
-    if (RunInProgress()) {
+    if (session_.bRunActive) {
         session_.bCancel = true;
         pendingClose_ = true;
         event->ignore();
@@ -311,7 +310,7 @@ void frmImportFlex::ShowMessage(const QString& text) {
     ui::MsgBox(text, ui::MsgButtons::kOk, ui::MsgIcon::kNone, isVisible() ? this : nullptr);
 }
 
-void frmImportFlex::RunCommand(void (*command)(ImportContext&)) {
+void frmImportFlex::RunCommand(RunOutcome (*command)(ImportContext&)) {
     // A run works on the whole list.
     FinishFileList();
     ImportContext ctx{session_, *this};
@@ -319,8 +318,7 @@ void frmImportFlex::RunCommand(void (*command)(ImportContext&)) {
         command(ctx);
     } catch (const AppError& error) {
         // An error must not cross the event loop; show it as the reader shows its own.
-        ShowMessage(QString::number(error.number()) + " " + error.description() + " " +
-                    error.source());
+        ShowMessage(ErrorWithSource(error));
     } catch (const std::exception& error) {
         ShowMessage(QString::fromLocal8Bit(error.what()));
     }

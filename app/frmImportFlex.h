@@ -9,8 +9,8 @@
 #include <memory>
 
 #include "app/drive_list.h"
-#include "app/host.h"
-#include "app/session.h"
+#include "core/host.h"
+#include "core/session.h"
 #include "report/frmReporStatus.h"
 
 class QAbstractFileIconProvider;
@@ -71,9 +71,9 @@ class frmImportFlex : public QWidget, public ImportHost {
     frmReporStatus* ReportWindow() const { return report_; }
 
   protected:
-    // Closing during a run cancels the run and closes the window once the run has returned;
-    // the file being read is abandoned whole: its rows not yet committed are rolled back, so
-    // the database keeps whole files only. Otherwise Form_Unload closes every other window.
+    // Closing during a run cancels the run, as a confirmed Cancel would, and closes the window
+    // once the run has returned: the file being read ends at its next line, and the rows it
+    // stored before the close stay stored. Otherwise Form_Unload closes every other window.
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
@@ -89,7 +89,7 @@ class frmImportFlex : public QWidget, public ImportHost {
     void Form_Unload();
     void Dir1_Change();
 
-    void RunCommand(void (*command)(ImportContext&));
+    void RunCommand(RunOutcome (*command)(ImportContext&));
     void ShowInDirTree(const QString& path);
     void OnDirTreeCurrentChanged(const QModelIndex& current);
     void OnDirectoryLoaded(const QString& path);

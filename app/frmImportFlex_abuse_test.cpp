@@ -17,9 +17,10 @@
 #include <functional>
 
 #include "app/frmImportFlex.h"
-#include "app/platform.h"
-#include "app/windowing.h"
+#include "core/platform.h"
+#include "core/windowing.h"
 #include "records/connection.h"
+#include "records/recordset.h"
 #include "tests/temp_db.h"
 
 namespace {

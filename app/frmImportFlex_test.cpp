@@ -14,8 +14,8 @@
 #include <QTreeView>
 
 #include "app/drive_list.h"
-#include "app/platform.h"
-#include "app/windowing.h"
+#include "core/platform.h"
+#include "core/windowing.h"
 #include "records/connection.h"
 #include "records/manufacturer_resolution.h"
 
@@ -91,16 +91,14 @@ TEST_F(ImportWindowTest, FormLoadWarnsOnlyWhenTheDatabaseIsMissing) {
         QTemporaryDir dir;
         platform::SetAppFolderForTesting(dir.path());
         Touch(dir.path(), {file});
-        aManuMap = {{"A", "Acme", "ACME"}, {"B", "Bee", "BEE"}};
         boxes.clear();
         window = std::make_unique<frmImportFlex>();
         EXPECT_EQ(boxes, expected);
         EXPECT_EQ(window->session().sEquipConnection, db::BuildConnectionString(dir.path()));
         EXPECT_EQ(QSqlDatabase::connectionNames(), connections);
-        EXPECT_TRUE(aManuMap.size() == 1 && aManuMap[0].sFileID == "A");
+        EXPECT_EQ(window->session().aManuMap.size(), 1u);
         window.reset();
     }
-    aManuMap.clear();
 }
 
 // File1 follows the folder set directly, in Dir1 or via Drive1: FLX files of any case, by name.

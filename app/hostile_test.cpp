@@ -22,7 +22,7 @@
 #include <utility>
 
 #include "app/import_commands.h"
-#include "app/session.h"
+#include "core/session.h"
 #include "records/connection.h"
 #include "records/manufacturer_resolution.h"
 #include "tests/fake_host.h"
@@ -117,7 +117,6 @@ Outcome Import(bool batch, const TempDb& db, const QString& folder, const QStrin
     FakeHost host;
     host.folder = folder;
     host.files = names;
-    aManuMap.assign(1, ManuMapEntry{});
     {
         SessionState session;
         session.sEquipConnection = db.connection();

@@ -1,30 +1,28 @@
 #include "app/import_commands.h"
 
-#include "app/platform.h"
-#include "app/session.h"
+#include "core/platform.h"
+#include "core/session.h"
 #include "flx/reader.h"
 #include "report/action_log.h"
 
 namespace {
 
-bool runActive = false;
-
 // Marks a run as active for its whole life, however it ends.
 class RunScope {
   public:
-    explicit RunScope(ImportHost& host) : host_(host) {
-        runActive = true;
-        host_.SetRunActive(true);
+    explicit RunScope(ImportContext& ctx) : ctx_(ctx) {
+        ctx_.session.bRunActive = true;
+        ctx_.host.SetRunActive(true);
     }
     ~RunScope() {
-        host_.SetRunActive(false);
-        runActive = false;
+        ctx_.host.SetRunActive(false);
+        ctx_.session.bRunActive = false;
     }
     RunScope(const RunScope&) = delete;
     RunScope& operator=(const RunScope&) = delete;
 
   private:
-    ImportHost& host_;
+    ImportContext& ctx_;
 };
 
 QString ProgressText(const QString& word, int index, const ImportHost& host) {
@@ -38,13 +36,32 @@ QString FullPath(const ImportHost& host, int index) {
 
 enum class Pass { kSelected, kAll };
 
-void Run(ImportContext& ctx, Pass pass) {
-    if (runActive) {
-        return;
+// Hands entry `index` to the reader and tells the host how it ended.
+void ImportEntry(ImportContext& ctx, int index, RunOutcome& run) {
+    const QString path = FullPath(ctx.host, index);
+    const FileOutcome outcome = ImportFile(ctx, path);
+    if (outcome.added()) {
+        ++run.filesAdded;
     }
-    RunScope scope(ctx.host);
+    ctx.host.FileImported(index, path, outcome);
+}
+
+RunOutcome Run(ImportContext& ctx, Pass pass) {
+    RunOutcome run;
+    if (ctx.session.bRunActive) {
+        return run;
+    }
+    run.started = true;
+    RunScope scope(ctx);
     SessionState& s = ctx.session;
     ImportHost& host = ctx.host;
+    // The counters as they stand, whichever way the run ends.
+    const auto counted = [&] {
+        run.parts = s.iParts;
+        run.inputs = s.iInputs;
+        run.outputs = s.iOutputs;
+        return run;
+    };
 
     s.bCancel = false;
     host.SetCancelEnabled(true);
@@ -58,11 +75,12 @@ void Run(ImportContext& ctx, Pass pass) {
         host.ProcessEvents();
         if (pass == Pass::kSelected) {
             if (s.bCancel) {
-                return;
+                run.cancelled = true;
+                return counted();
             }
             if (host.FileSelected(i)) {
                 host.SetFileCountText(ProgressText(QStringLiteral("Processing "), i, host));
-                ImportFile(ctx, FullPath(host, i));
+                ImportEntry(ctx, i, run);
                 ++s.iParts;
             } else {
                 host.SetFileCountText(ProgressText(QStringLiteral("Skipping "), i, host));
@@ -71,9 +89,10 @@ void Run(ImportContext& ctx, Pass pass) {
         } else {
             host.SetFileCountText(ProgressText(QStringLiteral("Processing "), i, host));
             if (s.bCancel) {
-                return;
+                run.cancelled = true;
+                return counted();
             }
-            ImportFile(ctx, FullPath(host, i));
+            ImportEntry(ctx, i, run);
             host.SetProgressValue(i + 1);
             ++s.iParts;
         }
@@ -84,24 +103,21 @@ void Run(ImportContext& ctx, Pass pass) {
                        QStringLiteral("] inputs and [") + QString::number(s.iOutputs) +
                        QStringLiteral("] outputs"));
     host.SetCancelEnabled(false);
+    return counted();
 }
 
 }  // namespace
 
-void cmdOne_Click(ImportContext& ctx) {
-    Run(ctx, Pass::kSelected);
+RunOutcome cmdOne_Click(ImportContext& ctx) {
+    return Run(ctx, Pass::kSelected);
 }
 
-void cmdAll_Click(ImportContext& ctx) {
-    Run(ctx, Pass::kAll);
+RunOutcome cmdAll_Click(ImportContext& ctx) {
+    return Run(ctx, Pass::kAll);
 }
 
 void cmdCancel_Click(ImportContext& ctx) {
     if (ctx.host.AskYesNo(QStringLiteral("Are you sure you want to cancel?"))) {
         ctx.session.bCancel = true;
     }
-}
-
-bool RunInProgress() {
-    return runActive;
 }

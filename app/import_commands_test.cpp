@@ -24,7 +24,6 @@ class CommandsTest : public EngineTest {
   protected:
     // A fresh host over entries "1.flx" ..., entry `deviceAt` holding kDevice, the others kPlain.
     void MakeFiles(int count, int deviceAt = 0) {
-        aManuMap.assign(1, ManuMapEntry{});
         session.sEquipConnection = db.connection();
         host = FakeHost();
         host.folder = files.path();
@@ -46,7 +45,7 @@ class CommandsTest : public EngineTest {
 
 TEST_F(CommandsTest, RunsCountEveryChosenEntryAndOnlyThisRunsConnectors) {
     const struct {
-        void (*command)(ImportContext&);
+        RunOutcome (*command)(ImportContext&);
         QList<bool> selected;
         QString progress;  // per entry: 'P'rocessing or 'S'kipping
         QStringList added;
@@ -65,7 +64,7 @@ TEST_F(CommandsTest, RunsCountEveryChosenEntryAndOnlyThisRunsConnectors) {
         session.bCancel = true;  // a Cancel left over from an earlier run is cleared at the start
         host.onProcessEvents = [this] {  // a run is going: both buttons are refused
             if (host.processEventsCalls == 1) {
-                EXPECT_TRUE(RunInProgress());
+                EXPECT_TRUE(session.bRunActive);
                 cmdOne_Click(ctx);
                 cmdAll_Click(ctx);
             }
@@ -81,14 +80,14 @@ TEST_F(CommandsTest, RunsCountEveryChosenEntryAndOnlyThisRunsConnectors) {
         EXPECT_TRUE(host.progressMaximum == 5 && host.progressValue == 5);
         EXPECT_EQ(host.ReportLines().filter("] parts with"),
                   QStringList(Totals(c.parts, c.inputs, c.outputs)));
-        EXPECT_FALSE(host.cancelEnabled || RunInProgress());
+        EXPECT_FALSE(host.cancelEnabled || session.bRunActive);
         EXPECT_EQ(host.events.filter("runActive").join(", "), "runActive: true, runActive: false");
     }
 }
 
 TEST_F(CommandsTest, CancelStopsTheRunBeforeTheNextEntry) {
     const struct {
-        void (*command)(ImportContext&);
+        RunOutcome (*command)(ImportContext&);
         bool yes, totals;  // the answer; whether the totals line was logged
         int files, added, parts;
         QString pressWhile, lastText;  // pressWhile: label text at the press, "" before any file
@@ -116,7 +115,7 @@ TEST_F(CommandsTest, CancelStopsTheRunBeforeTheNextEntry) {
         EXPECT_EQ(host.fileCountText, c.lastText);
         EXPECT_EQ(host.ReportLines().contains(Totals(c.parts, 0, 0)), c.totals);
         EXPECT_EQ(host.cancelEnabled, !c.totals);
-        EXPECT_FALSE(host.runActive || RunInProgress());
+        EXPECT_FALSE(host.runActive || session.bRunActive);
         EXPECT_EQ(Added(), QStringList({"1.flx", "2.flx"}).mid(0, c.added));
     }
 }

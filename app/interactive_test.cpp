@@ -14,8 +14,8 @@
 #include <memory>
 
 #include "app/frmImportFlex.h"
-#include "app/platform.h"
-#include "app/windowing.h"
+#include "core/platform.h"
+#include "core/windowing.h"
 #include "records/manufacturer_resolution.h"
 #include "tests/temp_db.h"
 
@@ -38,7 +38,6 @@ void WriteFlx(const QString& folder, const QString& name, const QString& id, con
 class InteractiveImportTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        aManuMap.assign(1, ManuMapEntry{});
         platform::SetAppFolderForTesting(db.folder());
         ui::SetMsgBoxHook([this](const QString& text, ui::MsgButtons, ui::MsgIcon) {
             messages << text;
@@ -116,8 +115,9 @@ TEST_F(InteractiveImportTest, DoneIsRememberedAndCancelStopsTheRun) {
                         platform::JoinPath(QDir::toNativeSeparators(db.folder()), "c.flx")));
     EXPECT_FALSE(report.contains("Added [")) << "a cancelled run logs no totals";
     EXPECT_FALSE(report.contains("d.flx"));
-    ASSERT_EQ(aManuMap.size(), 2u);
-    EXPECT_EQ(aManuMap[1].sFileID + "|" + aManuMap[1].sMapName + "|" + aManuMap[1].sMapID,
+    ASSERT_EQ(window->session().aManuMap.size(), 2u);
+    EXPECT_EQ(window->session().aManuMap[1].sFileID + "|" + window->session().aManuMap[1].sMapName +
+                  "|" + window->session().aManuMap[1].sMapID,
               "ZEPH|Kestrel Systems|KESTREL");
 }
 

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "app/frmImportFlex.h"
-#include "app/platform.h"
-#include "app/windowing.h"
+#include "core/platform.h"
+#include "core/windowing.h"
 
 namespace {
 

@@ -1,8 +1,9 @@
 #include "flx/connector.h"
 
-#include "app/error.h"
-#include "app/session.h"
+#include "core/error.h"
+#include "core/session.h"
 #include "flx/flx_format.h"
+#include "records/recordset.h"
 #include "records/statements.h"
 #include "report/action_log.h"
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/session.h"
+#include "core/session.h"
 #include "records/equipment.h"
 #include "records/manufacturer_resolution.h"
 #include "tests/engine_fixture.h"
@@ -16,7 +16,7 @@ class ConnectorTest : public EngineTest {
         session.sManuID = "ACME";
         session.sEquipName = "CONN-TEST";
         session.sEquipType = "Panel";
-        ASSERT_TRUE(AddEquipment(ctx));
+        ASSERT_EQ(AddEquipment(ctx), RefusalReason::kNone);
         equipmentId = session.rsEquipment->Field("EquipmentID").toLongLong();
         host.report.clear();
     }

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <array>
 
-#include "app/error.h"
+#include "core/error.h"
 
 namespace flx {
 namespace {

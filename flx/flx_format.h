@@ -7,7 +7,7 @@
 #include <QString>
 #include <QStringView>
 
-#include "app/text.h"
+#include "core/text.h"
 
 // The FLX file format: its marker lines, IO type codes, the fixed columns of a
 // connector line, and a line reader over the file's single-byte text.

@@ -7,7 +7,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "app/error.h"
+#include "core/error.h"
 
 namespace {
 

@@ -3,12 +3,13 @@
 #include <QFileInfo>
 #include <QStringBuilder>
 
-#include "app/error.h"
-#include "app/session.h"
+#include "core/error.h"
+#include "core/session.h"
 #include "flx/connector.h"
 #include "flx/flx_format.h"
 #include "records/connection.h"
 #include "records/equipment.h"
+#include "records/recordset.h"
 #include "report/action_log.h"
 
 namespace {
@@ -20,75 +21,104 @@ bool FoundAsNormalFile(const QString& path) {
     return info.isFile() && !info.isHidden();
 }
 
-// The error path's text: number, description and source, separated by one blank.
-QString Describe(const AppError& error) {
-    return QString::number(error.number()) + ' ' + error.description() + ' ' + error.source();
+// Turns the run's counters, noted when each block's row was stored, into each block's own
+// counts: a block's connectors are those counted until the next block or the file's end.
+void CountConnectors(FileOutcome& outcome, const SessionState& s) {
+    auto& equipment = outcome.equipment;
+    for (std::size_t i = 0; i < equipment.size(); ++i) {
+        const bool last = i + 1 == equipment.size();
+        equipment[i].inputs = (last ? s.iInputs : equipment[i + 1].inputs) - equipment[i].inputs;
+        equipment[i].outputs =
+            (last ? s.iOutputs : equipment[i + 1].outputs) - equipment[i].outputs;
+    }
+}
+
+// Reads `path` into `outcome`; everything but the error path.
+void ReadFile(ImportContext& ctx, const QString& path, FileOutcome& outcome) {
+    SessionState& s = ctx.session;
+    if (!FoundAsNormalFile(path)) {
+        ctx.host.MessageBox("no file in path: " + path);
+    }
+    flx::LineReader file(path);
+    SectionState state = SectionState::kOutside;
+    std::int64_t lineNumber = 0;
+    while (!file.AtEnd()) {
+        ctx.host.ProcessEvents();
+        if (s.bCancel) {
+            file.Close();
+            db::DeferredCommits::Flush();
+            outcome.status = FileStatus::kCancelled;
+            return;
+        }
+        ++lineNumber;
+        const QString line = file.ReadLine();
+        if (line == flx::kStartDef) {
+            state = SectionState::kDefinition;
+            lineNumber = 0;
+        } else if (line == flx::kStartBlk) {
+            const QString fileManufacturerId = s.sManuID;
+            const RefusalReason refused = AddEquipment(ctx);
+            if (refused != RefusalReason::kNone) {
+                file.Close();
+                db::DeferredCommits::Flush();
+                outcome.status = FileStatus::kRefused;
+                // The reason agrees with the line the user reads.
+                outcome.reason = s.bCancel ? RefusalReason::kUserCancelled : refused;
+                LogAction(ctx, (s.bCancel ? QStringLiteral("Failed (user canceled) ")
+                                          : QStringLiteral("Failed (unknown) ")) +
+                                   path + QStringLiteral("\r\n"));
+                return;
+            }
+            // The counters as they stand now; CountConnectors makes them the block's own.
+            outcome.equipment.push_back(StoredEquipment{
+                fileManufacturerId, s.sManuID, s.sManuName, s.sEquipName,
+                SessionRecordset(s.rsEquipment).Field("EquipmentID"), s.iInputs, s.iOutputs});
+            state = SectionState::kBlock;
+            lineNumber = 0;
+        } else if (line == flx::kEndBlk) {
+            state = SectionState::kOutside;
+            lineNumber = 0;
+        } else {
+            ProcessLine(ctx, state, lineNumber, line);
+        }
+    }
+    file.Close();
+    db::DeferredCommits::Flush();
+    LogAction(ctx, QStringLiteral("Added ") + path + QStringLiteral("\r\n"));
+    // Built in one piece: a chain of + copies the whole text at every step, and a model name
+    // may be hundreds of megabytes long.
+    LogAction(ctx, QStringLiteral("Added as ") % s.sManuID % u' ' % s.sManuName % u' ' %
+                       s.sEquipName % QStringLiteral("\r\n"));
 }
 
 }  // namespace
 
-void ImportFile(ImportContext& ctx, const QString& path) {
-    SessionState& s = ctx.session;
+FileOutcome ImportFile(ImportContext& ctx, const QString& path) {
+    FileOutcome outcome;
     // One transaction per file, committed before the user is told anything about it.
     db::DeferredCommits deferred;
     try {
-        if (!FoundAsNormalFile(path)) {
-            ctx.host.MessageBox("no file in path: " + path);
-        }
-        flx::LineReader file(path);
-        SectionState state = SectionState::kOutside;
-        std::int64_t lineNumber = 0;
-        while (!file.AtEnd()) {
-            ctx.host.ProcessEvents();
-            if (s.bCancel) {
-                file.Close();
-                db::DeferredCommits::Flush();
-                return;
-            }
-            ++lineNumber;
-            const QString line = file.ReadLine();
-            if (line == flx::kStartDef) {
-                state = SectionState::kDefinition;
-                lineNumber = 0;
-            } else if (line == flx::kStartBlk) {
-                if (!AddEquipment(ctx)) {
-                    file.Close();
-                    db::DeferredCommits::Flush();
-                    LogAction(ctx, (s.bCancel ? QStringLiteral("Failed (user canceled) ")
-                                              : QStringLiteral("Failed (unknown) ")) +
-                                       path + QStringLiteral("\r\n"));
-                    return;
-                }
-                state = SectionState::kBlock;
-                lineNumber = 0;
-            } else if (line == flx::kEndBlk) {
-                state = SectionState::kOutside;
-                lineNumber = 0;
-            } else {
-                ProcessLine(ctx, state, lineNumber, line);
-            }
-        }
-        file.Close();
-        db::DeferredCommits::Flush();
-        LogAction(ctx, QStringLiteral("Added ") + path + QStringLiteral("\r\n"));
-        // Built in one piece: a chain of + copies the whole text at every step, and a model
-        // name may be hundreds of megabytes long.
-        LogAction(ctx, QStringLiteral("Added as ") % s.sManuID % u' ' % s.sManuName % u' ' %
-                           s.sEquipName % QStringLiteral("\r\n"));
+        ReadFile(ctx, path, outcome);
     } catch (const AppError& error) {
+        outcome.status = FileStatus::kError;
+        outcome.errorNumber = error.number();
+        outcome.errorDescription = error.description();
+        outcome.errorSource = error.source();
         // The file has been closed by the reader's destructor. Rows stored before the error
         // stay stored: they are committed before the message is shown.
         QString commitFailure;
         try {
             db::DeferredCommits::Flush();
         } catch (const AppError& commitError) {
-            commitFailure = Describe(commitError);
+            commitFailure = ErrorWithSource(commitError);
         }
-        ctx.host.MessageBox(Describe(error));
+        ctx.host.MessageBox(ErrorWithSource(error));
         if (!commitFailure.isEmpty()) {
             ctx.host.MessageBox(commitFailure);
         }
     }
+    CountConnectors(outcome, ctx.session);
+    return outcome;
 }
 
 void ProcessLine(ImportContext& ctx, SectionState state, std::int64_t lineNumber,

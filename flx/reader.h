@@ -3,14 +3,16 @@
 #include <QString>
 #include <cstdint>
 
-#include "app/host.h"
+#include "core/host.h"
+#include "core/outcome.h"
 
 // Section states of the reader.
 enum class SectionState : int { kOutside = 0, kDefinition = 1, kBlock = 2 };
 
-// Reads and imports one FLX file. Every error of the file's import is caught here: a message
-// box shows its number, description and source, the file ends, and the caller goes on.
-void ImportFile(ImportContext& ctx, const QString& path);
+// Reads and imports one FLX file and returns how it ended. Every error of the file's import is
+// caught here: a message box shows its number, description and source, the file ends with
+// FileStatus::kError, and the caller goes on.
+FileOutcome ImportFile(ImportContext& ctx, const QString& path);
 
 // Handles one line that is not a marker, by section state and section line number.
 void ProcessLine(ImportContext& ctx, SectionState state, std::int64_t lineNumber,

@@ -6,8 +6,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "app/error.h"
-#include "app/session.h"
+#include "core/error.h"
+#include "core/session.h"
 #include "records/manufacturer_resolution.h"
 #include "tests/engine_fixture.h"
 

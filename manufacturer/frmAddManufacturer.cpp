@@ -3,9 +3,9 @@
 #include <QFocusEvent>
 #include <QTimer>
 
-#include "app/error.h"
-#include "app/session.h"
-#include "app/windowing.h"
+#include "core/error.h"
+#include "core/session.h"
+#include "core/windowing.h"
 #include "records/recordset.h"
 #include "records/statements.h"
 #include "ui_frmAddManufacturer.h"
@@ -38,8 +38,7 @@ bool frmAddManufacturer::Form_Load() {
         nameSize_ = rs->DefinedSize("ManufacturerName");
         rsAddManufacturer = std::move(rs);
     } catch (const AppError& error) {
-        ui::MsgBox(QString::number(error.number()) + ' ' + error.description(), ui::MsgButtons::kOk,
-                   ui::MsgIcon::kNone, parentWidget());
+        ui::MsgBox(ErrorText(error), ui::MsgButtons::kOk, ui::MsgIcon::kNone, parentWidget());
         return false;
     }
     Timer1->start();

@@ -6,8 +6,8 @@
 #include <QTest>
 #include <memory>
 
-#include "app/session.h"
-#include "app/windowing.h"
+#include "core/session.h"
+#include "core/windowing.h"
 #include "manufacturer/frmAddManufacturer.h"
 #include "tests/temp_db.h"
 

@@ -1,6 +1,6 @@
 #include "manufacturer/manufacturer_save.h"
 
-#include "app/error.h"
+#include "core/error.h"
 #include "records/recordset.h"
 
 namespace {

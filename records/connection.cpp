@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <map>
 
-#include "app/error.h"
-#include "app/platform.h"
+#include "core/error.h"
+#include "core/platform.h"
 
 namespace db {
 namespace {

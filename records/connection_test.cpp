@@ -6,7 +6,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "app/error.h"
+#include "core/error.h"
 #include "records/recordset.h"
 #include "records/statements.h"
 #include "tests/temp_db.h"

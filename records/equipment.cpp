@@ -1,10 +1,11 @@
 #include "records/equipment.h"
 
-#include "app/error.h"
-#include "app/session.h"
-#include "app/text.h"
+#include "core/error.h"
+#include "core/session.h"
+#include "core/text.h"
 #include "records/connection.h"
 #include "records/manufacturer_resolution.h"
+#include "records/recordset.h"
 #include "records/statements.h"
 
 namespace {
@@ -17,17 +18,18 @@ void CloseIfOpen(db::Recordset& rs) {
 
 }  // namespace
 
-bool AddEquipment(ImportContext& ctx) {
+RefusalReason AddEquipment(ImportContext& ctx) {
     SessionState& s = ctx.session;
     if (s.bCancel) {
-        return false;
+        return RefusalReason::kUserCancelled;
     }
-    if (!ResolveManufacturer(ctx, s.sManuID)) {
+    const RefusalReason refused = ResolveManufacturer(ctx, s.sManuID);
+    if (refused != RefusalReason::kNone) {
         if (!s.bCancel) {
             db::DeferredCommits::Flush();
             ctx.host.MessageBox("unable to initialize recordset");
         }
-        return false;
+        return refused;
     }
     s.sEquipName = CheckDuplicate(ctx);
 
@@ -51,7 +53,7 @@ bool AddEquipment(ImportContext& ctx) {
     equipment.UpdateBatch(db::kAffectAll);
 
     ctx.host.ProcessEvents();
-    return true;
+    return RefusalReason::kNone;
 }
 
 QString CheckDuplicate(ImportContext& ctx) {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/error.h"
+#include "core/error.h"
 #include "records/manufacturer_resolution.h"
 #include "tests/engine_fixture.h"
 
@@ -14,7 +14,7 @@ class EquipmentTest : public EngineTest {
         session.sManuID = manuId;
         session.sEquipName = model;
         session.sEquipType = type;
-        return AddEquipment(ctx);
+        return AddEquipment(ctx) == RefusalReason::kNone;
     }
 };
 
@@ -34,7 +34,8 @@ TEST_F(EquipmentTest, TakesTheFirstFreeVersionedName) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.manuId.toStdString() + " " + c.stored.toStdString());
-        ASSERT_TRUE(c.model.isNull() ? AddEquipment(ctx) : Add(c.manuId, c.model));
+        ASSERT_TRUE(c.model.isNull() ? AddEquipment(ctx) == RefusalReason::kNone
+                                     : Add(c.manuId, c.model));
         EXPECT_EQ(session.sEquipName, c.stored);
         EXPECT_EQ(db.Scalar("select EquipmentName || '|' || ManufacturerID from tblEquipment "
                             "order by EquipmentID desc"),

@@ -2,11 +2,10 @@
 
 #include <QTreeWidgetItem>
 
-#include "app/error.h"
-#include "app/session.h"
-#include "app/windowing.h"
+#include "core/error.h"
+#include "core/session.h"
+#include "core/windowing.h"
 #include "manufacturer/frmAddManufacturer.h"
-#include "records/manufacturer_resolution.h"
 #include "records/recordset.h"
 #include "records/statements.h"
 #include "ui_frmSelManu.h"
@@ -35,8 +34,7 @@ bool frmSelManu::Form_Load() {
     try {
         Rebind();
     } catch (const AppError& error) {
-        ui::MsgBox(QString::number(error.number()) + ' ' + error.description(), ui::MsgButtons::kOk,
-                   ui::MsgIcon::kNone, parentWidget());
+        ui::MsgBox(ErrorText(error), ui::MsgButtons::kOk, ui::MsgIcon::kNone, parentWidget());
         session_.bCancel = true;
         return false;
     }
@@ -76,7 +74,7 @@ void frmSelManu::Command1_Click() {
     }
     const QString id = selected.first()->text(0);
     const QString name = selected.first()->text(1);
-    aManuMap.push_back(ManuMapEntry{session_.sManuID, name, id});
+    session_.aManuMap.push_back(ManuMapEntry{session_.sManuID, name, id});
     session_.sManuID = id;
     session_.sManuName = name;
     QDialog::done(QDialog::Accepted);

@@ -11,8 +11,8 @@
 #include <functional>
 #include <memory>
 
-#include "app/session.h"
-#include "app/windowing.h"
+#include "core/session.h"
+#include "core/windowing.h"
 #include "manufacturer/frmAddManufacturer.h"
 #include "records/frmSelManu.h"
 #include "records/manufacturer_resolution.h"
@@ -30,7 +30,6 @@ class SelManuTest : public ::testing::Test {
         session.sEquipConnection = db->connection();
         session.sManuID = "acme";
         session.sManuName = "earlier name";
-        aManuMap.assign(1, ManuMapEntry{});
     }
     void TearDown() override { ui::SetMsgBoxHook({}); }
 
@@ -41,9 +40,9 @@ class SelManuTest : public ::testing::Test {
         ASSERT_EQ(found.size(), 1);
         List(dialog)->setCurrentItem(found.front());
     }
-    QString Outcome() const {  // sManuID|sManuName|bCancel|entries of aManuMap
+    QString Outcome() const {  // sManuID|sManuName|bCancel|entries of session.aManuMap
         return session.sManuID + '|' + session.sManuName + '|' + (session.bCancel ? "1|" : "0|") +
-               QString::number(aManuMap.size());
+               QString::number(session.aManuMap.size());
     }
 
     // Shows the dialog modally as the import does and runs `script` in it; false if not shown.
@@ -87,7 +86,8 @@ TEST_F(SelManuTest, ListsEveryManufacturerByNameAndDoneMapsTheFileIdToTheSelecte
         QTest::mouseClick(Button(&dialog, "Command1"), Qt::LeftButton);
     }));
     EXPECT_EQ(Outcome(), "ACME|Acme Broadcast|0|2");
-    EXPECT_EQ(QStringList({aManuMap[1].sFileID, aManuMap[1].sMapName, aManuMap[1].sMapID}),
+    EXPECT_EQ(QStringList({session.aManuMap[1].sFileID, session.aManuMap[1].sMapName,
+                           session.aManuMap[1].sMapID}),
               QStringList({"acme", "Acme Broadcast", "ACME"}));
 }
 

@@ -1,16 +1,15 @@
 #include "records/manufacturer_resolution.h"
 
-#include "app/session.h"
-#include "app/text.h"
+#include "core/session.h"
+#include "core/text.h"
 #include "records/connection.h"
+#include "records/recordset.h"
 #include "records/statements.h"
-
-std::vector<ManuMapEntry> aManuMap(1);
 
 namespace {
 
-std::unique_ptr<db::Recordset> NewRecordset(const QString& connection) {
-    auto rs = std::make_unique<db::Recordset>();
+std::shared_ptr<db::Recordset> NewRecordset(const QString& connection) {
+    auto rs = std::make_shared<db::Recordset>();
     rs->setActiveConnection(connection);
     return rs;
 }
@@ -27,7 +26,7 @@ void OpenStaticOptimistic(db::Recordset& rs, const char* statement,
 
 }  // namespace
 
-bool ResolveManufacturer(ImportContext& ctx, QString& manufacturerId) {
+RefusalReason ResolveManufacturer(ImportContext& ctx, QString& manufacturerId) {
     SessionState& s = ctx.session;
 
     s.rsEquipment = NewRecordset(s.sEquipConnection);
@@ -49,9 +48,9 @@ bool ResolveManufacturer(ImportContext& ctx, QString& manufacturerId) {
             s.rsManufacturer->Update();
         } else {
             bool mapped = false;
-            const std::size_t count = aManuMap.size();
+            const std::size_t count = s.aManuMap.size();
             for (std::size_t i = 0; i < count; ++i) {
-                const ManuMapEntry& entry = aManuMap[i];
+                const ManuMapEntry& entry = s.aManuMap[i];
                 if (entry.sFileID == manufacturerId) {
                     manufacturerId = entry.sMapID;
                     s.sManuName = entry.sMapName;
@@ -62,10 +61,10 @@ bool ResolveManufacturer(ImportContext& ctx, QString& manufacturerId) {
             if (!mapped) {
                 db::DeferredCommits::Flush();
                 if (!ctx.host.SelectManufacturer(s)) {
-                    return false;
+                    return RefusalReason::kUnknownManufacturer;
                 }
                 if (s.bCancel) {
-                    return false;
+                    return RefusalReason::kUserCancelled;
                 }
             }
         }
@@ -80,7 +79,7 @@ bool ResolveManufacturer(ImportContext& ctx, QString& manufacturerId) {
     if (s.rsEquipment->RecordCount() != 0) {
         db::DeferredCommits::Flush();
         ctx.host.MessageBox("Error initializing recordsets");
-        return false;
+        return RefusalReason::kEquipmentNotStored;
     }
-    return true;
+    return RefusalReason::kNone;
 }

@@ -13,7 +13,7 @@ class ResolutionTest : public EngineTest {
                      ";insert into tblManufacturers (ManufacturerID) values ('NONAME')") {}
     bool Resolve(const QString& id) {
         session.sManuID = id;
-        return ResolveManufacturer(ctx, session.sManuID);
+        return ResolveManufacturer(ctx, session.sManuID) == RefusalReason::kNone;
     }
     // sManuID|sManuName|the ID on the current row of rsManufacturer
     QString Resolved() const {
@@ -43,8 +43,8 @@ TEST_F(ResolutionTest, KnownIdIsFoundAndAnUnknownOneAddedUnattendedWithoutAsking
 
 TEST_F(ResolutionTest, AttendedWalksTheMapFirstMatchWinningThenAsksTheDialog) {
     host.unattended = false;
-    aManuMap.push_back({"kes", "Kestrel Systems", "KESTREL"});
-    aManuMap.push_back({"kes", "Videoworks", "VIDEOWRX"});
+    session.aManuMap.push_back({"kes", "Kestrel Systems", "KESTREL"});
+    session.aManuMap.push_back({"kes", "Videoworks", "VIDEOWRX"});
     ASSERT_TRUE(Resolve("kes"));
     EXPECT_EQ(Resolved(), "KESTREL|Kestrel Systems|KESTREL");
     ASSERT_TRUE(Resolve(""));  // the empty first entry: on no manufacturer row

@@ -6,7 +6,7 @@
 #include <QSqlRecord>
 #include <climits>
 
-#include "app/error.h"
+#include "core/error.h"
 #include "records/connection.h"
 
 namespace db {
@@ -351,3 +351,11 @@ int Recordset::DefinedSize(const QString& column) const {
 }
 
 }  // namespace db
+
+db::Recordset& SessionRecordset(const std::shared_ptr<db::Recordset>& rs) {
+    if (!rs) {
+        throw AppError(ErrNo::kObjectClosed, "Operation is not allowed when the object is closed.",
+                       "importflx");
+    }
+    return *rs;
+}

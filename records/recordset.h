@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <QVariant>
 #include <QVariantList>
+#include <memory>
 #include <vector>
 
 namespace db {
@@ -95,3 +96,7 @@ class Recordset {
 };
 
 }  // namespace db
+
+// The session recordset `rs`, which exists only once a block start has resolved its
+// manufacturer; raises ErrNo::kObjectClosed before that.
+db::Recordset& SessionRecordset(const std::shared_ptr<db::Recordset>& rs);

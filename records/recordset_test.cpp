@@ -5,7 +5,7 @@
 #include <climits>
 #include <functional>
 
-#include "app/error.h"
+#include "core/error.h"
 #include "records/connection.h"
 #include "records/statements.h"
 #include "tests/temp_db.h"

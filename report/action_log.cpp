@@ -2,7 +2,7 @@
 
 #include <QStringBuilder>
 
-#include "app/session.h"
+#include "core/session.h"
 
 void LogAction(ImportContext& ctx, QString text) {
     SessionState& s = ctx.session;

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "app/host.h"
+#include "core/host.h"
 
 // Reports one step of an import: the status label shows `text` without its tabs, the equipment
 // label shows sManuID-sEquipName-sEquipType, and, while "Log Actions" is checked, `text` is

@@ -7,9 +7,9 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
-#include "app/error.h"
-#include "app/platform.h"
-#include "app/windowing.h"
+#include "core/error.h"
+#include "core/platform.h"
+#include "core/windowing.h"
 #include "report/rtf_writer.h"
 #include "ui_frmReporStatus.h"
 
@@ -124,7 +124,6 @@ void frmReporStatus::SaveReport() {
         const QString path = ui::GetSaveFileName(options, this);
         SaveRtfFile(path, ReportLines());
     } catch (const AppError& error) {
-        ui::MsgBox(QString::number(error.number()) + " " + error.description(), ui::MsgButtons::kOk,
-                   ui::MsgIcon::kNone, this);
+        ui::MsgBox(ErrorText(error), ui::MsgButtons::kOk, ui::MsgIcon::kNone, this);
     }
 }

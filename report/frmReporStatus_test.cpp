@@ -13,8 +13,8 @@
 #include <QTest>
 #include <QTextDocument>
 
-#include "app/platform.h"
-#include "app/windowing.h"
+#include "core/platform.h"
+#include "core/windowing.h"
 #include "report/rtf_writer.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <QSaveFile>
 #include <cstdint>
 
-#include "app/error.h"
+#include "core/error.h"
 
 namespace {
 
@@ -48,7 +48,7 @@ void AppendText(QByteArray& out, const QString& text) {
     }
 }
 
-QString ErrorText(const char* what, const QString& path) {
+QString PathError(const char* what, const QString& path) {
     return QString::fromLatin1(what) + ": " + QDir::toNativeSeparators(path);
 }
 
@@ -73,17 +73,17 @@ void SaveRtfFile(const QString& path, const QStringList& lines) {
     }
     const QFileInfo info(path);
     if (!info.absoluteDir().exists()) {
-        throw AppError(ErrNo::kPathNotFound, ErrorText("Path not found", path), kSource);
+        throw AppError(ErrNo::kPathNotFound, PathError("Path not found", path), kSource);
     }
     if (info.isDir()) {
-        throw AppError(ErrNo::kPermissionDenied, ErrorText("Permission denied", path), kSource);
+        throw AppError(ErrNo::kPermissionDenied, PathError("Permission denied", path), kSource);
     }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
-        throw AppError(ErrNo::kPermissionDenied, ErrorText("Permission denied", path), kSource);
+        throw AppError(ErrNo::kPermissionDenied, PathError("Permission denied", path), kSource);
     }
     const QByteArray rtf = ReportToRtf(lines);
     if (file.write(rtf) != rtf.size() || !file.commit()) {
-        throw AppError(ErrNo::kFileIo, ErrorText("Device I/O error", path), kSource);
+        throw AppError(ErrNo::kFileIo, PathError("Device I/O error", path), kSource);
     }
 }

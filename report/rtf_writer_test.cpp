@@ -6,7 +6,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "app/error.h"
+#include "core/error.h"
 #include "tests/office_reader.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <deque>
 #include <functional>
 
-#include "app/host.h"
-#include "app/session.h"
+#include "core/host.h"
+#include "core/session.h"
 #include "tests/printers.h"
 
 // A scripted ImportHost for tests: it records every call in `events` (one readable line each),

@@ -2,11 +2,16 @@
 
 #include <QString>
 
+#include "core/outcome.h"
+
 struct SessionState;
 
 // What the import logic needs of its window. The import window implements it over its widgets;
 // the batch tool implements it over standard output and standard error; tests implement it
 // with scripted answers. The logic never touches a widget.
+//
+// The pure methods are what the logic cannot do without. The display methods have empty
+// defaults: a host without a status line, a progress bar or buttons leaves them alone.
 class ImportHost {
   public:
     virtual ~ImportHost() = default;
@@ -15,15 +20,9 @@ class ImportHost {
     virtual bool Unattended() const = 0;  // "Unattended Manufacturer Adding" is checked
     virtual bool LogActions() const = 0;  // "Log Actions (Effects Performance)" is checked
 
-    // The status label (last action) and the equipment label, redrawn at once.
-    virtual void SetStatus(const QString& text) = 0;
-    virtual void SetEquipment(const QString& text) = 0;
-
     // Appends `line` and a line end to the report, creating the report window hidden when it
     // does not exist. `line` may itself end with CR LF.
     virtual void AppendReportLine(const QString& line) = 0;
-    // Shows the report window, not modal.
-    virtual void ShowReport() = 0;
 
     // A message box with one OK button, no icon and the application's title; blocks until closed.
     virtual void MessageBox(const QString& text) = 0;
@@ -31,9 +30,9 @@ class ImportHost {
     virtual bool AskYesNo(const QString& text) = 0;
 
     // Shows the manufacturer selection dialog modally for `session.sManuID`. The dialog leaves
-    // its outcome in the session (sManuID, sManuName, bCancel) and in the manufacturer map.
-    // Returns false only when no dialog can be shown at all (the batch tool without a mapping):
-    // resolution then fails the block as refused.
+    // its outcome in the session (sManuID, sManuName, bCancel, aManuMap). Returns false only
+    // when no dialog can be shown at all (the batch tool without a mapping): resolution then
+    // refuses the block for an unknown manufacturer.
     virtual bool SelectManufacturer(SessionState& session) = 0;
 
     // Lets the window system run pending events (the Cancel button, repaint).
@@ -45,13 +44,23 @@ class ImportHost {
     virtual QString FileName(int index) const = 0;
     virtual bool FileSelected(int index) const = 0;
 
-    // Progress of a run.
-    virtual void SetFileCountText(const QString& text) = 0;
-    virtual void SetProgressMaximum(int maximum) = 0;
-    virtual void SetProgressValue(int value) = 0;
-    virtual void SetCancelEnabled(bool enabled) = 0;
-    // A run starts (true) or ends (false): the window locks what a run must not change.
-    virtual void SetRunActive(bool active) = 0;
+    // Display: the status label (last action) and the equipment label, redrawn at once.
+    virtual void SetStatus(const QString& /*text*/) {}
+    virtual void SetEquipment(const QString& /*text*/) {}
+    // Display: shows the report window, not modal.
+    virtual void ShowReport() {}
+    // Display: progress of a run.
+    virtual void SetFileCountText(const QString& /*text*/) {}
+    virtual void SetProgressMaximum(int /*maximum*/) {}
+    virtual void SetProgressValue(int /*value*/) {}
+    virtual void SetCancelEnabled(bool /*enabled*/) {}
+    // Display: a run starts (true) or ends (false); the window locks what a run must not change.
+    virtual void SetRunActive(bool /*active*/) {}
+
+    // Entry `index` of the file list, imported from `path`, ended with `outcome`. Called once
+    // per file handed to the reader, right after it returns.
+    virtual void FileImported(int /*index*/, const QString& /*path*/,
+                              const FileOutcome& /*outcome*/) {}
 };
 
 // What one import operation works on: the session state and the window.

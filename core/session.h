@@ -3,9 +3,19 @@
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
-#include "app/error.h"
-#include "records/recordset.h"
+namespace db {
+class Recordset;
+}
+
+// One remembered choice of the selection dialog: a manufacturer ID as a file gave it, and the
+// database manufacturer the user chose for it.
+struct ManuMapEntry {
+    QString sFileID;
+    QString sMapName;
+    QString sMapID;
+};
 
 // The session state of the import window: the variables that all import code shares. It comes
 // into being with the window, empty, and lives until the window closes. Nothing clears the
@@ -23,24 +33,22 @@ struct SessionState {
     QString sName;             // name column of the current connector line
     bool bCancel = false;      // cancel flag of the running import
 
-    // Import internals: replaced at every block start by manufacturer resolution.
-    std::unique_ptr<db::Recordset> rsManufacturer;
-    std::unique_ptr<db::Recordset> rsEquipment;
-    std::unique_ptr<db::Recordset> rsInputs;
-    std::unique_ptr<db::Recordset> rsOutputs;
+    // Import internals: replaced at every block start by manufacturer resolution. Shared
+    // pointers, so that this header needs no database type.
+    std::shared_ptr<db::Recordset> rsManufacturer;
+    std::shared_ptr<db::Recordset> rsEquipment;
+    std::shared_ptr<db::Recordset> rsInputs;
+    std::shared_ptr<db::Recordset> rsOutputs;
     // Counters of the current run; wide enough that no real run overflows them.
     std::int64_t iInputs = 0;
     std::int64_t iOutputs = 0;
     std::int64_t iParts = 0;
     bool bReportShown = false;  // the action log has shown the report window once
-};
 
-// The session recordset `rs`, which exists only once a block start has resolved its
-// manufacturer; raises ErrNo::kObjectClosed before that.
-inline db::Recordset& SessionRecordset(const std::unique_ptr<db::Recordset>& rs) {
-    if (!rs) {
-        throw AppError(ErrNo::kObjectClosed, "Operation is not allowed when the object is closed.",
-                       "importflx");
-    }
-    return *rs;
-}
+    // The choices of the selection dialog for the rest of the program run. It starts with one
+    // entry of empty texts (index 0, which an empty file ID matches); "Done" appends; nothing
+    // else changes it.
+    std::vector<ManuMapEntry> aManuMap = std::vector<ManuMapEntry>(1);
+    // True while an import run is in progress; a second run is refused meanwhile.
+    bool bRunActive = false;
+};

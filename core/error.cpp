@@ -1,8 +1,16 @@
-#include "app/error.h"
+#include "core/error.h"
 
 #include <utility>
 
 AppError::AppError(long number, QString description, QString source)
     : number_(number), description_(std::move(description)), source_(std::move(source)) {
     what_ = (QString::number(number_) + ' ' + description_ + ' ' + source_).toStdString();
+}
+
+QString ErrorWithSource(const AppError& error) {
+    return ErrorText(error) + ' ' + error.source();
+}
+
+QString ErrorText(const AppError& error) {
+    return QString::number(error.number()) + ' ' + error.description();
 }

@@ -1,10 +1,10 @@
-#include "app/windowing.h"
+#include "core/windowing.h"
 
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
 
-#include "app/error.h"
+#include "core/error.h"
 
 namespace ui {
 namespace {

@@ -24,6 +24,12 @@ class AppError : public std::exception {
     std::string what_;
 };
 
+// The two ways an error is shown to the user, each written in this one place:
+// "number description source", as the FLX reader's error path shows it, and
+// "number description", as the report window's save and the dialogs show it.
+QString ErrorWithSource(const AppError& error);
+QString ErrorText(const AppError& error);
+
 // Error numbers raised by importflx. Where the original platform had a number for the same
 // failure, it is kept, so that callers which react to a number keep working.
 namespace ErrNo {

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+#include <cstdint>
+#include <vector>
+
+// How the import of one FLX file ended, as a value: callers decide on this, never on the text
+// of the log lines that the import writes for the user.
+enum class FileStatus {
+    kAdded,      // read to its end; its "Added " lines were logged
+    kRefused,    // a block start was refused ("Failed (...)" logged); see RefusalReason
+    kCancelled,  // the run was cancelled while the file was read; nothing logged for it
+    kError,      // an error ended it; its number, description and source were shown
+};
+
+// Why a block start was refused.
+enum class RefusalReason {
+    kNone,
+    kUnknownManufacturer,  // no manufacturer could be chosen for the file's ID
+    kUserCancelled,        // the user cancelled the manufacturer selection
+    kEquipmentNotStored,   // the equipment row could not be prepared (inconsistent database)
+};
+
+// One equipment row that a file's block stored.
+struct StoredEquipment {
+    QString fileManufacturerId;  // the manufacturer ID as the file gave it
+    QString manufacturerId;      // the database manufacturer it resolved to
+    QString manufacturerName;
+    QString model;         // the name under which the row was stored (versioned when taken)
+    QVariant equipmentId;  // the key the store assigned
+    std::int64_t inputs = 0;
+    std::int64_t outputs = 0;
+};
+
+struct FileOutcome {
+    FileStatus status = FileStatus::kAdded;
+    RefusalReason reason = RefusalReason::kNone;
+    // kError: the error that ended the file.
+    long errorNumber = 0;
+    QString errorDescription;
+    QString errorSource;
+    // Every equipment row the file stored, also when it ended early (earlier blocks stay).
+    std::vector<StoredEquipment> equipment;
+
+    bool added() const { return status == FileStatus::kAdded; }
+};
+
+// How a run over the file list ended.
+struct RunOutcome {
+    bool started = false;    // false: another run was in progress and this one was refused
+    bool cancelled = false;  // stopped by cancel before its end; no totals line
+    std::int64_t parts = 0;
+    std::int64_t inputs = 0;
+    std::int64_t outputs = 0;
+    std::int64_t filesAdded = 0;  // files whose outcome was kAdded
+};
