@@ -49,6 +49,8 @@ BatchParse ParseBatchOptions(const QStringList& arguments) {
             options.unattended = true;
         } else if (arg == QLatin1String("--quiet")) {
             options.quiet = true;
+        } else if (arg == QLatin1String("--dry-run")) {
+            options.dryRun = true;
         } else if (IsOption(arg, "--db")) {
             if (!TakeValue(arguments, i, "--db", value, result.error)) {
                 return result;
@@ -86,13 +88,14 @@ QString BatchUsage() {
         "Imports FLX device-description files into the equipment database, in the order given,\n"
         "and writes the import report to standard output.\n"
         "\n"
-        "  --db PATH            the equipment database (default: dbEquip.mdb in the program's\n"
-        "                       folder)\n"
+        "  --db TARGET          the equipment database: a file, postgresql://..., or odbc:...\n"
+        "                       (default: dbEquip.mdb in the program's folder)\n"
         "  --unattended         add manufacturer IDs that the database lacks as new manufacturers\n"
         "  --map FILEID=DBID    import equipment of manufacturer ID FILEID under the database\n"
         "                       manufacturer DBID (repeatable; unused with --unattended)\n"
         "  --report FILE        also save the report as an RTF file\n"
         "  --quiet              do not write the report to standard output\n"
+        "  --dry-run            import as usual, then give every row back: nothing is stored\n"
         "  --help               show this help\n"
         "\n"
         "Exit status: 0 every file was added, 1 a file failed or was refused, 2 usage error or\n"

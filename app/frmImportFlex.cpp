@@ -75,8 +75,10 @@ QString CleanFolder(const QString& folder) {
 
 }  // namespace
 
-frmImportFlex::frmImportFlex(QWidget* parent)
-    : QWidget(parent), ui_(std::make_unique<Ui::frmImportFlex>()) {
+frmImportFlex::frmImportFlex(QWidget* parent) : frmImportFlex(QString(), parent) {}
+
+frmImportFlex::frmImportFlex(const QString& databaseTarget, QWidget* parent)
+    : QWidget(parent), ui_(std::make_unique<Ui::frmImportFlex>()), databaseTarget_(databaseTarget) {
     ui_->setupUi(this);
     ui_->lblStat->setFixedHeight(ui_->lblStat->fontMetrics().lineSpacing() * 3 + 2);
 
@@ -143,12 +145,27 @@ void frmImportFlex::Form_Load() {
     SetDirPath(appFolder);
     session_.aManuMap.resize(1);
     session_.bCancel = false;
-    if (!platform::FileExistsNoCase(appFolder, "dbequip.mdb")) {
-        ShowMessage(kMissingDatabase);
+    if (databaseTarget_.isEmpty()) {
+        if (!platform::FileExistsNoCase(appFolder, "dbequip.mdb")) {
+            ShowMessage(kMissingDatabase);
+        }
+        session_.sEquipConnection = db::BuildConnectionString(appFolder);
+        ShowMessage(InformationMessage());
+        ShowMessage(kBackUp);
+    } else {
+        session_.sEquipConnection = db::ConnectionStringForTarget(databaseTarget_);
+        const QString database = db::DescribeConnection(session_.sEquipConnection);
+        setWindowTitle(windowTitle() + QStringLiteral(" - ") + database);
+        if (db::KindOfTarget(databaseTarget_) == db::TargetKind::kFile) {
+            const QFileInfo file(databaseTarget_);
+            if (!platform::FileExistsNoCase(file.path(), file.fileName())) {
+                ShowMessage("The database " + database + " does not exist.");
+            }
+        }
+        ShowMessage(InformationMessage());
+        ShowMessage("We recommend that you back-up the database " + database +
+                    " before performing these operations");
     }
-    session_.sEquipConnection = db::BuildConnectionString(appFolder);
-    ShowMessage(InformationMessage());
-    ShowMessage(kBackUp);
     FinishFileList();
     ui_->lblFileCount->setText("FileCount: " + QString::number(ui_->File1->count()));
 }
@@ -438,6 +455,15 @@ void frmImportFlex::SetProgressValue(int value) {
 
 void frmImportFlex::SetCancelEnabled(bool enabled) {
     ui_->cmdCancel->setEnabled(enabled);
+}
+
+void frmImportFlex::WaitingForDatabase(bool waiting) {
+    if (waiting) {
+        statusBeforeWait_ = ui_->lblStat->text();
+        SetStatus(QString::fromLatin1(kWaitingForDatabase));
+    } else {
+        SetStatus(statusBeforeWait_);
+    }
 }
 
 void frmImportFlex::SetRunActive(bool active) {

@@ -35,6 +35,11 @@ class frmImportFlex : public QWidget, public ImportHost {
     // when dbEquip.mdb is missing from the application folder) before the window is shown.
     // The database is not opened.
     explicit frmImportFlex(QWidget* parent = nullptr);
+    // The same for the database `databaseTarget` (records/target.h) instead of dbEquip.mdb; an
+    // empty target is the default. The window names a database other than the default in its
+    // title and in the back-up reminder, and a file target that does not exist is reported
+    // at start as the missing dbEquip.mdb is.
+    explicit frmImportFlex(const QString& databaseTarget, QWidget* parent = nullptr);
     ~frmImportFlex() override;
 
     // The session state shared by all import code and the dialogs; it lives as long as the window.
@@ -66,6 +71,7 @@ class frmImportFlex : public QWidget, public ImportHost {
     void SetProgressValue(int value) override;
     void SetCancelEnabled(bool enabled) override;
     void SetRunActive(bool active) override;
+    void WaitingForDatabase(bool waiting) override;
 
     // The report window while it exists (created hidden by the first logged report line).
     frmReporStatus* ReportWindow() const { return report_; }
@@ -104,7 +110,9 @@ class frmImportFlex : public QWidget, public ImportHost {
     frmReporStatus& Report();
 
     std::unique_ptr<Ui::frmImportFlex> ui_;
+    QString databaseTarget_;  // empty: dbEquip.mdb in the application folder
     SessionState session_;
+    QString statusBeforeWait_;
     QFileSystemModel* dirModel_ = nullptr;
     std::unique_ptr<QAbstractFileIconProvider> dirIcons_;  // Dir1's, see FolderIconProvider
     QList<drives::Drive> drives_;

@@ -43,7 +43,7 @@ class CommandsTest : public EngineTest {
     QTemporaryDir files;
 };
 
-TEST_F(CommandsTest, RunsCountEveryChosenEntryAndOnlyThisRunsConnectors) {
+TEST_P(CommandsTest, RunsCountEveryChosenEntryAndOnlyThisRunsConnectors) {
     const struct {
         RunOutcome (*command)(ImportContext&);
         QList<bool> selected;
@@ -85,7 +85,7 @@ TEST_F(CommandsTest, RunsCountEveryChosenEntryAndOnlyThisRunsConnectors) {
     }
 }
 
-TEST_F(CommandsTest, CancelStopsTheRunBeforeTheNextEntry) {
+TEST_P(CommandsTest, CancelStopsTheRunBeforeTheNextEntry) {
     const struct {
         RunOutcome (*command)(ImportContext&);
         bool yes, totals;  // the answer; whether the totals line was logged
@@ -120,7 +120,7 @@ TEST_F(CommandsTest, CancelStopsTheRunBeforeTheNextEntry) {
     }
 }
 
-TEST_F(CommandsTest, EmptyListLogsZeroTotals) {
+TEST_P(CommandsTest, EmptyListLogsZeroTotals) {
     host.logActions = false;
     for (auto command : {cmdOne_Click, cmdAll_Click}) {
         host.events.clear();
@@ -130,5 +130,7 @@ TEST_F(CommandsTest, EmptyListLogsZeroTotals) {
                                             "cancelEnabled: false", "runActive: false"}));
     }
 }
+
+INSTANTIATE_ON_EVERY_STORE(CommandsTest);
 
 }  // namespace

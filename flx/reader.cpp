@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QStringBuilder>
+#include <vector>
 
 #include "core/error.h"
 #include "core/session.h"
@@ -33,8 +34,35 @@ void CountConnectors(FileOutcome& outcome, const SessionState& s) {
     }
 }
 
-// Reads `path` into `outcome`; everything but the error path.
-void ReadFile(ImportContext& ctx, const QString& path, FileOutcome& outcome) {
+// Tells the window while the file waits for a database that another program holds, and lets
+// its Cancel end the wait.
+class ReaderWaiter : public db::Waiter {
+  public:
+    explicit ReaderWaiter(ImportContext& ctx) : ctx_(ctx) {}
+    bool KeepWaiting(qint64 /*waitedMs*/) override {
+        if (!shown_) {
+            shown_ = true;
+            ctx_.host.WaitingForDatabase(true);
+        }
+        ctx_.host.ProcessEvents();
+        return !ctx_.session.bCancel;
+    }
+    void WaitOver() override {
+        if (shown_) {
+            shown_ = false;
+            ctx_.host.WaitingForDatabase(false);
+        }
+    }
+
+  private:
+    ImportContext& ctx_;
+    bool shown_ = false;
+};
+
+// Reads `path` into `outcome`; everything but the error path. `marks` gets, for each stored
+// equipment row, the commit mark at which it was written.
+void ReadFile(ImportContext& ctx, const QString& path, FileOutcome& outcome,
+              std::vector<std::uint64_t>& marks) {
     SessionState& s = ctx.session;
     if (!FoundAsNormalFile(path)) {
         ctx.host.MessageBox("no file in path: " + path);
@@ -73,6 +101,7 @@ void ReadFile(ImportContext& ctx, const QString& path, FileOutcome& outcome) {
             outcome.equipment.push_back(StoredEquipment{
                 fileManufacturerId, s.sManuID, s.sManuName, s.sEquipName,
                 SessionRecordset(s.rsEquipment).Field("EquipmentID"), s.iInputs, s.iOutputs});
+            marks.push_back(db::DeferredCommits::Mark());
             state = SectionState::kBlock;
             lineNumber = 0;
         } else if (line == flx::kEndBlk) {
@@ -95,15 +124,15 @@ void ReadFile(ImportContext& ctx, const QString& path, FileOutcome& outcome) {
 
 FileOutcome ImportFile(ImportContext& ctx, const QString& path) {
     FileOutcome outcome;
-    // One transaction per file, committed before the user is told anything about it.
-    db::DeferredCommits deferred;
+    std::vector<std::uint64_t> marks;
+    const std::size_t lossesBefore = db::DeferredCommits::Losses();
+    // One transaction per file, committed before the user is told anything about it; while
+    // another program holds the database the window says so and Cancel still works.
+    ReaderWaiter waiter(ctx);
+    db::DeferredCommits deferred(&waiter);
     try {
-        ReadFile(ctx, path, outcome);
+        ReadFile(ctx, path, outcome, marks);
     } catch (const AppError& error) {
-        outcome.status = FileStatus::kError;
-        outcome.errorNumber = error.number();
-        outcome.errorDescription = error.description();
-        outcome.errorSource = error.source();
         // The file has been closed by the reader's destructor. Rows stored before the error
         // stay stored: they are committed before the message is shown.
         QString commitFailure;
@@ -112,10 +141,31 @@ FileOutcome ImportFile(ImportContext& ctx, const QString& path) {
         } catch (const AppError& commitError) {
             commitFailure = ErrorWithSource(commitError);
         }
-        ctx.host.MessageBox(ErrorWithSource(error));
+        if (error.number() == ErrNo::kDbWaitCancelled && ctx.session.bCancel) {
+            // Cancelled while waiting for the database: ended like any cancel, in silence.
+            outcome.status = FileStatus::kCancelled;
+        } else {
+            outcome.status = FileStatus::kError;
+            outcome.errorNumber = error.number();
+            outcome.errorDescription = error.description();
+            outcome.errorSource = error.source();
+            ctx.host.MessageBox(ErrorWithSource(error));
+        }
         if (!commitFailure.isEmpty()) {
             ctx.host.MessageBox(commitFailure);
         }
+    }
+    // Rows of a transaction that the store gave up are not stored, whatever was logged.
+    if (db::DeferredCommits::Losses() > lossesBefore) {
+        const std::uint64_t lost = db::DeferredCommits::LastLossMark();
+        std::size_t kept = 0;
+        while (kept < marks.size() && marks[kept] < lost) {
+            ++kept;
+        }
+        // Counted first, so that each stored block keeps its own connector counts.
+        CountConnectors(outcome, ctx.session);
+        outcome.equipment.resize(kept);
+        return outcome;
     }
     CountConnectors(outcome, ctx.session);
     return outcome;

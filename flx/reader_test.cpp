@@ -33,11 +33,12 @@ class ReaderTest : public EngineTest {
     QStringList Stored() const {
         const QString pins =
             "select '%1', e.EquipmentName, c.Name, c.PinType from tbl%2 c join tblEquipment e "
-            "using (EquipmentID) order by c.rowid";
+            "using (EquipmentID) order by c.%3";
         return db.Rows(
                    "select EquipmentName, EquipmentType, ManufacturerID from tblEquipment "
                    "where EquipmentID > 2 order by EquipmentID") +
-               db.Rows(pins.arg("in", "Inputs")) + db.Rows(pins.arg("out", "Outputs"));
+               db.Rows(pins.arg("in", "Inputs", "InputID")) +
+               db.Rows(pins.arg("out", "Outputs", "OutputID"));
     }
     static QStringList EndLines(const QString& path, const QString& addedAs) {
         return {"Added " + path, "", "Added as " + addedAs, ""};
@@ -46,7 +47,7 @@ class ReaderTest : public EngineTest {
     QTemporaryDir files;
 };
 
-TEST_F(ReaderTest, MarkersSectionsAndLookAlikes) {
+TEST_P(ReaderTest, MarkersSectionsAndLookAlikes) {
     const QString path =
         Import("a.flx",
                "<<startdef>>| <<STARTDEF>>|<<STARTDEF>>|  ACME  |<<STARTBLK>> |\tAmp\t|line 4 is "
@@ -67,7 +68,7 @@ TEST_F(ReaderTest, MarkersSectionsAndLookAlikes) {
 }
 
 // Several blocks per definition and no end marker, in every style of line end.
-TEST_F(ReaderTest, SeveralBlocksPerDefinitionInEveryLineEndStyle) {
+TEST_P(ReaderTest, SeveralBlocksPerDefinitionInEveryLineEndStyle) {
     const QList<QByteArrayList> styles = {{"\r\n"}, {"\n"}, {"\r"}, {"\n", "\r\n", "\r"}};
     for (qsizetype s = 0; s < styles.size(); ++s) {
         SCOPED_TRACE(s);
@@ -94,7 +95,7 @@ TEST_F(ReaderTest, SeveralBlocksPerDefinitionInEveryLineEndStyle) {
     }
 }
 
-TEST_F(ReaderTest, FileWithoutMarkersLogsOnlyTheEndLines) {
+TEST_P(ReaderTest, FileWithoutMarkersLogsOnlyTheEndLines) {
     session.sManuID = "ID";
     session.sManuName = "Name";
     session.sEquipName = "Model";
@@ -108,7 +109,7 @@ TEST_F(ReaderTest, FileWithoutMarkersLogsOnlyTheEndLines) {
 }
 
 // A missing file or a folder gives two messages and no log; a hidden one is reported missing too.
-TEST_F(ReaderTest, FilesThatCannotBeOpenedAndHiddenFiles) {
+TEST_P(ReaderTest, FilesThatCannotBeOpenedAndHiddenFiles) {
     QDir(files.path()).mkdir("folder.flx");
     for (const QString& path : {files.filePath("missing.flx"), files.filePath("folder.flx")}) {
         host.messages.clear();
@@ -124,7 +125,7 @@ TEST_F(ReaderTest, FilesThatCannotBeOpenedAndHiddenFiles) {
     EXPECT_EQ(host.ReportLines().last(4), EndLines(path, "ACME Acme Broadcast HID-1"));
 }
 
-TEST_F(ReaderTest, DatabaseErrorEndsTheFileKeepingEarlierRows) {
+TEST_P(ReaderTest, DatabaseErrorEndsTheFileKeepingEarlierRows) {
     Import("e.flx", "<<STARTDEF>>|ACME|LONG-1|Amp|<<STARTBLK>>|hdr|I AES A     ok|I AES A     " +
                         QByteArray(60, 'n') + "|I AES A     never");
     ASSERT_EQ(host.messages.size(), 1);
@@ -135,7 +136,7 @@ TEST_F(ReaderTest, DatabaseErrorEndsTheFileKeepingEarlierRows) {
     EXPECT_FALSE(host.report.contains("Added ") || host.report.contains("never"));
 }
 
-TEST_F(ReaderTest, ConsistencyFailureFailsEveryBlock) {
+TEST_P(ReaderTest, ConsistencyFailureFailsEveryBlock) {
     db.Exec(
         "insert into tblEquipment (EquipmentName, ManufacturerID) values ('X', 'JonkyWonderBoy')");
     for (const char* name : {"f1.flx", "f2.flx"}) {
@@ -151,7 +152,7 @@ TEST_F(ReaderTest, ConsistencyFailureFailsEveryBlock) {
 }
 
 // Cancel in the selection dialog fails the file; cancel during the file ends it silently.
-TEST_F(ReaderTest, Cancel) {
+TEST_P(ReaderTest, Cancel) {
     host.unattended = false;
     host.onSelectManufacturer = [](SessionState& s) { return s.bCancel = true; };
     const QString path = Import("g.flx", "<<STARTDEF>>|UNKNOWN|X|Amp|<<STARTBLK>>|hdr");
@@ -166,7 +167,7 @@ TEST_F(ReaderTest, Cancel) {
     EXPECT_TRUE(host.messages.isEmpty());
 }
 
-TEST_F(ReaderTest, QuotesAndWindows1252ImportVerbatim) {
+TEST_P(ReaderTest, QuotesAndWindows1252ImportVerbatim) {
     Import("q.flx",
            "<<STARTDEF>>|O'NEIL|It's Caf\xE9 \x80|8\" rack|<<STARTBLK>>|hdr|"
            "O 'S' C'n\"  Bob's \"Out\" \x93Q\x94\x9D");
@@ -182,10 +183,10 @@ TEST_F(ReaderTest, QuotesAndWindows1252ImportVerbatim) {
 // A NUL byte is read as a character, but a value holding one never reaches the store: SQLite
 // would compare it only up to the NUL, so "\0\0>>_v1" and "\0\0>>_v2" would count as the same
 // name and each block of the file below would try ten times more versions than the last.
-TEST_F(ReaderTest, NulCharactersEndTheFileOnlyWhereAValueReachesTheStore) {
+TEST_P(ReaderTest, NulCharactersEndTheFileOnlyWhereAValueReachesTheStore) {
     Import("nul_model.flx", "<<STARTDEF>>|ACME|\0\0>>|Amp|<<STARTBLK>>|h|"_ba.repeated(6));
     ASSERT_EQ(host.messages.size(), 1);
-    EXPECT_TRUE(host.messages[0].startsWith(QString::number(ErrNo::kDbFail) +
+    EXPECT_TRUE(host.messages[0].startsWith(QString::number(ErrNo::kDbRefused) +
                                             " The value '\\0\\0>>' holds a NUL character"))
         << host.messages[0].toStdString();
     EXPECT_FALSE(host.report.contains("Added "));
@@ -199,7 +200,7 @@ TEST_F(ReaderTest, NulCharactersEndTheFileOnlyWhereAValueReachesTheStore) {
     EXPECT_EQ(Stored(), QStringList({"PAD-1|Amp|ACME", "in|PAD-1|ok|Normal"}));
 }
 
-TEST_F(ReaderTest, LongSectionsPassTheOldSixteenBitLineLimit) {
+TEST_P(ReaderTest, LongSectionsPassTheOldSixteenBitLineLimit) {
     host.logActions = false;
     Import("long.flx", "<<STARTDEF>>|ACME|DEEP-1|Amp|" + QByteArray("filler|").repeated(33000) +
                            "<<STARTBLK>>|hdr|" + QByteArray("- filler|").repeated(33000) +
@@ -208,5 +209,7 @@ TEST_F(ReaderTest, LongSectionsPassTheOldSixteenBitLineLimit) {
     EXPECT_EQ(Stored().last(1), QStringList({"in|DEEP-1|deep|Normal"}));
     EXPECT_TRUE(host.status.startsWith("Added as ACME"));
 }
+
+INSTANTIATE_ON_EVERY_STORE(ReaderTest);
 
 }  // namespace

@@ -9,10 +9,17 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QUuid>
+#include <QCoreApplication>
+#include <QProcess>
+#include <cstdlib>
 
 #include "records/connection.h"
 
 namespace {
+
+constexpr int kServerPort = 5432;
+int nextSchema = 0;
+
 QString ReadText(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -22,15 +29,26 @@ QString ReadText(const QString& path) {
     return QString::fromUtf8(file.readAll());
 }
 
-// Calls `fn` with a private connection to `path`, removed afterwards.
+// Calls `fn` with a private connection to the SQLite file `path`, or with `schema` first in the
+// search path of the test server's database when `path` is empty; removed afterwards.
 template <typename Fn>
-void WithConnection(const QString& path, Fn fn) {
+void Connect(const QString& path, const QString& schema, Fn fn) {
     const QString name = "tempdb-" + QUuid::createUuid().toString();
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", name);
-        db.setDatabaseName(path);
+        QSqlDatabase db = QSqlDatabase::addDatabase(path.isEmpty() ? "QPSQL" : "QSQLITE", name);
+        if (path.isEmpty()) {
+            db.setHostName(TestServerSocket());
+            db.setPort(kServerPort);
+            db.setDatabaseName("importflx");
+            db.setUserName("postgres");
+            db.setConnectOptions("options='-csearch_path=" + schema +
+                                 " -cclient_min_messages=warning'");
+        } else {
+            db.setDatabaseName(path);
+        }
         if (!db.open()) {
-            ADD_FAILURE() << "cannot open " << path.toStdString();
+            ADD_FAILURE() << "cannot open " << (path.isEmpty() ? schema : path).toStdString() << ": "
+                          << db.lastError().text().toStdString();
         } else {
             fn(db);
         }
@@ -38,6 +56,34 @@ void WithConnection(const QString& path, Fn fn) {
     }
     QSqlDatabase::removeDatabase(name);
 }
+
+// A value as the SQLite store shows it: Booleans as -1 and 0.
+QVariant AsStored(const QVariant& value) {
+    return value.typeId() == QMetaType::Bool ? QVariant(value.toBool() ? -1 : 0) : value;
+}
+
+// Starts the test server in a folder of its own and stops it when the process ends.
+class OwnServer {
+  public:
+    OwnServer() {
+        socket_ = QDir::temp().filePath(
+            QString("importflx-pg-%1-%2").arg(QCoreApplication::applicationPid()).arg(
+                QUuid::createUuid().toString(QUuid::Id128).left(8)));
+        if (QProcess::execute("bash", {ServerScript(), "start", socket_}) != 0) {
+            ADD_FAILURE() << "the PostgreSQL server for the tests did not start";
+        }
+    }
+    ~OwnServer() {
+        const std::string command =
+            "bash '" + ServerScript().toStdString() + "' stop '" + socket_.toStdString() + "'";
+        [[maybe_unused]] const int status = std::system(command.c_str());
+    }
+    const QString& socket() const { return socket_; }
+
+  private:
+    static QString ServerScript() { return QStringLiteral(IMPORTFLX_TESTS_DIR) + "/pg_server.sh"; }
+    QString socket_;
+};
 
 QStringList SplitStatements(const QString& text) {
     QStringList out;
@@ -71,11 +117,44 @@ QStringList SplitStatements(const QString& text) {
 }
 }  // namespace
 
-QString DemoSchemaSql() {
-    return ReadText(QStringLiteral(IMPORTFLX_DATA_DIR) + "/schema.sql");
+QString TestServerSocket() {
+    const QString given = qEnvironmentVariable("IMPORTFLX_PG_SOCKET");
+    if (!given.isEmpty()) {
+        return given;
+    }
+    static OwnServer server;
+    return server.socket();
 }
-QString DemoRowsSql() {
-    return ReadText(QStringLiteral(IMPORTFLX_DATA_DIR) + "/demo.sql");
+
+std::vector<Store> AllStores() {
+    return {Store::kSqlite, Store::kPostgres, Store::kOdbcSqlite, Store::kOdbcPostgres};
+}
+
+std::string StoreName(Store store) {
+    switch (store) {
+        case Store::kSqlite:
+            return "Sqlite";
+        case Store::kPostgres:
+            return "Postgres";
+        case Store::kOdbcSqlite:
+            return "OdbcSqlite";
+        case Store::kOdbcPostgres:
+            return "OdbcPostgres";
+    }
+    return "?";
+}
+
+bool IsPostgres(Store store) {
+    return store == Store::kPostgres || store == Store::kOdbcPostgres;
+}
+
+QString DemoSchemaSql(Store store) {
+    return ReadText(QStringLiteral(IMPORTFLX_DATA_DIR) +
+                    (IsPostgres(store) ? "/schema_pg.sql" : "/schema.sql"));
+}
+QString DemoRowsSql(Store store) {
+    return ReadText(QStringLiteral(IMPORTFLX_DATA_DIR) +
+                    (IsPostgres(store) ? "/demo_pg.sql" : "/demo.sql"));
 }
 
 TempDb::TempDb(const QString& extraSql, bool withSchema, const QString& fileName)
@@ -93,8 +172,29 @@ TempDb::TempDb(const QString& extraSql, bool withSchema, const QString& fileName
     Exec(sqlText);
 }
 
+TempDb::TempDb(Store store, const QString& extraSql, bool withSchema)
+    : TempDb(IsPostgres(store) ? QString() : extraSql, IsPostgres(store) ? false : withSchema) {
+    store_ = store;
+    if (!IsPostgres(store)) {
+        return;
+    }
+    schema_ = QString("t_%1_%2").arg(QCoreApplication::applicationPid()).arg(++nextSchema);
+    Connect({}, "public", [&](QSqlDatabase& db) {
+        QSqlQuery query(db);
+        if (!query.exec("CREATE SCHEMA " + schema_)) {
+            ADD_FAILURE() << query.lastError().text().toStdString();
+        }
+    });
+    Exec((withSchema ? DemoSchemaSql(store) + ";\n" : QString()) + extraSql);
+}
+
 TempDb::~TempDb() {
     db::Connection::CloseAll();
+    if (!schema_.isEmpty()) {
+        Connect({}, "public", [&](QSqlDatabase& db) {
+            QSqlQuery(db).exec("DROP SCHEMA " + schema_ + " CASCADE");
+        });
+    }
 }
 
 QString TempDb::path() const {
@@ -102,15 +202,53 @@ QString TempDb::path() const {
 }
 
 QString TempDb::connection() const {
+    switch (store_) {
+        case Store::kSqlite:
+            break;
+        case Store::kPostgres:
+            return QString("postgresql:///importflx?host=%1&port=%2&user=postgres")
+                       .arg(TestServerSocket())
+                       .arg(kServerPort) +
+                   "&options=-csearch_path%3D" + schema_;
+        case Store::kOdbcSqlite:
+            return "odbc:DRIVER={SQLite3};Database=" + path();
+        case Store::kOdbcPostgres:
+            return QString("odbc:DRIVER={PostgreSQL Unicode};Server=%1;Port=%2;Database=importflx;"
+                           "UID=postgres;ConnSettings=SET search_path TO %3")
+                .arg(TestServerSocket())
+                .arg(kServerPort)
+                .arg(schema_);
+    }
     return db::BuildConnectionString(QDir::toNativeSeparators(folder()));
 }
 
+QString TempDb::target() const {
+    return store_ == Store::kSqlite ? path() : connection();
+}
+
+template <typename Fn>
+void TempDb::WithConnection(Fn fn) const {
+    if (IsPostgres(store_)) {
+        Connect({}, schema_, fn);
+    } else {
+        Connect(path(), {}, fn);
+    }
+}
+
 void TempDb::Exec(const QString& sqlText) const {
-    ExecOn(path(), sqlText);
+    WithConnection([&](QSqlDatabase& db) {
+        for (const QString& statement : SplitStatements(sqlText)) {
+            QSqlQuery query(db);
+            if (!query.exec(statement)) {
+                ADD_FAILURE() << "SQL failed: " << statement.toStdString() << ": "
+                              << query.lastError().text().toStdString();
+            }
+        }
+    });
 }
 
 void TempDb::ExecOn(const QString& path, const QString& sqlText) {
-    WithConnection(path, [&](QSqlDatabase& db) {
+    Connect(path, {}, [&](QSqlDatabase& db) {
         for (const QString& statement : SplitStatements(sqlText)) {
             QSqlQuery query(db);
             if (!query.exec(statement)) {
@@ -123,7 +261,7 @@ void TempDb::ExecOn(const QString& path, const QString& sqlText) {
 
 QVariant TempDb::Scalar(const QString& sqlText) const {
     QVariant result;
-    WithConnection(path(), [&](QSqlDatabase& db) {
+    WithConnection([&](QSqlDatabase& db) {
         QSqlQuery query(db);
         if (!query.exec(sqlText)) {
             ADD_FAILURE() << "SQL failed: " << sqlText.toStdString() << ": "
@@ -131,7 +269,7 @@ QVariant TempDb::Scalar(const QString& sqlText) const {
             return;
         }
         if (query.next()) {
-            result = query.value(0);
+            result = AsStored(query.value(0));
         }
     });
     return result;
@@ -139,7 +277,7 @@ QVariant TempDb::Scalar(const QString& sqlText) const {
 
 QStringList TempDb::Rows(const QString& sqlText) const {
     QStringList rows;
-    WithConnection(path(), [&](QSqlDatabase& db) {
+    WithConnection([&](QSqlDatabase& db) {
         QSqlQuery query(db);
         if (!query.exec(sqlText)) {
             ADD_FAILURE() << "SQL failed: " << sqlText.toStdString() << ": "
@@ -149,7 +287,7 @@ QStringList TempDb::Rows(const QString& sqlText) const {
         while (query.next()) {
             QStringList cols;
             for (int i = 0; i < query.record().count(); ++i) {
-                const QVariant v = query.value(i);
+                const QVariant v = AsStored(query.value(i));
                 cols << (v.isNull() ? QStringLiteral("<null>") : v.toString());
             }
             rows << cols.join('|');
