@@ -4,10 +4,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
+#include <functional>
 
 #include "core/error.h"
 #include "core/session.h"
+#include "records/connection.h"
 #include "records/manufacturer_resolution.h"
 #include "tests/engine_fixture.h"
 
@@ -165,6 +168,42 @@ TEST_P(ReaderTest, Cancel) {
     EXPECT_EQ(host.ReportLines(), QStringList({"ManufacturerID: \tACME"}));
     EXPECT_TRUE(Stored().isEmpty());
     EXPECT_TRUE(host.messages.isEmpty());
+}
+
+// While another importer holds the database the file waits, the window is told and keeps its
+// events; a cancel or the end of the wait's limit ends the file with nothing of it stored.
+TEST_P(ReaderTest, AFileWaitsForAnotherImporterUntilItIsDoneCancelledOrTooLate) {
+    db::Connection::SetWaitLimitForTesting(1000);
+    const auto restore = qScopeGuard([] { db::Connection::SetWaitLimitForTesting(0); });
+    std::shared_ptr<void> hold = db.HoldForImport();
+    const QByteArray device = "<<STARTDEF>>|ACME|WAIT-1|Amp|<<STARTBLK>>|hdr|I AES A     in";
+    const struct {
+        const char* what;
+        std::function<void()> whileWaiting;
+        FileStatus status;
+    } cases[] = {
+        {"cancelled", [this] { session.bCancel = true; }, FileStatus::kCancelled},
+        {"too long", [] {}, FileStatus::kError},
+        {"the other importer is done", [&hold] { hold.reset(); }, FileStatus::kAdded},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        session.bCancel = false;
+        host.events.clear();
+        host.onProcessEvents = [&] {
+            if (host.waiting) {
+                c.whileWaiting();
+            }
+        };
+        const QString path = Write("wait.flx", QByteArray(device).replace('|', "\r\n"));
+        const FileOutcome outcome = ImportFile(ctx, path);
+        EXPECT_EQ(outcome.status, c.status);
+        EXPECT_EQ(host.events.filter("waiting:"), QStringList({"waiting: on", "waiting: off"}));
+        EXPECT_EQ(Stored().size(), c.status == FileStatus::kAdded ? 2 : 0);
+    }
+    ASSERT_EQ(host.messages.size(), 1);
+    EXPECT_TRUE(host.messages[0].startsWith(QString::number(ErrNo::kDbLocked) + " The database "))
+        << host.messages[0].toStdString();
 }
 
 TEST_P(ReaderTest, QuotesAndWindows1252ImportVerbatim) {

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlField>
 #include <QSqlIndex>
@@ -244,9 +245,20 @@ std::unique_ptr<Connection> Connection::Open(const QString& connectionString) {
             System system = System::kOther;
             {
                 QSqlDatabase database = QSqlDatabase::addDatabase("QODBC", name);
-                database.setDatabaseName(OdbcConnectionString(connectionString));
+                const QString odbc = OdbcConnectionString(connectionString);
+                database.setDatabaseName(odbc);
                 OpenOrRaise(database, Driver::kOdbc, shown, name);
                 system = OdbcSystem(database);
+                // The SQLite driver waits for a lock by its own Timeout (100 s unless given),
+                // and not by the database's setting: it is connected again to wait briefly.
+                static const QRegularExpression timeout(R"((^|;)\s*Timeout\s*=)",
+                                                        QRegularExpression::CaseInsensitiveOption);
+                if (system == System::kSqlite && !odbc.contains(timeout)) {
+                    database.close();
+                    database.setDatabaseName(
+                        odbc + QStringLiteral(";Timeout=%1").arg(kDriverLockWaitMs));
+                    OpenOrRaise(database, Driver::kOdbc, shown, name);
+                }
             }
             std::unique_ptr<Connection> connection(
                 new Connection(name, shown, Dialect(system, Driver::kOdbc)));

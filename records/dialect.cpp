@@ -15,10 +15,9 @@
 namespace db {
 namespace {
 
-// The one lock that every importer of a PostgreSQL database takes for its file's transaction
-// ("importfl" in ASCII): held until the transaction ends, released by the server when the
-// session goes.
-constexpr const char* kPostgresLock = "SELECT pg_try_advisory_xact_lock(7596835243125057900)";
+// Held until the transaction ends, released by the server when the session goes.
+const QString kPostgresLock =
+    QStringLiteral("SELECT pg_try_advisory_xact_lock(%1)").arg(kImportersLock);
 constexpr const char* kSavepoint = "importflx_statement";
 
 // The ODBC handle inside the ODBC driver's or result's handle (a void pointer), or null.
@@ -294,7 +293,7 @@ QStringList Dialect::BeginUnit() const {
             // taken?) cannot change under it.
             return {QStringLiteral("BEGIN IMMEDIATE")};
         case System::kPostgres:
-            return {QStringLiteral("BEGIN"), QString::fromLatin1(kPostgresLock)};
+            return {QStringLiteral("BEGIN"), kPostgresLock};
         case System::kAccess:
         case System::kOther:
             break;

@@ -15,6 +15,10 @@ class QSqlDatabase;
 // never looks at the kind of database itself.
 namespace db {
 
+// The PostgreSQL advisory lock that every importer takes for its file's transaction ("importfl"
+// in ASCII).
+inline constexpr long long kImportersLock = 7596835243125057900LL;
+
 // The database system behind a connection, and the driver that reaches it.
 enum class System { kSqlite, kPostgres, kAccess, kOther };
 enum class Driver { kSqlite, kPostgres, kOdbc };

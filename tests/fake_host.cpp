@@ -79,3 +79,8 @@ QStringList FakeHost::ReportLines() const {
     }
     return lines;
 }
+
+void FakeHost::WaitingForDatabase(bool on) {
+    waiting = on;
+    events << QString("waiting: %1").arg(on ? "on" : "off");
+}

@@ -41,6 +41,7 @@ class FakeHost : public ImportHost {
     int progressValue = -1;
     bool cancelEnabled = false;
     bool runActive = false;
+    bool waiting = false;  // told that the import waits for the database
 
     bool Unattended() const override { return unattended; }
     bool LogActions() const override { return logActions; }
@@ -63,6 +64,7 @@ class FakeHost : public ImportHost {
     void SetProgressValue(int value) override;
     void SetCancelEnabled(bool enabled) override;
     void SetRunActive(bool active) override;
+    void WaitingForDatabase(bool on) override;
 
     // The report's lines (split at "\r\n"), without the empty tail after the last line end.
     QStringList ReportLines() const;

@@ -259,6 +259,36 @@ void TempDb::ExecOn(const QString& path, const QString& sqlText) {
     });
 }
 
+std::shared_ptr<void> TempDb::HoldForImport() const {
+    const QString name = "tempdb-hold-" + QUuid::createUuid().toString();
+    QSqlDatabase db = QSqlDatabase::addDatabase(IsPostgres(store_) ? "QPSQL" : "QSQLITE", name);
+    if (IsPostgres(store_)) {
+        db.setHostName(TestServerSocket());
+        db.setPort(kServerPort);
+        db.setDatabaseName("importflx");
+        db.setUserName("postgres");
+    } else {
+        db.setDatabaseName(path());
+    }
+    EXPECT_TRUE(db.open()) << db.lastError().text().toStdString();
+    QSqlQuery query(db);
+    const QStringList hold =
+        IsPostgres(store_)
+            ? QStringList{"BEGIN", QString("SELECT pg_advisory_xact_lock(%1)").arg(db::kImportersLock)}
+            : QStringList{"BEGIN IMMEDIATE"};
+    for (const QString& statement : hold) {
+        EXPECT_TRUE(query.exec(statement)) << query.lastError().text().toStdString();
+    }
+    return std::shared_ptr<void>(nullptr, [name](void*) {
+        {
+            QSqlDatabase held = QSqlDatabase::database(name, false);
+            QSqlQuery(held).exec("ROLLBACK");
+            held.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+    });
+}
+
 QVariant TempDb::Scalar(const QString& sqlText) const {
     QVariant result;
     WithConnection([&](QSqlDatabase& db) {

@@ -57,6 +57,9 @@ class TempDb {
     QStringList Rows(const QString& sqlText) const;
     // Runs statements separated by ';' on a private connection.
     void Exec(const QString& sqlText) const;
+    // Holds the database as another importer does for its file (SQLite's write lock, or the
+    // importers' lock of PostgreSQL) until the result goes.
+    std::shared_ptr<void> HoldForImport() const;
     // Runs statements separated by ';' on the SQLite file at `path`.
     static void ExecOn(const QString& path, const QString& sqlText);
 
