@@ -128,15 +128,32 @@ TEST_P(ReaderTest, FilesThatCannotBeOpenedAndHiddenFiles) {
     EXPECT_EQ(host.ReportLines().last(4), EndLines(path, "ACME Acme Broadcast HID-1"));
 }
 
+// Refused before it reaches the store (too long) or by the store's own rule: either way the
+// rows before it stay, also where the store gives up the whole transaction at an error.
 TEST_P(ReaderTest, DatabaseErrorEndsTheFileKeepingEarlierRows) {
-    Import("e.flx", "<<STARTDEF>>|ACME|LONG-1|Amp|<<STARTBLK>>|hdr|I AES A     ok|I AES A     " +
-                        QByteArray(60, 'n') + "|I AES A     never");
-    ASSERT_EQ(host.messages.size(), 1);
-    EXPECT_TRUE(host.messages[0].startsWith(QString::number(ErrNo::kDbValueTooLong) + " The ") &&
-                host.messages[0].endsWith(" importflx database"))
-        << host.messages[0].toStdString();
-    EXPECT_EQ(Stored(), QStringList({"LONG-1|Amp|ACME", "in|LONG-1|ok|Normal"}));
-    EXPECT_FALSE(host.report.contains("Added ") || host.report.contains("never"));
+    db.Exec(IsPostgres(GetParam())
+                ? "ALTER TABLE tblInputs ADD CHECK (Name <> 'bad')"
+                : "DROP TABLE tblInputs; CREATE TABLE tblInputs (InputID INTEGER PRIMARY KEY, "
+                  "EquipmentID INTEGER NOT NULL, Name VARCHAR(50) CHECK (Name <> 'bad'), Type "
+                  "VARCHAR(20), Conn VARCHAR(20), PinType VARCHAR(10))");
+    const struct {
+        QByteArray value;
+        long number;
+    } cases[] = {{QByteArray(60, 'n'), ErrNo::kDbValueTooLong}, {"bad", ErrNo::kDbIntegrity}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value.toStdString());
+        host.messages.clear();
+        host.report.clear();
+        db.Exec("DELETE FROM tblInputs; DELETE FROM tblEquipment WHERE EquipmentID > 2");
+        Import("e.flx", "<<STARTDEF>>|ACME|LONG-1|Amp|<<STARTBLK>>|hdr|I AES A     ok|I AES A     " +
+                            c.value + "|I AES A     never");
+        ASSERT_EQ(host.messages.size(), 1);
+        EXPECT_TRUE(host.messages[0].startsWith(QString::number(c.number) + " The ") &&
+                    host.messages[0].endsWith(" importflx database"))
+            << host.messages[0].toStdString();
+        EXPECT_EQ(Stored(), QStringList({"LONG-1|Amp|ACME", "in|LONG-1|ok|Normal"}));
+        EXPECT_FALSE(host.report.contains("Added ") || host.report.contains("never"));
+    }
 }
 
 TEST_P(ReaderTest, ConsistencyFailureFailsEveryBlock) {
@@ -247,6 +264,50 @@ TEST_P(ReaderTest, LongSectionsPassTheOldSixteenBitLineLimit) {
     EXPECT_TRUE(host.messages.isEmpty());
     EXPECT_EQ(Stored().last(1), QStringList({"in|DEEP-1|deep|Normal"}));
     EXPECT_TRUE(host.status.startsWith("Added as ACME"));
+}
+
+// The server goes away in the middle of a file: the file ends with a message, nothing of it is
+// stored or counted as stored, the file before it stays, and the next file goes in once the
+// server is back.
+TEST(ReaderOnAServer, TheServerGoingAwayEndsOnlyTheFileInProgress) {
+    PostgresServer server;
+    for (const Store store : {Store::kPostgres, Store::kOdbcPostgres}) {
+        SCOPED_TRACE(StoreName(store));
+        TempDb db(store, DemoRowsSql(store), true, server.socket());
+        SessionState session;
+        session.sEquipConnection = db.connection();
+        FakeHost host;
+        ImportContext ctx{session, host};
+        QTemporaryDir files;
+        const auto import = [&](const QString& model) {
+            const QString path = files.filePath(model + ".flx");
+            QFile file(path);
+            EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(("<<STARTDEF>>\r\nACME\r\n" + model + "\r\nAmp\r\n<<STARTBLK>>\r\nhdr\r\n" +
+                        QString("I AES A     in\r\n").repeated(10))
+                           .toLatin1());
+            file.close();
+            return ImportFile(ctx, path);
+        };
+        EXPECT_TRUE(import("BEFORE").added());
+        host.onProcessEvents = [&, calls = 0]() mutable {
+            if (++calls == 10) {
+                server.Crash();
+            }
+        };
+        const FileOutcome during = import("DURING");
+        EXPECT_EQ(during.status, FileStatus::kError);
+        EXPECT_EQ(during.errorNumber, ErrNo::kDbConnectionLost);
+        EXPECT_TRUE(during.equipment.empty());
+        ASSERT_EQ(host.messages.size(), 1) << host.messages.join('\n').toStdString();
+        server.Resume();
+        host.onProcessEvents = {};
+        EXPECT_TRUE(import("AFTER").added()) << host.messages.join('\n').toStdString();
+        EXPECT_EQ(db.Rows("select EquipmentName, (select count(*) from tblInputs i where "
+                          "i.EquipmentID = e.EquipmentID) from tblEquipment e where EquipmentID > 2 "
+                          "order by EquipmentID"),
+                  QStringList({"BEFORE|10", "AFTER|10"}));
+    }
 }
 
 INSTANTIATE_ON_EVERY_STORE(ReaderTest);

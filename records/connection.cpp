@@ -134,13 +134,15 @@ void OpenOrRaise(QSqlDatabase& database, Driver driver, const QString& shown,
                    kSource);
 }
 
-// Qt's ODBC driver writes a warning of its own for every statement that fails; the failure is
-// reported where it is handled, so the driver's duplicate is dropped (everything else passes).
+// Qt's ODBC driver writes a warning of its own for every statement that fails, and both server
+// drivers one for every statement they cannot free once the server has gone; the failure is
+// reported where it is handled, so the drivers' duplicates are dropped (everything else passes).
 QtMessageHandler previousHandler = nullptr;
 
-void WithoutOdbcWarnings(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+void WithoutDriverWarnings(QtMsgType type, const QMessageLogContext& context, const QString& text) {
     if (type == QtWarningMsg && (text.startsWith(QLatin1String("QODBCResult::")) ||
-                                 text.startsWith(QLatin1String("QODBCDriver::")))) {
+                                 text.startsWith(QLatin1String("QODBCDriver::")) ||
+                                 text.startsWith(QLatin1String("Unable to free statement")))) {
         return;
     }
     if (previousHandler != nullptr) {
@@ -150,9 +152,9 @@ void WithoutOdbcWarnings(QtMsgType type, const QMessageLogContext& context, cons
     }
 }
 
-void QuietOdbcWarnings() {
+void QuietDriverWarnings() {
     static const bool installed = [] {
-        previousHandler = qInstallMessageHandler(WithoutOdbcWarnings);
+        previousHandler = qInstallMessageHandler(WithoutDriverWarnings);
         return true;
     }();
     (void)installed;
@@ -232,16 +234,17 @@ std::unique_ptr<Connection> Connection::Open(const QString& connectionString) {
                 database.setConnectOptions(options.join(';'));
                 OpenOrRaise(database, Driver::kPostgres, shown, name);
             }
+            QuietDriverWarnings();
             std::unique_ptr<Connection> connection(
                 new Connection(name, shown, Dialect(System::kPostgres, Driver::kPostgres)));
             QSqlQuery setup(connection->database());
             setup.exec(connection->dialect_.ShortLockWait(kDriverLockWaitMs * 2));
             // The server's notices would reach the batch tool's standard error.
-            setup.exec(QStringLiteral("SET client_min_messages = warning"));
+            setup.exec(QStringLiteral("SET client_min_messages = error"));
             return connection;
         }
         case TargetKind::kOdbc: {
-            QuietOdbcWarnings();
+            QuietDriverWarnings();
             System system = System::kOther;
             {
                 QSqlDatabase database = QSqlDatabase::addDatabase("QODBC", name);
@@ -274,7 +277,7 @@ std::unique_ptr<Connection> Connection::Open(const QString& connectionString) {
     }
     const QString path = LocateFile(DataSourceOf(connectionString));
     if (CheckHeader(path) == FileFormat::kAccess) {
-        QuietOdbcWarnings();
+        QuietDriverWarnings();
         // Written from the driver's documentation; the driver's bitness must match the
         // program's.
         {
@@ -537,7 +540,8 @@ void Connection::Raise(Failure failure, const Diagnostic& diagnostic, const QStr
     if (failure == Failure::kConnectionLost) {
         // Without a code the statement may have failed on this side: the session tells.
         QSqlQuery probe(database());
-        if (diagnostic.sqlState.isEmpty() && probe.exec(QStringLiteral("SELECT 1"))) {
+        if (diagnostic.sqlState.isEmpty() && database().isOpen() &&
+            probe.exec(QStringLiteral("SELECT 1"))) {
             failure = Failure::kOther;
         } else {
             broken_ = true;

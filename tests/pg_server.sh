@@ -5,10 +5,12 @@
 # the caller.
 #   tests/pg_server.sh start DIR    (an old server in DIR is stopped and removed first)
 #   tests/pg_server.sh stop DIR     (stops it and removes DIR)
+#   tests/pg_server.sh crash DIR    (stops it at once, as a power cut would; DIR stays)
+#   tests/pg_server.sh resume DIR   (starts the server in DIR again)
 set -euo pipefail
 
-if [ $# -ne 2 ] || { [ "$1" != start ] && [ "$1" != stop ]; }; then
-    echo "usage: $0 start|stop DIR" >&2
+if [ $# -ne 2 ] || ! [[ "$1" =~ ^(start|stop|crash|resume)$ ]]; then
+    echo "usage: $0 start|stop|crash|resume DIR" >&2
     exit 2
 fi
 action="$1"
@@ -34,6 +36,25 @@ stop() {
     rm -rf "$dir"
 }
 
+run_server() {
+    as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -o \
+        "-c listen_addresses='' -c unix_socket_directories='$dir' -c port=5432 -c fsync=off -c full_page_writes=off -c max_connections=200" \
+        start >/dev/null || {
+        cat "$dir/server.log" >&2
+        exit 1
+    }
+}
+
+case "$action" in
+    crash)
+        as_owner "$bin/pg_ctl" -D "$dir/data" -m immediate -w stop >/dev/null
+        exit 0
+        ;;
+    resume)
+        run_server
+        exit 0
+        ;;
+esac
 stop
 if [ "$action" = stop ]; then
     exit 0
@@ -48,11 +69,6 @@ as_owner "$bin/initdb" -D "$dir/data" -A trust -U postgres -E UTF8 --locale=C.UT
     cat "$dir/initdb.log" >&2
     exit 1
 }
-as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -o \
-    "-c listen_addresses='' -c unix_socket_directories='$dir' -c port=5432 -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c max_connections=200" \
-    start >/dev/null || {
-    cat "$dir/server.log" >&2
-    exit 1
-}
+run_server
 as_owner "$bin/createdb" -h "$dir" -p 5432 -U postgres importflx
 echo "PostgreSQL for the tests listens in $dir"

@@ -8,9 +8,9 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <QUuid>
 #include <QCoreApplication>
 #include <QProcess>
+#include <QUuid>
 #include <cstdlib>
 
 #include "records/connection.h"
@@ -32,12 +32,12 @@ QString ReadText(const QString& path) {
 // Calls `fn` with a private connection to the SQLite file `path`, or with `schema` first in the
 // search path of the test server's database when `path` is empty; removed afterwards.
 template <typename Fn>
-void Connect(const QString& path, const QString& schema, Fn fn) {
+void Connect(const QString& path, const QString& schema, Fn fn, const QString& socket = {}) {
     const QString name = "tempdb-" + QUuid::createUuid().toString();
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(path.isEmpty() ? "QPSQL" : "QSQLITE", name);
         if (path.isEmpty()) {
-            db.setHostName(TestServerSocket());
+            db.setHostName(socket.isEmpty() ? TestServerSocket() : socket);
             db.setPort(kServerPort);
             db.setDatabaseName("importflx");
             db.setUserName("postgres");
@@ -62,28 +62,9 @@ QVariant AsStored(const QVariant& value) {
     return value.typeId() == QMetaType::Bool ? QVariant(value.toBool() ? -1 : 0) : value;
 }
 
-// Starts the test server in a folder of its own and stops it when the process ends.
-class OwnServer {
-  public:
-    OwnServer() {
-        socket_ = QDir::temp().filePath(
-            QString("importflx-pg-%1-%2").arg(QCoreApplication::applicationPid()).arg(
-                QUuid::createUuid().toString(QUuid::Id128).left(8)));
-        if (QProcess::execute("bash", {ServerScript(), "start", socket_}) != 0) {
-            ADD_FAILURE() << "the PostgreSQL server for the tests did not start";
-        }
-    }
-    ~OwnServer() {
-        const std::string command =
-            "bash '" + ServerScript().toStdString() + "' stop '" + socket_.toStdString() + "'";
-        [[maybe_unused]] const int status = std::system(command.c_str());
-    }
-    const QString& socket() const { return socket_; }
-
-  private:
-    static QString ServerScript() { return QStringLiteral(IMPORTFLX_TESTS_DIR) + "/pg_server.sh"; }
-    QString socket_;
-};
+QString ServerScript() {
+    return QStringLiteral(IMPORTFLX_TESTS_DIR) + "/pg_server.sh";
+}
 
 QStringList SplitStatements(const QString& text) {
     QStringList out;
@@ -115,14 +96,41 @@ QStringList SplitStatements(const QString& text) {
     }
     return out;
 }
+
 }  // namespace
+
+PostgresServer::PostgresServer()
+    : socket_(QDir::temp().filePath(QString("importflx-pg-%1-%2")
+                                        .arg(QCoreApplication::applicationPid())
+                                        .arg(QUuid::createUuid().toString(QUuid::Id128).left(8)))) {
+    EXPECT_TRUE(Run("start")) << "the PostgreSQL server for the tests did not start";
+}
+
+PostgresServer::~PostgresServer() {
+    // Also at the end of the process, when Qt's process handling may be gone.
+    const std::string command =
+        "bash '" + ServerScript().toStdString() + "' stop '" + socket_.toStdString() + "'";
+    [[maybe_unused]] const int status = std::system(command.c_str());
+}
+
+void PostgresServer::Crash() {
+    EXPECT_TRUE(Run("crash"));
+}
+
+void PostgresServer::Resume() {
+    EXPECT_TRUE(Run("resume"));
+}
+
+bool PostgresServer::Run(const char* action) {
+    return QProcess::execute("bash", {ServerScript(), action, socket_}) == 0;
+}
 
 QString TestServerSocket() {
     const QString given = qEnvironmentVariable("IMPORTFLX_PG_SOCKET");
     if (!given.isEmpty()) {
         return given;
     }
-    static OwnServer server;
+    static PostgresServer server;
     return server.socket();
 }
 
@@ -172,28 +180,33 @@ TempDb::TempDb(const QString& extraSql, bool withSchema, const QString& fileName
     Exec(sqlText);
 }
 
-TempDb::TempDb(Store store, const QString& extraSql, bool withSchema)
+TempDb::TempDb(Store store, const QString& extraSql, bool withSchema, const QString& socket)
     : TempDb(IsPostgres(store) ? QString() : extraSql, IsPostgres(store) ? false : withSchema) {
     store_ = store;
     if (!IsPostgres(store)) {
         return;
     }
+    socket_ = socket.isEmpty() ? TestServerSocket() : socket;
     schema_ = QString("t_%1_%2").arg(QCoreApplication::applicationPid()).arg(++nextSchema);
-    Connect({}, "public", [&](QSqlDatabase& db) {
-        QSqlQuery query(db);
-        if (!query.exec("CREATE SCHEMA " + schema_)) {
-            ADD_FAILURE() << query.lastError().text().toStdString();
-        }
-    });
+    Connect(
+        {}, "public",
+        [&](QSqlDatabase& db) {
+            QSqlQuery query(db);
+            if (!query.exec("CREATE SCHEMA " + schema_)) {
+                ADD_FAILURE() << query.lastError().text().toStdString();
+            }
+        },
+        socket_);
     Exec((withSchema ? DemoSchemaSql(store) + ";\n" : QString()) + extraSql);
 }
 
 TempDb::~TempDb() {
     db::Connection::CloseAll();
     if (!schema_.isEmpty()) {
-        Connect({}, "public", [&](QSqlDatabase& db) {
-            QSqlQuery(db).exec("DROP SCHEMA " + schema_ + " CASCADE");
-        });
+        Connect(
+            {}, "public",
+            [&](QSqlDatabase& db) { QSqlQuery(db).exec("DROP SCHEMA " + schema_ + " CASCADE"); },
+            socket_);
     }
 }
 
@@ -207,7 +220,7 @@ QString TempDb::connection() const {
             break;
         case Store::kPostgres:
             return QString("postgresql:///importflx?host=%1&port=%2&user=postgres")
-                       .arg(TestServerSocket())
+                       .arg(socket_)
                        .arg(kServerPort) +
                    "&options=-csearch_path%3D" + schema_;
         case Store::kOdbcSqlite:
@@ -215,7 +228,7 @@ QString TempDb::connection() const {
         case Store::kOdbcPostgres:
             return QString("odbc:DRIVER={PostgreSQL Unicode};Server=%1;Port=%2;Database=importflx;"
                            "UID=postgres;ConnSettings=SET search_path TO %3")
-                .arg(TestServerSocket())
+                .arg(socket_)
                 .arg(kServerPort)
                 .arg(schema_);
     }
@@ -229,7 +242,7 @@ QString TempDb::target() const {
 template <typename Fn>
 void TempDb::WithConnection(Fn fn) const {
     if (IsPostgres(store_)) {
-        Connect({}, schema_, fn);
+        Connect({}, schema_, fn, socket_);
     } else {
         Connect(path(), {}, fn);
     }
@@ -263,7 +276,7 @@ std::shared_ptr<void> TempDb::HoldForImport() const {
     const QString name = "tempdb-hold-" + QUuid::createUuid().toString();
     QSqlDatabase db = QSqlDatabase::addDatabase(IsPostgres(store_) ? "QPSQL" : "QSQLITE", name);
     if (IsPostgres(store_)) {
-        db.setHostName(TestServerSocket());
+        db.setHostName(socket_);
         db.setPort(kServerPort);
         db.setDatabaseName("importflx");
         db.setUserName("postgres");

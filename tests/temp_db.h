@@ -22,6 +22,25 @@ inline void PrintTo(Store store, std::ostream* os) {
 }
 bool IsPostgres(Store store);
 
+// A PostgreSQL server of its own (tests/pg_server.sh), listening in a new socket folder; stopped
+// and removed when it goes.
+class PostgresServer {
+  public:
+    PostgresServer();
+    ~PostgresServer();
+    PostgresServer(const PostgresServer&) = delete;
+    PostgresServer& operator=(const PostgresServer&) = delete;
+
+    const QString& socket() const { return socket_; }
+    // Stops the server at once, as a power cut would, and starts it again.
+    void Crash();
+    void Resume();
+
+  private:
+    bool Run(const char* action);
+    QString socket_;
+};
+
 // The socket folder of the PostgreSQL server for the tests: the one ctest started (environment
 // IMPORTFLX_PG_SOCKET), else one started now for this process and stopped at its end.
 QString TestServerSocket();
@@ -35,8 +54,10 @@ class TempDb {
     // false) followed by `extraSql` (statements separated by ';').
     explicit TempDb(const QString& extraSql = {}, bool withSchema = true,
                     const QString& fileName = "dbEquip.mdb");
-    // The same on `store`; a server schema has no file name.
-    TempDb(Store store, const QString& extraSql, bool withSchema = true);
+    // The same on `store`; a server schema has no file name. A PostgreSQL store lies on the
+    // server listening in `socket` (default: TestServerSocket()).
+    TempDb(Store store, const QString& extraSql, bool withSchema = true,
+           const QString& socket = {});
     ~TempDb();
 
     Store store() const { return store_; }
@@ -71,6 +92,7 @@ class TempDb {
     QTemporaryDir dir_;
     QString fileName_;
     QString schema_;  // the server schema
+    QString socket_;  // the server's socket folder
 };
 
 // The demo schema's text and the demo rows' text, in the form of `store`.
