@@ -352,7 +352,7 @@ QString Dialect::SequencesQuery() const {
         return {};
     }
     return QStringLiteral(
-        "SELECT s.seq, pg_sequence_last_value(CAST(s.seq AS regclass)), q.start_value FROM "
+        "SELECT s.seq, pg_sequence_last_value(CAST(s.seq AS regclass)), q.seqstart FROM "
         "(SELECT pg_get_serial_sequence(CAST(? AS TEXT), a.attname) AS seq FROM pg_attribute a "
         "WHERE a.attrelid = to_regclass(CAST(? AS TEXT)) AND a.attnum > 0 AND NOT "
         "a.attisdropped) s JOIN pg_sequence q ON q.seqrelid = CAST(s.seq AS regclass) WHERE "

@@ -182,6 +182,9 @@ void Connection::NoteSequences() {
     }
     std::vector<Sequence> sequences;
     for (const char* table : kImportTables) {
+        // Read inside the transaction, once the lock is held; a table that is not there must
+        // not end the transaction.
+        const bool guarded = TakeSavepoint();
         QSqlQuery rows(database());
         rows.prepare(query);
         rows.addBindValue(QString::fromLatin1(table));
@@ -190,6 +193,9 @@ void Connection::NoteSequences() {
             while (rows.next()) {
                 sequences.push_back({rows.value(0).toString(), rows.value(1), rows.value(2)});
             }
+        } else if (guarded) {
+            QSqlQuery back(database());
+            ExecDirect(back, dialect_.RollbackToSavepoint());
         }
     }
     sequences_ = std::move(sequences);

@@ -10,6 +10,8 @@
 #include <QSqlRecord>
 #include <QCoreApplication>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QUuid>
 #include <cstdlib>
 
@@ -270,6 +272,29 @@ void TempDb::ExecOn(const QString& path, const QString& sqlText) {
             }
         }
     });
+}
+
+QString TempDb::Dump() const {
+    QProcess dump;
+    if (IsPostgres(store_)) {
+        QString tool = QStandardPaths::findExecutable("pg_dump");
+        if (tool.isEmpty()) {
+            const QStringList versions =
+                QDir("/usr/lib/postgresql").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+            tool = versions.isEmpty() ? QString()
+                                      : "/usr/lib/postgresql/" + versions.last() + "/bin/pg_dump";
+        }
+        dump.start(tool, {"-h", socket_, "-p", QString::number(kServerPort), "-U", "postgres",
+                          "-n", schema_, "importflx"});
+    } else {
+        dump.start("sqlite3", {path(), ".dump"});
+    }
+    EXPECT_TRUE(dump.waitForFinished(60000) && dump.exitCode() == 0)
+        << dump.readAllStandardError().toStdString();
+    // pg_dump fences its output with a key of its own choosing each time.
+    static const QRegularExpression fence(R"(^\\(un)?restrict \S+\n)",
+                                          QRegularExpression::MultilineOption);
+    return QString::fromUtf8(dump.readAllStandardOutput()).remove(fence);
 }
 
 std::shared_ptr<void> TempDb::HoldForImport() const {

@@ -78,6 +78,8 @@ class TempDb {
     QStringList Rows(const QString& sqlText) const;
     // Runs statements separated by ';' on a private connection.
     void Exec(const QString& sqlText) const;
+    // Everything the database holds, as its own dump tool writes it (sqlite3 .dump, pg_dump).
+    QString Dump() const;
     // Holds the database as another importer does for its file (SQLite's write lock, or the
     // importers' lock of PostgreSQL) until the result goes.
     std::shared_ptr<void> HoldForImport() const;
