@@ -389,15 +389,33 @@ QSqlQuery& Connection::Prepared(const QString& sqlText, const StatementNames& na
     BeforeStatement();
     auto query = std::make_shared<QSqlQuery>(database());
     query->setForwardOnly(true);
-    const bool guarded = TakeSavepoint();
-    if (!query->prepare(sqlText)) {
-        const Diagnostic diagnostic = DiagnosticOf(dialect_.driver(), query.get(), database());
-        if (guarded) {
-            ExecDirect(*query, dialect_.RollbackToSavepoint());
-        }
-        Raise(dialect_.Classify(diagnostic), diagnostic, "prepare", names, {});
-    }
+    Prepare(*query, sqlText, names);
     return **prepared_.insert(sqlText, query);
+}
+
+void Connection::Prepare(QSqlQuery& query, const QString& sqlText, const StatementNames& names,
+                         const QString& what) {
+    QElapsedTimer waited;
+    bool told = false;
+    for (;;) {
+        const bool guarded = TakeSavepoint();
+        if (query.prepare(sqlText)) {
+            EndWait(told);
+            return;
+        }
+        const Diagnostic diagnostic = DiagnosticOf(dialect_.driver(), &query, database());
+        const Failure failure = dialect_.Classify(diagnostic);
+        if (guarded) {
+            QSqlQuery back(database());
+            ExecDirect(back, dialect_.RollbackToSavepoint());
+        }
+        // Preparing reads the schema, which another program's commit may hold a moment.
+        if (failure == Failure::kBusy && WaitTurn(waited, told)) {
+            continue;
+        }
+        EndWait(told);
+        Raise(failure, diagnostic, what, names, {});
+    }
 }
 
 bool Connection::ExecDirect(QSqlQuery& query, const QString& sqlText) {
@@ -439,6 +457,8 @@ void Connection::Run(QSqlQuery& query, const QString& what, const StatementNames
             ExecDirect(back, dialect_.RollbackToSavepoint());
         }
         if (failure == Failure::kBusy && WaitTurn(waited, told)) {
+            // The driver's statement is reset before it runs again (ODBC refuses otherwise).
+            query.finish();
             continue;
         }
         EndWait(told);
@@ -468,7 +488,7 @@ const QList<ColumnInfo>& Connection::Columns(const QString& table) {
     } else {
         QSqlQuery query(database());
         query.setForwardOnly(true);
-        query.prepare(catalog);
+        Prepare(query, catalog, {table, {}}, "table columns");
         query.addBindValue(table);
         Run(query, "table columns", {table, {}});
         while (query.next()) {

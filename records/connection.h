@@ -95,6 +95,9 @@ class Connection {
     // row"); `inserted` are the values of an insert, to tell a duplicate key by them.
     void Run(QSqlQuery& query, const QString& what, const StatementNames& names,
              const QVariantList& inserted = {});
+    // Prepares `query`, waiting while another program holds the database; raises on failure.
+    void Prepare(QSqlQuery& query, const QString& sqlText, const StatementNames& names,
+                 const QString& what = QStringLiteral("prepare"));
     // Runs a statement of this layer without values (begin, commit, catalog queries).
     bool ExecDirect(QSqlQuery& query, const QString& sqlText);
 

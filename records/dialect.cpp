@@ -15,9 +15,11 @@
 namespace db {
 namespace {
 
-// Held until the transaction ends, released by the server when the session goes.
+// Held until the transaction ends, released by the server when the session goes. Waiting
+// importers queue for it at the server, in turn; each wait is cut short by the session's
+// lock_timeout, so that the program answers its user in between.
 const QString kPostgresLock =
-    QStringLiteral("SELECT pg_try_advisory_xact_lock(%1)").arg(kImportersLock);
+    QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kImportersLock);
 constexpr const char* kSavepoint = "importflx_statement";
 
 // The ODBC handle inside the ODBC driver's or result's handle (a void pointer), or null.

@@ -91,9 +91,9 @@ class Dialect {
     static int WidthOfDeclaredType(const QString& declaredType);
 
     // Begins the transaction of one file's import, holding the database for the importer: the
-    // statements to run in order; the last yields one row whose first value is true when the
-    // database is held, false when another importer holds it (then RollbackStatement() ends the
-    // begun transaction). An empty list: begin through the driver (QSqlDatabase::transaction).
+    // statements to run in order. While another importer holds it one of them fails as kBusy
+    // (after a short wait, see ShortLockWait), and RollbackStatement() ends what was begun. An
+    // empty list: begin through the driver (QSqlDatabase::transaction).
     QStringList BeginUnit() const;
     QString CommitStatement() const;
     QString RollbackStatement() const;

@@ -12,8 +12,9 @@ namespace {
 
 using detail::kSource;
 
-// How often a wait looks again, and lets the waiter answer the user.
-constexpr int kPollMs = 50;
+// How long a wait pauses between two attempts (each of which waits briefly by itself), and lets
+// the waiter answer the user.
+constexpr int kPollMs = 20;
 
 // The tables whose serial keys a dry run sets back.
 const char* const kImportTables[] = {"tblManufacturers", "tblEquipment", "tblInputs",
@@ -72,31 +73,19 @@ void Connection::Begin() {
     bool told = false;
     for (;;) {
         QSqlQuery query(database());
-        bool begun = false;
-        bool held = true;
-        if (steps.isEmpty()) {
-            begun = database().transaction();
-        } else {
-            for (qsizetype i = 0; i < steps.size(); ++i) {
-                begun = query.exec(steps.at(i));
-                if (!begun) {
-                    break;
-                }
-                if (i > 0 && i == steps.size() - 1) {
-                    held = query.next() && query.value(0).toBool();
-                }
+        bool begun = steps.isEmpty() ? database().transaction() : true;
+        for (const QString& step : steps) {
+            begun = query.exec(step);
+            if (!begun) {
+                break;
             }
         }
-        if (begun && held) {
+        if (begun) {
             break;
         }
-        Diagnostic diagnostic;
-        Failure failure = Failure::kBusy;
-        if (!begun) {
-            diagnostic = DiagnosticOf(dialect_.driver(), steps.isEmpty() ? nullptr : &query,
-                                      database());
-            failure = dialect_.Classify(diagnostic);
-        }
+        const Diagnostic diagnostic =
+            DiagnosticOf(dialect_.driver(), steps.isEmpty() ? nullptr : &query, database());
+        const Failure failure = dialect_.Classify(diagnostic);
         // A half-begun transaction (begun, but another importer holds the lock) ends here.
         QSqlQuery rollback(database());
         ExecDirect(rollback, dialect_.RollbackStatement());
