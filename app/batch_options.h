@@ -33,8 +33,8 @@ struct BatchOptions {
     QString reportPath;                   // --report; empty: no RTF report
     bool quiet = false;
     bool dryRun = false;  // --dry-run: report as a real run would, store nothing
-    bool help = false;  // --help: print the usage and do nothing else
-    QStringList files;  // in command-line order, as given
+    bool help = false;    // --help: print the usage and do nothing else
+    QStringList files;    // in command-line order, as given
 };
 
 struct BatchParse {

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QDir>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -210,14 +210,18 @@ QStringList RunBatchOn(const TempDb& db, const QStringList& options, const QStri
 
 // What a run stored: equipment, connectors and manufacturers, in a form every store gives alike.
 QStringList Stored(const TempDb& db) {
-    return db.Rows("SELECT EquipmentName, ManufacturerID, EquipmentType FROM tblEquipment ORDER BY "
-                   "EquipmentID") +
-           db.Rows("SELECT e.EquipmentName, c.Name, c.Type, c.Conn, c.PinType FROM tblInputs c "
-                   "JOIN tblEquipment e ON e.EquipmentID = c.EquipmentID ORDER BY c.InputID") +
-           db.Rows("SELECT e.EquipmentName, c.Name, c.Type, c.Conn, c.PinType FROM tblOutputs c "
-                   "JOIN tblEquipment e ON e.EquipmentID = c.EquipmentID ORDER BY c.OutputID") +
-           db.Rows("SELECT ManufacturerID, ManufacturerName, DisplayInEquipment FROM "
-                   "tblManufacturers ORDER BY ManufacturerID");
+    return db.Rows(
+               "SELECT EquipmentName, ManufacturerID, EquipmentType FROM tblEquipment ORDER BY "
+               "EquipmentID") +
+           db.Rows(
+               "SELECT e.EquipmentName, c.Name, c.Type, c.Conn, c.PinType FROM tblInputs c "
+               "JOIN tblEquipment e ON e.EquipmentID = c.EquipmentID ORDER BY c.InputID") +
+           db.Rows(
+               "SELECT e.EquipmentName, c.Name, c.Type, c.Conn, c.PinType FROM tblOutputs c "
+               "JOIN tblEquipment e ON e.EquipmentID = c.EquipmentID ORDER BY c.OutputID") +
+           db.Rows(
+               "SELECT ManufacturerID, ManufacturerName, DisplayInEquipment FROM "
+               "tblManufacturers ORDER BY ManufacturerID");
 }
 
 class BatchOnEveryStore : public ::testing::TestWithParam<Store> {};
@@ -233,8 +237,8 @@ TEST_P(BatchOnEveryStore, ReportsAndStoresAsSqliteAndADryRunChangesNothing) {
         QFile::copy(IMPORTFLX_DATA_DIR "/samples/" + sample, files.last());
     }
     files << files.first();
-    files << WriteFlx(folder.filePath("long.flx"),
-                      kConverter.arg("ACME").split('|') << "O SDI BNC   " + QString(60, 'x'));
+    files << WriteFlx(folder.filePath("long.flx"), kConverter.arg("ACME").split('|')
+                                                       << "O SDI BNC   " + QString(60, 'x'));
     files << folder.filePath("missing.flx");
     const QStringList realRun = {"--map", "NOSUCH=ACME"};
     TempDb reference(Store::kSqlite, DemoRowsSql(Store::kSqlite));

@@ -25,8 +25,12 @@ class ConcurrencyTest : public ::testing::TestWithParam<Store> {};
 QString WriteFile(const QString& folder, int i, int f) {
     const int n = i * kFilesEach + f;
     const QString tag = QString("P%1F%2").arg(i).arg(f);
-    QStringList lines{"<<STARTDEF>>", QStringList{"ACME", "NORTHLN", "NEWCO", "OTHERCO"}[n % 4],
-                      QString("MODEL-%1").arg(n % 5), "Router", "<<STARTBLK>>", "T SIG CONN  NAME"};
+    QStringList lines{"<<STARTDEF>>",
+                      QStringList{"ACME", "NORTHLN", "NEWCO", "OTHERCO"}[n % 4],
+                      QString("MODEL-%1").arg(n % 5),
+                      "Router",
+                      "<<STARTBLK>>",
+                      "T SIG CONN  NAME"};
     for (int k = 0; k < kConnectors; ++k) {
         lines << QString("%1 SDI BNC   %2 %3").arg(k % 2 ? "O" : "I", tag).arg(k);
     }
@@ -61,9 +65,9 @@ TEST_P(ConcurrencyTest, EightImportersNeverStoreANameTwiceAndLoseNoFile) {
         }
     }
     EXPECT_EQ(added.size(), kImporters * kFilesEach);
-    const QStringList duplicates =
-        db.Rows("SELECT EquipmentName, ManufacturerID, COUNT(*) FROM tblEquipment GROUP BY "
-                "EquipmentName, ManufacturerID HAVING COUNT(*) > 1");
+    const QStringList duplicates = db.Rows(
+        "SELECT EquipmentName, ManufacturerID, COUNT(*) FROM tblEquipment GROUP BY "
+        "EquipmentName, ManufacturerID HAVING COUNT(*) > 1");
     EXPECT_EQ(duplicates, QStringList());
     // Each file whole: its one equipment row holds exactly its own connectors.
     const QStringList perFile = db.Rows(
@@ -77,12 +81,13 @@ TEST_P(ConcurrencyTest, EightImportersNeverStoreANameTwiceAndLoseNoFile) {
     for (const QString& tag : added) {
         EXPECT_EQ(counts.value(tag), QString("|1|1").repeated(kConnectors)) << tag.toStdString();
     }
-    const int rows = db.Scalar("SELECT (SELECT COUNT(*) FROM tblEquipment) + (SELECT COUNT(*) "
-                               "FROM tblInputs) + (SELECT COUNT(*) FROM tblOutputs)")
+    const int rows = db.Scalar(
+                           "SELECT (SELECT COUNT(*) FROM tblEquipment) + (SELECT COUNT(*) "
+                           "FROM tblInputs) + (SELECT COUNT(*) FROM tblOutputs)")
                          .toInt();
-    std::cout << "[ figures  ] " << StoreName(GetParam()) << ": " << kImporters
-              << " processes, " << added.size() << " files, " << rows << " rows, "
-              << duplicates.size() << " duplicates\n";
+    std::cout << "[ figures  ] " << StoreName(GetParam()) << ": " << kImporters << " processes, "
+              << added.size() << " files, " << rows << " rows, " << duplicates.size()
+              << " duplicates\n";
 }
 
 INSTANTIATE_ON_EVERY_STORE(ConcurrencyTest);

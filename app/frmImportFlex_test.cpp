@@ -93,10 +93,7 @@ TEST_F(ImportWindowTest, FormLoadWarnsOnlyWhenTheDatabaseIsMissing) {
         {"dbEquip.mdb", "", {kInformation, kBackUp}, ""},
         {"DBEQUIP.MDB", "", {kInformation, kBackUp}, ""},
         {"dbequip.mdb/", "", {kMissing, kInformation, kBackUp}, ""},
-        {"team.db",
-         "%D%/team.db",
-         {kInformation, backUp.arg("%D%/team.db")},
-         "%D%/team.db"},
+        {"team.db", "%D%/team.db", {kInformation, backUp.arg("%D%/team.db")}, "%D%/team.db"},
         {"dbEquip.mdb",
          "%D%/none.db",
          {"The database %D%/none.db does not exist.", kInformation, backUp.arg("%D%/none.db")},
@@ -120,13 +117,13 @@ TEST_F(ImportWindowTest, FormLoadWarnsOnlyWhenTheDatabaseIsMissing) {
         QString target = c.target;
         window = std::make_unique<frmImportFlex>(target.replace("%D%", dir.path()));
         EXPECT_EQ(boxes, QStringList(c.expected).replaceInStrings("%D%", dir.path()));
-        EXPECT_EQ(window->session().sEquipConnection,
-                  target.isEmpty() ? db::BuildConnectionString(dir.path())
-                                   : db::ConnectionStringForTarget(target));
-        EXPECT_EQ(window->windowTitle(), c.shown.isEmpty()
-                                             ? QString("Import Flx")
-                                             : "Import Flx - " + QString(c.shown).replace(
-                                                                     "%D%", dir.path()));
+        EXPECT_EQ(window->session().sEquipConnection, target.isEmpty()
+                                                          ? db::BuildConnectionString(dir.path())
+                                                          : db::ConnectionStringForTarget(target));
+        EXPECT_EQ(window->windowTitle(),
+                  c.shown.isEmpty()
+                      ? QString("Import Flx")
+                      : "Import Flx - " + QString(c.shown).replace("%D%", dir.path()));
         EXPECT_EQ(QSqlDatabase::connectionNames(), connections);
         EXPECT_EQ(window->session().aManuMap.size(), 1u);
         window.reset();

@@ -235,8 +235,7 @@ TEST(Hostile, EveryBrokenDatabaseOrHostileFileIsReportedAndTheRowsAreKept) {
         {"another program holds an exclusive lock", one, 2, locked + src, none, "", 0,
          "BEGIN EXCLUSIVE"},
         // Waited for, saying so, until the other program is done.
-        {"another program is writing", one, 0, "", one, "QX-1", 1, "BEGIN IMMEDIATE for 2 s",
-         true},
+        {"another program is writing", one, 0, "", one, "QX-1", 1, "BEGIN IMMEDIATE for 2 s", true},
         // The rows go in, but the commit at the end of the file has to wait for the reader.
         {"another program keeps reading", one, 0, "", one, "QX-1", 1,
          "BEGIN; SELECT count(*) FROM tblEquipment for 2 s", true},

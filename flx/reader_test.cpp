@@ -145,8 +145,9 @@ TEST_P(ReaderTest, DatabaseErrorEndsTheFileKeepingEarlierRows) {
         host.messages.clear();
         host.report.clear();
         db.Exec("DELETE FROM tblInputs; DELETE FROM tblEquipment WHERE EquipmentID > 2");
-        Import("e.flx", "<<STARTDEF>>|ACME|LONG-1|Amp|<<STARTBLK>>|hdr|I AES A     ok|I AES A     " +
-                            c.value + "|I AES A     never");
+        Import("e.flx",
+               "<<STARTDEF>>|ACME|LONG-1|Amp|<<STARTBLK>>|hdr|I AES A     ok|I AES A     " +
+                   c.value + "|I AES A     never");
         ASSERT_EQ(host.messages.size(), 1);
         EXPECT_TRUE(host.messages[0].startsWith(QString::number(c.number) + " The ") &&
                     host.messages[0].endsWith(" importflx database"))
@@ -303,10 +304,11 @@ TEST(ReaderOnAServer, TheServerGoingAwayEndsOnlyTheFileInProgress) {
         server.Resume();
         host.onProcessEvents = {};
         EXPECT_TRUE(import("AFTER").added()) << host.messages.join('\n').toStdString();
-        EXPECT_EQ(db.Rows("select EquipmentName, (select count(*) from tblInputs i where "
-                          "i.EquipmentID = e.EquipmentID) from tblEquipment e where EquipmentID > 2 "
-                          "order by EquipmentID"),
-                  QStringList({"BEFORE|10", "AFTER|10"}));
+        EXPECT_EQ(
+            db.Rows("select EquipmentName, (select count(*) from tblInputs i where "
+                    "i.EquipmentID = e.EquipmentID) from tblEquipment e where EquipmentID > 2 "
+                    "order by EquipmentID"),
+            QStringList({"BEFORE|10", "AFTER|10"}));
     }
 }
 

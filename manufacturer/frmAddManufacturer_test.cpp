@@ -37,7 +37,8 @@ class AddManufacturerTest : public ::testing::TestWithParam<Store> {
     void UseNarrowed(const QString& column, int width, const QString& check = {}) {
         const QString rule = check.isEmpty() ? QString() : " CHECK (" + check + ")";
         if (!IsPostgres(GetParam())) {
-            UseDemo(column + " VARCHAR(50)", QString("%1 VARCHAR(%2)").arg(column).arg(width) + rule);
+            UseDemo(column + " VARCHAR(50)",
+                    QString("%1 VARCHAR(%2)").arg(column).arg(width) + rule);
             return;
         }
         UseDemo({}, {});

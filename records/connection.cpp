@@ -120,18 +120,16 @@ QString ConnectOption(const QString& key, const QString& value) {
 }
 
 // Opens `database` (configured) or raises a connection failure naming `shown`.
-void OpenOrRaise(QSqlDatabase& database, Driver driver, const QString& shown,
-                 const QString& name) {
+void OpenOrRaise(QSqlDatabase& database, Driver driver, const QString& shown, const QString& name) {
     if (database.open()) {
         return;
     }
     const Diagnostic diagnostic = DiagnosticOf(driver, nullptr, database);
     database = QSqlDatabase();
     QSqlDatabase::removeDatabase(name);
-    throw AppError(ErrNo::kDbConnectionLost,
-                   QString("Could not connect to the database '%1': %2").arg(shown,
-                                                                             diagnostic.text),
-                   kSource);
+    throw AppError(
+        ErrNo::kDbConnectionLost,
+        QString("Could not connect to the database '%1': %2").arg(shown, diagnostic.text), kSource);
 }
 
 // Qt's ODBC driver writes a warning of its own for every statement that fails, and both server
@@ -258,8 +256,8 @@ std::unique_ptr<Connection> Connection::Open(const QString& connectionString) {
                                                         QRegularExpression::CaseInsensitiveOption);
                 if (system == System::kSqlite && !odbc.contains(timeout)) {
                     database.close();
-                    database.setDatabaseName(
-                        odbc + QStringLiteral(";Timeout=%1").arg(kDriverLockWaitMs));
+                    database.setDatabaseName(odbc +
+                                             QStringLiteral(";Timeout=%1").arg(kDriverLockWaitMs));
                     OpenOrRaise(database, Driver::kOdbc, shown, name);
                 }
             }
@@ -479,11 +477,10 @@ const QList<ColumnInfo>& Connection::Columns(const QString& table) {
         for (int i = 0; i < record.count(); ++i) {
             const QSqlField field = record.field(i);
             const bool text = field.metaType().id() == QMetaType::QString;
-            columns.append(ColumnInfo{field.name(), QString::fromLatin1(field.metaType().name()),
-                                      text && field.length() > 0
-                                          ? std::optional<int>(field.length())
-                                          : std::nullopt,
-                                      false});
+            columns.append(ColumnInfo{
+                field.name(), QString::fromLatin1(field.metaType().name()),
+                text && field.length() > 0 ? std::optional<int>(field.length()) : std::nullopt,
+                false});
         }
     } else {
         QSqlQuery query(database());
@@ -554,9 +551,8 @@ bool Connection::KeyExists(const StatementNames& names, const QVariantList& inse
 void Connection::Raise(Failure failure, const Diagnostic& diagnostic, const QString& what,
                        const StatementNames& names, const QVariantList& inserted) {
     const bool commit = what == QLatin1String("commit");
-    const QString place = dialect_.system() == System::kSqlite
-                              ? QFileInfo(description_).fileName()
-                              : description_;
+    const QString place =
+        dialect_.system() == System::kSqlite ? QFileInfo(description_).fileName() : description_;
     if (failure == Failure::kConnectionLost) {
         // Without a code the statement may have failed on this side: the session tells.
         QSqlQuery probe(database());
@@ -598,13 +594,14 @@ void Connection::Raise(Failure failure, const Diagnostic& diagnostic, const QStr
     if (failure == Failure::kIntegrityUnknown) {
         failure = KeyExists(names, inserted) ? Failure::kDuplicateKey : Failure::kIntegrity;
     }
-    if ((failure == Failure::kStatement || failure == Failure::kNoObject) && !names.table.isEmpty() &&
-        what != QLatin1String("table columns")) {
+    if ((failure == Failure::kStatement || failure == Failure::kNoObject) &&
+        !names.table.isEmpty() && what != QLatin1String("table columns")) {
         Columns(names.table);  // raises for a missing table
         for (const QString& column : names.columns) {
             if (FindColumn(names.table, column) == nullptr) {
-                throw error(ErrNo::kDbNoObject,
-                     QString("The database '%1' has no column '%2'.").arg(description_, column));
+                throw error(
+                    ErrNo::kDbNoObject,
+                    QString("The database '%1' has no column '%2'.").arg(description_, column));
             }
         }
     }
@@ -615,57 +612,64 @@ void Connection::Raise(Failure failure, const Diagnostic& diagnostic, const QStr
             for (int i = 0; i < key.count(); ++i) {
                 keyColumns << names.table + '.' + key.fieldName(i);
             }
-            throw error(ErrNo::kDbFail,
-                 keyColumns.isEmpty()
-                     ? QString("The row was refused: %1 already holds a row with these values "
-                               "in %2 (duplicate key).")
-                           .arg(names.table, place)
-                     : QString("The row was refused: %1 already holds this value in %2 "
-                               "(duplicate key).")
-                           .arg(keyColumns.join(", "), place));
+            throw error(
+                ErrNo::kDbFail,
+                keyColumns.isEmpty()
+                    ? QString("The row was refused: %1 already holds a row with these values "
+                              "in %2 (duplicate key).")
+                          .arg(names.table, place)
+                    : QString("The row was refused: %1 already holds this value in %2 "
+                              "(duplicate key).")
+                          .arg(keyColumns.join(", "), place));
         }
         case Failure::kIntegrity:
         case Failure::kIntegrityUnknown:
-            throw error(ErrNo::kDbIntegrity, QString("The row was refused by a rule of %1 in %2: %3")
-                                          .arg(names.table, place, diagnostic.text));
+            throw error(ErrNo::kDbIntegrity,
+                        QString("The row was refused by a rule of %1 in %2: %3")
+                            .arg(names.table, place, diagnostic.text));
         case Failure::kValueTooLong:
             throw error(ErrNo::kDbValueTooLong,
-                 QString("A value is too long for its column of %1 in %2: %3")
-                     .arg(names.table, place, diagnostic.text));
+                        QString("A value is too long for its column of %1 in %2: %3")
+                            .arg(names.table, place, diagnostic.text));
         case Failure::kNoObject:
-            throw error(ErrNo::kDbNoObject,
-                 QString("The database '%1' lacks a table or column that the statement names: %2")
-                     .arg(description_, diagnostic.text));
+            throw error(
+                ErrNo::kDbNoObject,
+                QString("The database '%1' lacks a table or column that the statement names: %2")
+                    .arg(description_, diagnostic.text));
         case Failure::kReadOnly:
-            throw error(ErrNo::kDbReadOnly,
-                 QString("The database '%1' is read-only: rows cannot be added.").arg(description_));
+            throw error(
+                ErrNo::kDbReadOnly,
+                QString("The database '%1' is read-only: rows cannot be added.").arg(description_));
         case Failure::kCannotWrite:
             // The database itself is open: what cannot be opened is the journal beside it.
             if (what != QLatin1String("open")) {
-                throw error(ErrNo::kDbReadOnly,
-                     QString("The database '%1' cannot be written: the journal file that every "
-                             "change needs cannot be created in its folder.")
-                         .arg(description_));
+                throw error(
+                    ErrNo::kDbReadOnly,
+                    QString("The database '%1' cannot be written: the journal file that every "
+                            "change needs cannot be created in its folder.")
+                        .arg(description_));
             }
             break;
         case Failure::kBusy:
-            throw error(ErrNo::kDbLocked,
-                 QString("The database '%1' is locked by another program (waited %2 seconds). "
-                         "Close the other program and try again.")
-                     .arg(description_)
-                     .arg(lastWaitLimitMs_ / 1000));
+            throw error(
+                ErrNo::kDbLocked,
+                QString("The database '%1' is locked by another program (waited %2 seconds). "
+                        "Close the other program and try again.")
+                    .arg(description_)
+                    .arg(lastWaitLimitMs_ / 1000));
         case Failure::kDiskFull:
             // A failed commit tells what was lost in its tail.
-            throw error(ErrNo::kDbDiskFull, QString("The disk that holds '%1' is full%2")
-                                         .arg(description_, commit ? "." : ": the row was not stored."));
+            throw error(ErrNo::kDbDiskFull,
+                        QString("The disk that holds '%1' is full%2")
+                            .arg(description_, commit ? "." : ": the row was not stored."));
         case Failure::kDamaged:
             throw error(ErrNo::kDbUnrecognized,
-                 QString("The database file '%1' is damaged or not a database (%2).")
-                     .arg(description_, diagnostic.text));
+                        QString("The database file '%1' is damaged or not a database (%2).")
+                            .arg(description_, diagnostic.text));
         case Failure::kConnectionLost:
             throw error(ErrNo::kDbConnectionLost,
-                 QString("The connection to the database '%1' was lost: %2")
-                     .arg(description_, diagnostic.text));
+                        QString("The connection to the database '%1' was lost: %2")
+                            .arg(description_, diagnostic.text));
         case Failure::kStatement:
         case Failure::kOther:
             break;

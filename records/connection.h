@@ -164,10 +164,10 @@ class Connection {
     bool inTransaction_ = false;
     bool savepointTaken_ = false;
     bool broken_ = false;
-    bool opening_ = false;         // the checks of Open run outside any unit
+    bool opening_ = false;                  // the checks of Open run outside any unit
     int lastWaitLimitMs_ = kBusyTimeoutMs;  // the limit of the last wait, for its message
-    int writesInTransaction_ = 0;  // writes begun since the open transaction began
-    QString restoreJournalMode_;   // the mode to restore at close; empty when none was changed
+    int writesInTransaction_ = 0;           // writes begun since the open transaction began
+    QString restoreJournalMode_;  // the mode to restore at close; empty when none was changed
     QHash<QString, std::shared_ptr<QSqlQuery>> prepared_;
     QHash<QString, QList<ColumnInfo>> columns_;
     struct Sequence {

@@ -232,8 +232,9 @@ QString Dialect::Insert(const QString& table, const QStringList& columns,
         for (const QString& column : columns) {
             names << Column(column);
         }
-        text += QStringLiteral(" (%1) VALUES (%2)")
-                    .arg(names.join(','), QStringList(QList<QString>(columns.size(), "?")).join(','));
+        text +=
+            QStringLiteral(" (%1) VALUES (%2)")
+                .arg(names.join(','), QStringList(QList<QString>(columns.size(), "?")).join(','));
     }
     if (InsertReturnsRow() && !returning.isEmpty()) {
         QStringList names;
@@ -388,11 +389,10 @@ Failure Dialect::Classify(const Diagnostic& diagnostic) const {
         case System::kAccess: {
             // The Access driver reports its engine's error numbers as native codes; these say
             // that a record or table is locked by another user.
-            static const QStringList locked{"3006", "3008", "3009", "3186", "3187", "3188",
-                                            "3197", "3202", "3211", "3212", "3218", "3260",
-                                            "3261", "3262"};
-            const QString native = diagnostic.native.startsWith('-') ? diagnostic.native.mid(1)
-                                                                     : diagnostic.native;
+            static const QStringList locked{"3006", "3008", "3009", "3186", "3187", "3188", "3197",
+                                            "3202", "3211", "3212", "3218", "3260", "3261", "3262"};
+            const QString native =
+                diagnostic.native.startsWith('-') ? diagnostic.native.mid(1) : diagnostic.native;
             if (locked.contains(native)) {
                 return Failure::kBusy;
             }

@@ -29,11 +29,11 @@ enum class Failure {
     kIntegrity,         // another rule refused the row: a value it needs, a check, a reference
     kIntegrityUnknown,  // a rule refused the row; the codes do not tell a duplicate key apart
     kValueTooLong,
-    kNoObject,       // a table or column that the statement names does not exist
-    kStatement,      // refused without a finer code: a missing table or column, or the syntax
-    kReadOnly,       // the database or the user may not write
-    kCannotWrite,    // the journal that every change needs cannot be created beside the file
-    kBusy,           // another program holds the database: wait and try again
+    kNoObject,     // a table or column that the statement names does not exist
+    kStatement,    // refused without a finer code: a missing table or column, or the syntax
+    kReadOnly,     // the database or the user may not write
+    kCannotWrite,  // the journal that every change needs cannot be created beside the file
+    kBusy,         // another program holds the database: wait and try again
     kDiskFull,
     kDamaged,         // the file is damaged or no database
     kConnectionLost,  // the server went away, or refuses connections

@@ -14,9 +14,9 @@
 #include "core/session.h"
 #include "core/windowing.h"
 #include "manufacturer/frmAddManufacturer.h"
+#include "records/connection.h"
 #include "records/frmSelManu.h"
 #include "records/manufacturer_resolution.h"
-#include "records/connection.h"
 #include "tests/engine_fixture.h"
 
 namespace {
@@ -64,8 +64,8 @@ class SelManuTest : public ::testing::TestWithParam<Store> {
         return shown;
     }
     std::unique_ptr<TempDb> db = std::make_unique<TempDb>(
-        GetParam(),
-        DemoRowsSql(GetParam()) + ";INSERT INTO tblManufacturers (ManufacturerID) VALUES ('NONAME')");
+        GetParam(), DemoRowsSql(GetParam()) +
+                        ";INSERT INTO tblManufacturers (ManufacturerID) VALUES ('NONAME')");
     SessionState session;
     QStringList messages;
 };

@@ -104,8 +104,8 @@ void Recordset::requireOpen() const {
     }
 }
 
-void Recordset::Open(const sql::Statement& statement, const QVariantList& values,
-                     CursorType cursor, LockType lock) {
+void Recordset::Open(const sql::Statement& statement, const QVariantList& values, CursorType cursor,
+                     LockType lock) {
     if (open_) {
         throw AppError(ErrNo::kObjectOpen, "Operation is not allowed when the object is open.",
                        kSource);
@@ -122,8 +122,9 @@ void Recordset::Open(const sql::Statement& statement, const QVariantList& values
     if (statement.kind == sql::Kind::kInsert) {
         QVariantList stored;
         for (int i = 0; i < values.size(); ++i) {
-            const ColumnInfo* info =
-                i < names.columns.size() ? db.FindColumn(names.table, names.columns.at(i)) : nullptr;
+            const ColumnInfo* info = i < names.columns.size()
+                                         ? db.FindColumn(names.table, names.columns.at(i))
+                                         : nullptr;
             CheckWidth(info, names.table, values.at(i));
             stored << StoredValue(values.at(i), info);
         }

@@ -152,10 +152,10 @@ TEST_P(RecordsetTest, AddedEquipmentRowStaysCurrentWithItsAssignedKey) {
 TEST_P(RecordsetTest, BooleansAreStoredAsTheColumnHoldsThemAndNullsStayNull) {
     for (const bool numeric : {false, true}) {
         SCOPED_TRACE(numeric ? "numeric flags" : "flags of the demo schema");
-        const QString schema = numeric ? DemoSchemaSql(GetParam())
-                                             .replace("BOOLEAN NOT NULL DEFAULT FALSE",
-                                                      "SMALLINT NOT NULL DEFAULT 0")
-                                       : DemoSchemaSql(GetParam());
+        const QString schema =
+            numeric ? DemoSchemaSql(GetParam())
+                          .replace("BOOLEAN NOT NULL DEFAULT FALSE", "SMALLINT NOT NULL DEFAULT 0")
+                    : DemoSchemaSql(GetParam());
         TempDb temp(GetParam(), schema, false);
         Recordset rs = OpenOn(temp, sql::kManufacturerById, {"NEW"});
         ASSERT_EQ(rs.RecordCount(), 0);

@@ -30,9 +30,8 @@ inline constexpr const char* kManufacturerByIdColumns[] = {"ManufacturerID", "Ma
                                                            "DisplayInEquipment"};
 inline constexpr const char* kManufacturerNameColumns[] = {"ManufacturerName", "ManufacturerID"};
 inline constexpr const char* kEquipmentNameColumns[] = {"EquipmentName", "ManufacturerID"};
-inline constexpr const char* kEquipmentColumns[] = {"EquipmentName", "ManufacturerID",
-                                                    "EquipmentType", "EquipmentID",
-                                                    "EquipmentDescription"};
+inline constexpr const char* kEquipmentColumns[] = {
+    "EquipmentName", "ManufacturerID", "EquipmentType", "EquipmentID", "EquipmentDescription"};
 inline constexpr const char* kConnectorColumns[] = {"EquipmentID", "Name", "Type", "Conn",
                                                     "PinType"};
 

@@ -152,8 +152,8 @@ bool ParsePostgresUri(const QString& uri, PostgresAddress& address, QString& err
         for (const QString& pair : uri.mid(at + 1).split('&', Qt::SkipEmptyParts)) {
             const qsizetype eq = pair.indexOf('=');
             if (eq <= 0 || pair.indexOf('=', eq + 1) >= 0) {
-                return fail(QStringLiteral("the parameter '%1' is not of the form name=value")
-                                .arg(pair));
+                return fail(
+                    QStringLiteral("the parameter '%1' is not of the form name=value").arg(pair));
             }
             QString key;
             QString value;
@@ -201,8 +201,9 @@ QString DescribeConnection(const QString& connectionString) {
             return shown;
         }
         case TargetKind::kOdbc: {
-            static const QRegularExpression secret(R"((^|;)\s*(PWD|Password)\s*=\s*(\{[^}]*\}|[^;]*))",
-                                                   QRegularExpression::CaseInsensitiveOption);
+            static const QRegularExpression secret(
+                R"((^|;)\s*(PWD|Password)\s*=\s*(\{[^}]*\}|[^;]*))",
+                QRegularExpression::CaseInsensitiveOption);
             QString shown = connectionString;
             return shown.replace(secret, QStringLiteral("\\1\\2=***"));
         }

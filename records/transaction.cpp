@@ -17,8 +17,7 @@ using detail::kSource;
 constexpr int kPollMs = 20;
 
 // The tables whose serial keys a dry run sets back.
-const char* const kImportTables[] = {"tblManufacturers", "tblEquipment", "tblInputs",
-                                     "tblOutputs"};
+const char* const kImportTables[] = {"tblManufacturers", "tblEquipment", "tblInputs", "tblOutputs"};
 
 }  // namespace
 
@@ -34,9 +33,9 @@ void Connection::BeforeStatement() {
 
 bool Connection::WaitTurn(QElapsedTimer& waited, bool& told) {
     Waiter* const waiter = detail::waiter;
-    lastWaitLimitMs_ = waiter == nullptr                      ? kBusyTimeoutMs
+    lastWaitLimitMs_ = waiter == nullptr                 ? kBusyTimeoutMs
                        : detail::waitLimitForTesting > 0 ? detail::waitLimitForTesting
-                                                            : kWaitLimitMs;
+                                                         : kWaitLimitMs;
     if (!waited.isValid()) {
         waited.start();
     }

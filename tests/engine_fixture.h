@@ -25,8 +25,7 @@ class EngineTest : public ::testing::TestWithParam<Store> {
 };
 
 // Instantiates the parametrized suite `suite` once per store, named after the store.
-#define INSTANTIATE_ON_EVERY_STORE(suite)                                        \
-    INSTANTIATE_TEST_SUITE_P(Stores, suite, ::testing::ValuesIn(AllStores()),    \
-                             [](const ::testing::TestParamInfo<Store>& info) {   \
-                                 return StoreName(info.param);                   \
-                             })
+#define INSTANTIATE_ON_EVERY_STORE(suite)                \
+    INSTANTIATE_TEST_SUITE_P(                            \
+        Stores, suite, ::testing::ValuesIn(AllStores()), \
+        [](const ::testing::TestParamInfo<Store>& info) { return StoreName(info.param); })

@@ -2,15 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <QCoreApplication>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QUuid>
 #include <cstdlib>
@@ -49,8 +49,8 @@ void Connect(const QString& path, const QString& schema, Fn fn, const QString& s
             db.setDatabaseName(path);
         }
         if (!db.open()) {
-            ADD_FAILURE() << "cannot open " << (path.isEmpty() ? schema : path).toStdString() << ": "
-                          << db.lastError().text().toStdString();
+            ADD_FAILURE() << "cannot open " << (path.isEmpty() ? schema : path).toStdString()
+                          << ": " << db.lastError().text().toStdString();
         } else {
             fn(db);
         }
@@ -228,8 +228,9 @@ QString TempDb::connection() const {
         case Store::kOdbcSqlite:
             return "odbc:DRIVER={SQLite3};Database=" + path();
         case Store::kOdbcPostgres:
-            return QString("odbc:DRIVER={PostgreSQL Unicode};Server=%1;Port=%2;Database=importflx;"
-                           "UID=postgres;ConnSettings=SET search_path TO %3")
+            return QString(
+                       "odbc:DRIVER={PostgreSQL Unicode};Server=%1;Port=%2;Database=importflx;"
+                       "UID=postgres;ConnSettings=SET search_path TO %3")
                 .arg(socket_)
                 .arg(kServerPort)
                 .arg(schema_);
@@ -284,8 +285,8 @@ QString TempDb::Dump() const {
             tool = versions.isEmpty() ? QString()
                                       : "/usr/lib/postgresql/" + versions.last() + "/bin/pg_dump";
         }
-        dump.start(tool, {"-h", socket_, "-p", QString::number(kServerPort), "-U", "postgres",
-                          "-n", schema_, "importflx"});
+        dump.start(tool, {"-h", socket_, "-p", QString::number(kServerPort), "-U", "postgres", "-n",
+                          schema_, "importflx"});
     } else {
         dump.start("sqlite3", {path(), ".dump"});
     }
@@ -312,7 +313,8 @@ std::shared_ptr<void> TempDb::HoldForImport() const {
     QSqlQuery query(db);
     const QStringList hold =
         IsPostgres(store_)
-            ? QStringList{"BEGIN", QString("SELECT pg_advisory_xact_lock(%1)").arg(db::kImportersLock)}
+            ? QStringList{"BEGIN",
+                          QString("SELECT pg_advisory_xact_lock(%1)").arg(db::kImportersLock)}
             : QStringList{"BEGIN IMMEDIATE"};
     for (const QString& statement : hold) {
         EXPECT_TRUE(query.exec(statement)) << query.lastError().text().toStdString();
