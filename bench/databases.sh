@@ -9,8 +9,8 @@
 #   bench/databases.sh BIN OUT FILES REPEATS
 set -euo pipefail
 
-BIN="$1"
-OUT="$2"
+BIN="$(cd "$1" && pwd)"
+OUT="$(cd "$2" && pwd)"
 FILES="$3"
 REPEATS="$4"
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
@@ -55,7 +55,7 @@ psql_on -d run1 -c "
     DELETE FROM tblOutputs WHERE EquipmentID <= 2;
     DELETE FROM tblEquipment WHERE EquipmentID <= 2;
     DELETE FROM tblManufacturers WHERE ManufacturerID IN ('ACME', 'NORTHLN', 'VIDEOWRX', 'KESTREL')
-        OR ManufacturerName LIKE 'Bench Maker %';" >/dev/null
+        OR ManufacturerName COLLATE \"C\" LIKE 'Bench Maker %';" >/dev/null
 "$PGBIN/pg_dump" -h "$PG" -U postgres --data-only --inserts --column-inserts run1 |
     grep '^INSERT' >"$OUT/pg_baseline.sql"
 pg_rows=$(wc -l <"$OUT/pg_baseline.sql")
@@ -81,7 +81,8 @@ for _ in $(seq "$REPEATS"); do
         for ((i = part; i < ${#corpus[@]}; i += 8)); do
             share+=("${corpus[$i]}")
         done
-        "$BATCH" --db "$OUT/run/eight.mdb" --unattended --quiet "${share[@]}" &
+        # Their waits for each other are told on standard error.
+        "$BATCH" --db "$OUT/run/eight.mdb" --unattended --quiet "${share[@]}" 2>/dev/null &
     done
     wait
     end=$(now)
@@ -94,25 +95,33 @@ echo "SQLite, ${#corpus[@]} files: one importer ${single_times[*]} s (median $si
 # --- Versioning: a fixed pool of models at 1x and 10x ------------------------------------------
 versions=""
 if [ "${BENCH_VERSIONS:-0}" != 0 ]; then
+    # The batch tool and the sqlite3 shell inserting the rows it stored (as bench/run's baseline
+    # does), each the median of REPEATS runs; prints the ratio of the two.
     fixed_ratio() {
-        local files="$1" dir="$OUT/fixed$1"
+        local files="$1" dir="$OUT/fixed$1" n
         python3 "$ROOT/bench/gen_corpus.py" "$dir/corpus" "$files" --fixed-models 120
-        cp "$OUT/base.mdb" "$dir/run.mdb"
-        local batch
-        batch=$(timed "$BATCH" --db "$dir/run.mdb" --unattended --quiet "$dir"/corpus/*.flx)
+        local batch_runs=() base_runs=()
+        for n in $(seq "$REPEATS"); do
+            cp "$OUT/base.mdb" "$dir/run.mdb"
+            batch_runs+=("$(timed "$BATCH" --db "$dir/run.mdb" --unattended --quiet \
+                "$dir"/corpus/*.flx)")
+        done
         {
             echo "BEGIN;"
             for table in tblManufacturers tblEquipment tblInputs tblOutputs; do
-                sqlite3 "$dir/run.mdb" ".mode insert $table" "SELECT * FROM $table" \
-                    | grep -v "^$" || true
+                max=$(sqlite3 "$OUT/base.mdb" "SELECT COALESCE(MAX(rowid), 0) FROM $table")
+                sqlite3 "$dir/run.mdb" ".mode insert $table" \
+                    "SELECT * FROM $table WHERE rowid > $max"
             done
             echo "COMMIT;"
         } >"$dir/inserts.sql"
-        sqlite3 "$OUT/base.mdb" ".schema" >"$dir/schema.sql"
-        rm -f "$dir/baseline.mdb"
-        sqlite3 "$dir/baseline.mdb" <"$dir/schema.sql"
-        local base
-        base=$(timed sqlite3 "$dir/baseline.mdb" <"$dir/inserts.sql")
+        for n in $(seq "$REPEATS"); do
+            cp "$OUT/base.mdb" "$dir/baseline.mdb"
+            base_runs+=("$(timed sqlite3 "$dir/baseline.mdb" <"$dir/inserts.sql")")
+        done
+        local batch base
+        batch=$(median "${batch_runs[@]}")
+        base=$(median "${base_runs[@]}")
         echo "fixed pool of 120 models, $files files: batch $batch s, sqlite3 $base s" >&2
         ratio "$batch" "$base"
     }

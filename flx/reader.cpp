@@ -34,13 +34,16 @@ void CountConnectors(FileOutcome& outcome, const SessionState& s) {
     }
 }
 
-// Tells the window while the file waits for a database that another program holds, and lets
-// its Cancel end the wait.
+// Tells the window while the file waits for a database that another program holds, once the
+// wait is long enough to notice (a turn among busy importers is shorter), and lets its Cancel
+// end the wait.
 class ReaderWaiter : public db::Waiter {
   public:
+    static constexpr qint64 kTellAfterMs = 500;
+
     explicit ReaderWaiter(ImportContext& ctx) : ctx_(ctx) {}
-    bool KeepWaiting(qint64 /*waitedMs*/) override {
-        if (!shown_) {
+    bool KeepWaiting(qint64 waitedMs) override {
+        if (!shown_ && waitedMs >= kTellAfterMs) {
             shown_ = true;
             ctx_.host.WaitingForDatabase(true);
         }

@@ -191,7 +191,7 @@ TEST_P(ReaderTest, Cancel) {
 // While another importer holds the database the file waits, the window is told and keeps its
 // events; a cancel or the end of the wait's limit ends the file with nothing of it stored.
 TEST_P(ReaderTest, AFileWaitsForAnotherImporterUntilItIsDoneCancelledOrTooLate) {
-    db::Connection::SetWaitLimitForTesting(1000);
+    db::Connection::SetWaitLimitForTesting(2000);
     const auto restore = qScopeGuard([] { db::Connection::SetWaitLimitForTesting(0); });
     std::shared_ptr<void> hold = db.HoldForImport();
     const QByteArray device = "<<STARTDEF>>|ACME|WAIT-1|Amp|<<STARTBLK>>|hdr|I AES A     in";
