@@ -1,12 +1,15 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+#include <array>
 #include <memory>
+#include <vector>
 
 #include "app/drive_list.h"
 #include "core/host.h"
@@ -15,6 +18,7 @@
 
 class QAbstractFileIconProvider;
 class QCloseEvent;
+class QTimer;
 class QDirIterator;
 class QShowEvent;
 class QFileSystemModel;
@@ -70,12 +74,16 @@ class frmImportFlex : public QWidget, public ImportHost {
     // The report window while it exists (created hidden by the first logged report line).
     frmReporStatus* ReportWindow() const { return report_; }
 
+    static constexpr int kRedrawIntervalMs = 20;
+    static constexpr int kQuietLookIntervalMs = 5;
+
   protected:
     // Closing during a run cancels the run, as a confirmed Cancel would, and closes the window
     // once the run has returned: the file being read ends at its next line, and the rows it
     // stored before the close stay stored. Otherwise Form_Unload closes every other window.
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private slots:
     void cmdOne_Click();
@@ -90,6 +98,8 @@ class frmImportFlex : public QWidget, public ImportHost {
     void Dir1_Change();
 
     void RunCommand(RunOutcome (*command)(ImportContext&));
+    void
+    LayOutRunLabels();  // lblFileCount, lblEquip and lblStat across fraRun, one below the other
     void ShowInDirTree(const QString& path);
     void OnDirTreeCurrentChanged(const QModelIndex& current);
     void OnDirectoryLoaded(const QString& path);
@@ -102,6 +112,14 @@ class frmImportFlex : public QWidget, public ImportHost {
     void FinishFileList();
     void ShowMessage(const QString& text);
     frmReporStatus& Report();
+    // A run changes the labels and the progress bar with every line, far more often than a
+    // screen shows a new picture. HoldRedraw stops `widget` redrawing until the next
+    // RedrawHeld, which comes at most kRedrawIntervalMs later.
+    void HoldRedraw(QWidget* widget);
+    void RedrawHeld();
+    // Redraws the held widgets and the report's latest lines at once: before a message box or a
+    // dialog and at the end of a run, the user sees the step that led to it.
+    void ShowProgressNow();
 
     std::unique_ptr<Ui::frmImportFlex> ui_;
     SessionState session_;
@@ -119,4 +137,8 @@ class frmImportFlex : public QWidget, public ImportHost {
     bool pendingClose_ = false;
     bool askingCancel_ = false;  // the cancel question is open
     QPointer<frmReporStatus> report_;
+    std::array<int, 3> runLabelHeights_{};  // of lblFileCount, lblEquip, lblStat
+    QTimer* redrawTimer_ = nullptr;
+    std::vector<QWidget*> held_;  // widgets of this window whose redraw HoldRedraw holds
+    QElapsedTimer quietSince_;    // the last look for events found none (invalid: it found some)
 };
