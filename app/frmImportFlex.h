@@ -18,11 +18,11 @@
 
 class QAbstractFileIconProvider;
 class QCloseEvent;
-class QTimer;
 class QDirIterator;
 class QShowEvent;
 class QFileSystemModel;
 class QModelIndex;
+class QTimer;
 
 namespace Ui {
 class frmImportFlex;
@@ -74,9 +74,6 @@ class frmImportFlex : public QWidget, public ImportHost {
     // The report window while it exists (created hidden by the first logged report line).
     frmReporStatus* ReportWindow() const { return report_; }
 
-    static constexpr int kRedrawIntervalMs = 20;
-    static constexpr int kQuietLookIntervalMs = 5;
-
   protected:
     // Closing during a run cancels the run, as a confirmed Cancel would, and closes the window
     // once the run has returned: the file being read ends at its next line, and the rows it
@@ -98,8 +95,8 @@ class frmImportFlex : public QWidget, public ImportHost {
     void Dir1_Change();
 
     void RunCommand(RunOutcome (*command)(ImportContext&));
-    void
-    LayOutRunLabels();  // lblFileCount, lblEquip and lblStat across fraRun, one below the other
+    // Places lblFileCount, lblEquip and lblStat across fraRun, one below the other.
+    void LayOutRunLabels();
     void ShowInDirTree(const QString& path);
     void OnDirTreeCurrentChanged(const QModelIndex& current);
     void OnDirectoryLoaded(const QString& path);
@@ -120,6 +117,13 @@ class frmImportFlex : public QWidget, public ImportHost {
     // Redraws the held widgets and the report's latest lines at once: before a message box or a
     // dialog and at the end of a run, the user sees the step that led to it.
     void ShowProgressNow();
+
+    // The run's display is redrawn at most this long after it changed: about the pace of a
+    // screen, and far less often than a run logs lines.
+    static constexpr int kRedrawIntervalMs = 20;
+    // After a look for events that found none, the next look comes this much later; Cancel
+    // answers within it.
+    static constexpr int kQuietLookIntervalMs = 5;
 
     std::unique_ptr<Ui::frmImportFlex> ui_;
     SessionState session_;

@@ -109,9 +109,6 @@ void frmReporStatus::SettleScroll() {
 }
 
 void frmReporStatus::ShowPending() {
-    if (pending_.isEmpty()) {
-        return;
-    }
     FlushPending();
     SettleScroll();
     ui_->txtMessage->viewport()->repaint();
