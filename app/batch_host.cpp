@@ -227,9 +227,7 @@ bool ResolveDatabase(const QString& databaseOption, QString& connection, QString
         error = QStringLiteral("database not found: %1").arg(databaseOption);
         return false;
     }
-    // The format of db::BuildConnectionString, with the given path as its Data Source.
-    connection = QStringLiteral("Provider = Microsoft.Jet.OLEDB.4.0;Data Source=") +
-                 databaseOption + QStringLiteral(";Persist Security Info=False");
+    connection = db::ConnectionStringForFile(databaseOption);
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 
 #include "app/batch_options.h"
+#include "app/command_line.h"
 #include "tests/temp_db.h"
 
 namespace {
@@ -19,8 +20,10 @@ QString Parsed(const QString& args) {
     for (const ManufacturerMapping& m : o.mappings) {
         text += m.fileId + "->" + m.databaseId + ";";
     }
-    text += QString(o.unattended ? " unattended" : "") + (o.quiet ? " quiet" : "") +
-            (o.help ? " help" : "");
+    text += QString(o.jsonPath.isEmpty() ? "" : " json=" + o.jsonPath) +
+            (o.unattended ? " unattended" : "") + (o.quiet ? " quiet" : "") +
+            (o.noProgress ? " no-progress" : "") + (o.help ? " help" : "") +
+            (o.version ? " version" : "");
     return parse.ok() ? text : parse.error;
 }
 
@@ -41,7 +44,7 @@ TEST(BatchOptionsTest, ParsesTheCommandLine) {
          "files=a.flx db=two.mdb report=r2.rtf map="},
         {"a lone dash is a file", "- b.flx", "files=-,b.flx db= report= map="},
         {"--help needs no files", "--help", "files= db= report= map= help"},
-        {"-h after files", "a.flx -h --bogus", "files=a.flx db= report= map= help"},
+        {"-h after files", "a.flx -h --bogus", "files= db= report= map= help"},
         {"no files", "--unattended", "no FLX files given"},
         {"unknown option", "--verbose a.flx", "unknown option --verbose"},
         {"option that only starts like one", "--dbx a a.flx", "unknown option --dbx"},
@@ -52,10 +55,32 @@ TEST(BatchOptionsTest, ParsesTheCommandLine) {
         {"--map with empty file ID", "--map =ACME a.flx", "--map needs FILEID=DBID, got \"=ACME\""},
         {"--map with empty database ID", "--map=ZEPH= a.flx",
          "--map needs FILEID=DBID, got \"ZEPH=\""},
+        {"JSON to standard output, no progress line", "--json - --no-progress --json=- a.flx",
+         "files=a.flx db= report= map= json=- no-progress"},
+        {"--version before a fault", "--version --bogus", "files= db= report= map= version"},
+        {"a fault before --help", "--bogus --help", "unknown option --bogus"},
+        {"--json without value", "a.flx --json", "option --json needs a value"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(Parsed(c.args), c.expected);
+    }
+    // The window takes --db and nothing else.
+    const std::pair<QStringList, QString> window[] = {
+        {{}, "db="},
+        {{"--db", "/x/e b.db"}, "db=/x/e b.db"},
+        {{"--db=a.db", "--db", "b.db"}, "db=b.db"},
+        {{"--db"}, "option --db needs a value"},
+        {{"a.flx"}, "unexpected argument a.flx"},
+        {{"--unattended"}, "unknown option --unattended"},
+        {{"--help", "--bogus"}, "help"},
+    };
+    for (const auto& [args, expected] : window) {
+        const cli::WindowParse parse = cli::ParseWindowOptions(args);
+        EXPECT_EQ(parse.parsed.request == cli::Request::kHelp ? "help"
+                  : parse.parsed.ok()                         ? "db=" + parse.options.databaseTarget
+                                                              : parse.parsed.error,
+                  expected);
     }
 }
 

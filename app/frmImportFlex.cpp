@@ -75,8 +75,8 @@ QString CleanFolder(const QString& folder) {
 
 }  // namespace
 
-frmImportFlex::frmImportFlex(QWidget* parent)
-    : QWidget(parent), ui_(std::make_unique<Ui::frmImportFlex>()) {
+frmImportFlex::frmImportFlex(const QString& databaseTarget, QWidget* parent)
+    : QWidget(parent), ui_(std::make_unique<Ui::frmImportFlex>()), databaseTarget_(databaseTarget) {
     ui_->setupUi(this);
     ui_->lblStat->setFixedHeight(ui_->lblStat->fontMetrics().lineSpacing() * 3 + 2);
 
@@ -143,10 +143,18 @@ void frmImportFlex::Form_Load() {
     SetDirPath(appFolder);
     session_.aManuMap.resize(1);
     session_.bCancel = false;
-    if (!platform::FileExistsNoCase(appFolder, "dbequip.mdb")) {
-        ShowMessage(kMissingDatabase);
+    if (databaseTarget_.isEmpty()) {
+        if (!platform::FileExistsNoCase(appFolder, "dbequip.mdb")) {
+            ShowMessage(kMissingDatabase);
+        }
+        session_.sEquipConnection = db::BuildConnectionString(appFolder);
+    } else {
+        const QFileInfo target(databaseTarget_);
+        if (!platform::FileExistsNoCase(target.path(), target.fileName())) {
+            ShowMessage(kMissingDatabase);
+        }
+        session_.sEquipConnection = db::ConnectionStringForFile(databaseTarget_);
     }
-    session_.sEquipConnection = db::BuildConnectionString(appFolder);
     ShowMessage(InformationMessage());
     ShowMessage(kBackUp);
     FinishFileList();

@@ -33,8 +33,9 @@ class frmImportFlex : public QWidget, public ImportHost {
   public:
     // Builds the window and runs Form_Load, which shows the start-up messages (two, or three
     // when dbEquip.mdb is missing from the application folder) before the window is shown.
-    // The database is not opened.
-    explicit frmImportFlex(QWidget* parent = nullptr);
+    // The database is not opened. A non-empty `databaseTarget` (the command line's --db) is
+    // the SQLite file imported into instead of dbEquip.mdb in the application folder.
+    explicit frmImportFlex(const QString& databaseTarget = {}, QWidget* parent = nullptr);
     ~frmImportFlex() override;
 
     // The session state shared by all import code and the dialogs; it lives as long as the window.
@@ -104,6 +105,7 @@ class frmImportFlex : public QWidget, public ImportHost {
     frmReporStatus& Report();
 
     std::unique_ptr<Ui::frmImportFlex> ui_;
+    QString databaseTarget_;
     SessionState session_;
     QFileSystemModel* dirModel_ = nullptr;
     std::unique_ptr<QAbstractFileIconProvider> dirIcons_;  // Dir1's, see FolderIconProvider
