@@ -395,12 +395,17 @@ void frmImportFlex::ShowMessage(const QString& text) {
     ui::MsgBox(text, ui::MsgButtons::kOk, ui::MsgIcon::kNone, isVisible() ? this : nullptr);
 }
 
-void frmImportFlex::RunCommand(RunOutcome (*command)(ImportContext&)) {
+void frmImportFlex::RunCommand(RunOutcome (*command)(ImportContext&), QWidget* button) {
     // A run works on the whole list.
     FinishFileList();
     ImportContext ctx{session_, *this};
     try {
-        command(ctx);
+        // The run disables the button that has the focus, and the focus moves on to the next
+        // control; it comes back once the run is over, so that a key that started the run
+        // starts the next one too.
+        if (command(ctx).started && button->isEnabled()) {
+            button->setFocus(Qt::OtherFocusReason);
+        }
     } catch (const AppError& error) {
         // An error must not cross the event loop; show it as the reader shows its own.
         ShowMessage(ErrorWithSource(error));
@@ -414,11 +419,11 @@ void frmImportFlex::RunCommand(RunOutcome (*command)(ImportContext&)) {
 }
 
 void frmImportFlex::cmdOne_Click() {
-    RunCommand(&::cmdOne_Click);
+    RunCommand(&::cmdOne_Click, ui_->cmdOne);
 }
 
 void frmImportFlex::cmdAll_Click() {
-    RunCommand(&::cmdAll_Click);
+    RunCommand(&::cmdAll_Click, ui_->cmdAll);
 }
 
 void frmImportFlex::cmdCancel_Click() {

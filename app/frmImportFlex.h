@@ -100,7 +100,8 @@ class frmImportFlex : public QWidget, public ImportHost {
     void Form_Unload();
     void Dir1_Change();
 
-    void RunCommand(RunOutcome (*command)(ImportContext&));
+    // Runs `command`, started by `button`, which has the focus again when the run is over.
+    void RunCommand(RunOutcome (*command)(ImportContext&), QWidget* button);
     void ShowInDirTree(const QString& path);
     void OnDirTreeCurrentChanged(const QModelIndex& current);
     void OnDirectoryLoaded(const QString& path);

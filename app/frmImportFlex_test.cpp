@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -21,9 +22,8 @@
 
 #include "app/drive_list.h"
 #include "core/platform.h"
-#include "core/windowing.h"
 #include "records/connection.h"
-#include "records/manufacturer_resolution.h"
+#include "tests/dialog_hooks.h"
 
 namespace {
 
@@ -47,22 +47,10 @@ void Touch(const QString& folder, const QStringList& names) {
     }
 }
 
-// Answers every message box, noting its text plus " [Yes/No]" and " [?]" for those styles.
 class ImportWindowTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        platform::SetAppFolderForTesting(appDir.path());
-        ui::SetMsgBoxHook([this](const QString& text, ui::MsgButtons buttons, ui::MsgIcon icon) {
-            boxes << text + (buttons == ui::MsgButtons::kYesNo ? " [Yes/No]" : "") +
-                         (icon == ui::MsgIcon::kQuestion ? " [?]" : "");
-            return buttons == ui::MsgButtons::kYesNo ? ui::MsgAnswer::kYes : ui::MsgAnswer::kOk;
-        });
-    }
-    void TearDown() override {
-        window.reset();
-        ui::SetMsgBoxHook({});
-        platform::SetAppFolderForTesting({});
-    }
+    void SetUp() override { platform::SetAppFolderForTesting(appDir.path()); }
+    void TearDown() override { window.reset(); }
 
     template <typename T = QWidget>
     T* Child(const char* name) const {
@@ -79,7 +67,7 @@ class ImportWindowTest : public ::testing::Test {
     }
 
     QTemporaryDir appDir;
-    QStringList boxes;
+    DialogHooks hooks;
     std::unique_ptr<frmImportFlex> window;
 };
 
@@ -97,9 +85,9 @@ TEST_F(ImportWindowTest, FormLoadWarnsOnlyWhenTheDatabaseIsMissing) {
         QTemporaryDir dir;
         platform::SetAppFolderForTesting(dir.path());
         Touch(dir.path(), {file});
-        boxes.clear();
+        hooks.boxes.clear();
         window = std::make_unique<frmImportFlex>();
-        EXPECT_EQ(boxes, expected);
+        EXPECT_EQ(hooks.boxes, expected);
         EXPECT_EQ(window->session().sEquipConnection, db::BuildConnectionString(dir.path()));
         EXPECT_EQ(QSqlDatabase::connectionNames(), connections);
         EXPECT_EQ(window->session().aManuMap.size(), 1u);
@@ -265,7 +253,7 @@ TEST_F(ImportWindowTest, InitialStatesAndHostCalls) {
     EXPECT_EQ(Child<QListWidget>("File1")->selectionMode(), QAbstractItemView::ExtendedSelection);
     window->show();
     EXPECT_EQ(window->focusWidget(), Child("cmdOne"));
-    boxes.clear();
+    hooks.boxes.clear();
     for (const bool active : {true, false}) {  // a run locks the lists and the import buttons
         window->SetRunActive(active);
         for (const char* name : {"cmdOne", "cmdAll", "Drive1", "Dir1", "File1"}) {
@@ -280,7 +268,7 @@ TEST_F(ImportWindowTest, InitialStatesAndHostCalls) {
     EXPECT_TRUE(bar->maximum() > bar->minimum() && bar->value() == 0);
     EXPECT_TRUE(window->AskYesNo("Cancel?"));
     window->MessageBox("plain");
-    EXPECT_EQ(boxes, (QStringList{"Cancel? [Yes/No] [?]", "plain"}));
+    EXPECT_EQ(hooks.boxes, (QStringList{"Cancel? [Yes/No] [?]", "plain"}));
     QWidget other;  // closing the window closes every other window
     other.show();
     window->AppendReportLine("line");  // creates the report window, hidden
@@ -291,6 +279,26 @@ TEST_F(ImportWindowTest, InitialStatesAndHostCalls) {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_FALSE(other.isVisible() || window->isVisible());
     EXPECT_EQ(window->ReportWindow(), nullptr);
+}
+
+// A run disables its button; the focus comes back to it afterwards, so the key that started a
+// run starts the next one and does not toggle the control the focus passed to meanwhile.
+TEST_F(ImportWindowTest, FocusReturnsToTheButtonThatStartedTheRun) {
+    window = std::make_unique<frmImportFlex>();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    auto* status = Child<QLabel>("lblStat");
+    for (const char* name : {"cmdOne", "cmdAll", "cmdOne"}) {
+        QWidget* button = Child(name);
+        button->setFocus();
+        for (int run = 0; run < 2; ++run) {
+            status->clear();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+            EXPECT_EQ(status->text(), "Added [0] parts with a total of [0] inputs and [0] outputs");
+            EXPECT_EQ(QApplication::focusWidget(), button) << name;
+        }
+    }
+    EXPECT_FALSE(Child<QCheckBox>("chkLog")->isChecked());
 }
 
 TEST(DriveList, OffersRootHomeAndMediaOnceAndFindsTheClosestRoot) {

@@ -3,14 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QFile>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 
 #include "core/error.h"
 #include "core/session.h"
-#include "records/manufacturer_resolution.h"
 #include "tests/engine_fixture.h"
+#include "tests/flx_builder.h"
 
 using namespace Qt::StringLiterals;
 
@@ -19,15 +18,12 @@ namespace {
 class ReaderTest : public EngineTest {
   protected:
     QString Write(const QString& name, const QByteArray& bytes) {
-        QFile file(files.filePath(name));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-        return file.fileName();
+        return flxtest::Write(files.path(), name, bytes);
     }
     // Imports `text` with each '|' and its end turned into CR LF; returns the file's path.
     QString Import(const QString& name, QByteArray text) {
         const QString path = Write(name, text.replace('|', "\r\n") + "\r\n");
-        ImportFile(ctx, path);
+        outcome = ImportFile(ctx, path);
         return path;
     }
     // Added equipment as name|type|manufacturer, then connectors as in|out|equipment|name|pin type.
@@ -45,6 +41,7 @@ class ReaderTest : public EngineTest {
     }
 
     QTemporaryDir files;
+    FileOutcome outcome;
 };
 
 TEST_F(ReaderTest, MarkersSectionsAndLookAlikes) {
@@ -64,7 +61,7 @@ TEST_F(ReaderTest, MarkersSectionsAndLookAlikes) {
             EndLines(path, "ACME Acme Broadcast <<STARTBLK>>"));
     EXPECT_EQ(Stored(), QStringList({"<<STARTBLK>>|\tAmp\t|ACME", "in|<<STARTBLK>>|In 1|Normal",
                                      "out|<<STARTBLK>>|Out 1|Normal"}));
-    EXPECT_EQ(host.processEventsCalls, 15 + 1);  // once per line, once after the commit
+    EXPECT_TRUE(outcome.added());
 }
 
 // Several blocks per definition and no end marker, in every style of line end.
@@ -134,6 +131,10 @@ TEST_F(ReaderTest, DatabaseErrorEndsTheFileKeepingEarlierRows) {
         << host.messages[0].toStdString();
     EXPECT_EQ(Stored(), QStringList({"LONG-1|Amp|ACME", "in|LONG-1|ok|Normal"}));
     EXPECT_FALSE(host.report.contains("Added ") || host.report.contains("never"));
+    EXPECT_EQ(outcome.status, FileStatus::kError);
+    EXPECT_EQ(outcome.errorNumber, ErrNo::kDbValueTooLong);
+    ASSERT_EQ(outcome.equipment.size(), 1u);  // stored before the error, and so kept
+    EXPECT_EQ(outcome.equipment[0].inputs, 1);
 }
 
 TEST_F(ReaderTest, ConsistencyFailureFailsEveryBlock) {
@@ -147,24 +148,9 @@ TEST_F(ReaderTest, ConsistencyFailureFailsEveryBlock) {
         EXPECT_EQ(host.messages,
                   QStringList({"Error initializing recordsets", "unable to initialize recordset"}));
         EXPECT_EQ(host.ReportLines().mid(3), QStringList({"Failed (unknown) " + path, ""}));
+        EXPECT_EQ(outcome.reason, RefusalReason::kEquipmentNotStored);
     }
     EXPECT_EQ(db.Scalar("select count(*) from tblEquipment where EquipmentName = 'CF-1'"), 0);
-}
-
-// Cancel in the selection dialog fails the file; cancel during the file ends it silently.
-TEST_F(ReaderTest, Cancel) {
-    host.unattended = false;
-    host.onSelectManufacturer = [](SessionState& s) { return s.bCancel = true; };
-    const QString path = Import("g.flx", "<<STARTDEF>>|UNKNOWN|X|Amp|<<STARTBLK>>|hdr");
-    EXPECT_EQ(host.ReportLines().mid(3), QStringList({"Failed (user canceled) " + path, ""}));
-    host.report.clear();
-    host.processEventsCalls = 0;
-    session.bCancel = false;
-    host.onProcessEvents = [this] { session.bCancel |= host.processEventsCalls == 3; };
-    Import("h.flx", "<<STARTDEF>>|ACME|CAN-1|Amp|<<STARTBLK>>");
-    EXPECT_EQ(host.ReportLines(), QStringList({"ManufacturerID: \tACME"}));
-    EXPECT_TRUE(Stored().isEmpty());
-    EXPECT_TRUE(host.messages.isEmpty());
 }
 
 TEST_F(ReaderTest, QuotesAndWindows1252ImportVerbatim) {
