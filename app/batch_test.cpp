@@ -56,6 +56,7 @@ TEST(BatchOptionsTest, ParsesTheCommandLine) {
         {"no files", "--unattended", "no FLX files given"},
         {"unknown option", "--verbose a.flx", "unknown option --verbose"},
         {"option that only starts like one", "--dbx a a.flx", "unknown option --dbx"},
+        {"a long option with one dash", "-db x a.flx", "unknown option -db"},
         {"flag given a value", "--quiet=1 a.flx", "unknown option --quiet=1"},
         {"--db without value", "a.flx --db", "option --db needs a value"},
         {"--db= empty", "--db= a.flx", "option --db needs a non-empty value"},

@@ -35,7 +35,10 @@ Parsed Scan(const QList<QCommandLineOption>& options, const QStringList& argumen
         const qsizetype dashes = arg.startsWith(QLatin1String("--")) ? 2 : 1;
         const qsizetype equals = arg.indexOf('=');
         const QString typed = equals < 0 ? arg : arg.left(equals);
-        const QCommandLineOption* option = Find(options, typed.mid(dashes));
+        // One dash names a one-letter option, two dashes a longer one ("-db" is no --db).
+        const QString name = typed.mid(dashes);
+        const QCommandLineOption* option =
+            (dashes == 1) == (name.size() == 1) ? Find(options, name) : nullptr;
         if (option == nullptr || (option->valueName().isEmpty() && equals >= 0)) {
             result.error = QStringLiteral("unknown option %1").arg(arg);
             return result;
@@ -62,8 +65,6 @@ Parsed Parse(QCommandLineParser& parser, const QList<QCommandLineOption>& option
     QList<QCommandLineOption> all{kHelp, kVersion};
     all += options;
     parser.addOptions(all);
-    // "-db" is the option "db", as it reads, rather than "-d -b".
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const bool parsed = parser.parse(QStringList(QStringLiteral("program")) + arguments);
     Parsed result = Scan(all, arguments);
     if (result.request != Request::kRun || !result.ok()) {
