@@ -6,14 +6,19 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
+#include <QMimeData>
 #include <QProgressBar>
+#include <QScrollBar>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
+#include <QUrl>
 
 #include "app/drive_list.h"
 #include "core/platform.h"
@@ -142,6 +147,101 @@ TEST_F(ImportWindowTest, FileListFollowsTheFolder) {
     window.reset();
     QDir::setCurrent(oldCwd);
     qputenv("HOME", oldHome);
+}
+
+// A drop works as a click in the lists would; anything else dropped, or a drop during a run,
+// changes nothing.
+TEST_F(ImportWindowTest, DropsMoveTheListsAndSelectTheDroppedFiles) {
+    const QString sub = appDir.filePath("sub"), other = appDir.filePath("other");
+    Touch(appDir.path(), {"a.flx", "sub/", "other/"});
+    Touch(sub, {"x.flx", "y.FLX", "z.flx", "notes.txt"});
+    Touch(other, {"o.flx"});
+    window = std::make_unique<frmImportFlex>();
+    const auto local = [](const QString& path) { return QUrl::fromLocalFile(path); };
+    const struct {
+        const char* name;
+        QList<QUrl> urls;
+        bool accepted;
+        QString folder;        // Dir1's folder after the drop
+        QStringList selected;  // File1's selection after the drop
+        QString created = "";  // a file made in `folder` just before the drop
+        bool running = false;
+    } cases[] = {
+        {"a folder", {local(sub)}, true, sub, {}},
+        {"a file made after the list",
+         {local(sub + "/new.flx")},
+         true,
+         sub,
+         {"new.flx"},
+         "new.flx"},
+        {"FLX files of one folder",
+         {local(sub + "/x.flx"), local(sub + "/y.FLX")},
+         true,
+         sub,
+         {"x.flx", "y.FLX"}},
+        {"FLX files of two folders, and a folder",
+         {local(sub), local(other + "/o.flx"), local(sub + "/z.flx")},
+         true,
+         other,
+         {"o.flx"}},
+        {"another file", {local(sub + "/notes.txt")}, false, other, {"o.flx"}},
+        {"a remote file", {QUrl("https://example.com/x.flx")}, false, other, {"o.flx"}},
+        {"a folder during a run", {local(sub)}, false, other, {"o.flx"}, "", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Touch(c.folder, c.created.isEmpty() ? QStringList() : QStringList{c.created});
+        window->session().bRunActive = c.running;
+        QMimeData mime;
+        mime.setUrls(c.urls);
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window.get(), &enter);
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window.get(), &drop);
+        EXPECT_EQ(enter.isAccepted() && drop.isAccepted(), c.accepted);
+        EXPECT_EQ(window->DirPath(), QDir::toNativeSeparators(c.folder));
+        QStringList selected;
+        for (int i = 0; i < window->FileCount(); ++i) {
+            if (window->FileSelected(i)) {
+                selected << window->FileName(i);
+            }
+        }
+        EXPECT_EQ(selected, c.selected);
+        EXPECT_EQ(Child<QLabel>("lblFileCount")->text(),
+                  "FileCount: " + QString::number(window->FileCount()));
+    }
+    window->session().bRunActive = false;
+}
+
+// However deep the folder, the folder list never scrolls sideways, and the names of the current
+// folder, its neighbour and its subfolder start in its left half.
+TEST_F(ImportWindowTest, FolderNamesStayReadableAtAnyDepth) {
+    QString deep = appDir.path();
+    for (int level = 1; level <= 24; ++level) {
+        deep += QString("/level-%1").arg(level);
+    }
+    Touch(deep, {"sub/", "../neighbour/"});
+    window = std::make_unique<frmImportFlex>();
+    window->show();
+    auto* tree = Child<QTreeView>("Dir1");
+    for (const QString& folder : {appDir.path(), deep.section('/', 0, -18), deep}) {
+        SCOPED_TRACE(folder.toStdString());
+        window->SetDirPath(folder);
+        const QModelIndex current = tree->currentIndex();
+        const QModelIndex neighbour = tree->model()->index(0, 0, current.parent());
+        QModelIndex child;  // folder contents arrive in the background
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                child = tree->model()->index(0, 0, current);
+                return child.isValid() && tree->visualRect(child).isValid();
+            },
+            5000));
+        EXPECT_EQ(tree->horizontalScrollBar()->maximum(), 0);
+        for (const QModelIndex& index : {current, neighbour, child}) {
+            EXPECT_LT(tree->visualRect(index).left(), tree->viewport()->width() / 2)
+                << index.data().toString().toStdString();
+        }
+    }
 }
 
 TEST_F(ImportWindowTest, InitialStatesAndHostCalls) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 
 #include "core/error.h"
@@ -163,6 +164,27 @@ TEST_F(ReaderTest, QuotesAndWindows1252ImportVerbatim) {
                            "out|" + model +
                                QString::fromUtf16(u"|Bob's \"Out\" \u201cQ\u201d\u009d|Normal")}));
     EXPECT_EQ(host.ReportLines().last(2), QStringList({"Added as O'NEIL O'NEIL " + model, ""}));
+}
+
+// A file saved in any of today's encodings stores the same values; a versioned name marks each.
+TEST_F(ReaderTest, EveryEncodingStoresTheSameValues) {
+    const QString text = QString::fromUtf16(
+        u"<<STARTDEF>>\r\nACME\r\nMic-\u00b5\r\nAmp\r\n<<STARTBLK>>\r\nhdr\r\n"
+        u"I AES A     Eingang \u00fc\r\n");
+    QStringEncoder le(QStringEncoder::Utf16LE), be(QStringEncoder::Utf16BE);
+    const QByteArray encodings[] = {text.toLatin1(), text.toUtf8(), "\xEF\xBB\xBF" + text.toUtf8(),
+                                    "\xFF\xFE" + QByteArray(le(text)),
+                                    "\xFE\xFF" + QByteArray(be(text))};
+    QStringList equipment, inputs;
+    for (const QByteArray& bytes : encodings) {
+        ImportFile(ctx, Write("enc.flx", bytes));
+        const QString model = QString::fromUtf16(u"Mic-\u00b5") +
+                              (inputs.isEmpty() ? "" : QString("_v%1").arg(inputs.size()));
+        equipment << model + "|Amp|ACME";
+        inputs << "in|" + model + QString::fromUtf16(u"|Eingang \u00fc|Normal");
+    }
+    EXPECT_TRUE(host.messages.isEmpty());
+    EXPECT_EQ(Stored(), equipment + inputs);
 }
 
 // A NUL byte is read as a character, but a value holding one never reaches the store: SQLite
