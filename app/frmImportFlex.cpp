@@ -4,18 +4,22 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QDirIterator>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QMimeData>
 #include <QScopedValueRollback>
 #include <QTimer>
 #include <algorithm>
 #include <utility>
 #include <vector>
 
+#include "app/dropped_paths.h"
 #include "app/import_commands.h"
 #include "core/error.h"
 #include "core/platform.h"
@@ -68,6 +72,9 @@ class FolderIconProvider : public QFileIconProvider {
 constexpr qint64 kListingSliceMs = 20;
 constexpr qsizetype kListedAtOnce = 1000;
 
+// The narrowest indentation of Dir1, for deep folders: one that still shows the nesting.
+constexpr int kMinIndentation = 2;
+
 // Absolute and cleaned, so that folders compare equal however they were spelled.
 QString CleanFolder(const QString& folder) {
     return QDir::cleanPath(QFileInfo(QDir::fromNativeSeparators(folder)).absoluteFilePath());
@@ -75,8 +82,8 @@ QString CleanFolder(const QString& folder) {
 
 }  // namespace
 
-frmImportFlex::frmImportFlex(QWidget* parent)
-    : QWidget(parent), ui_(std::make_unique<Ui::frmImportFlex>()) {
+frmImportFlex::frmImportFlex(const QString& databaseTarget, QWidget* parent)
+    : QWidget(parent), ui_(std::make_unique<Ui::frmImportFlex>()), databaseTarget_(databaseTarget) {
     ui_->setupUi(this);
     // The run's three labels change with every file or logged line. A label of fixed size
     // takes a new text without making the window lay itself out again, which would measure that
@@ -97,10 +104,15 @@ frmImportFlex::frmImportFlex(QWidget* parent)
     for (int column = 1; column < dirModel_->columnCount(); ++column) {
         ui_->Dir1->hideColumn(column);
     }
-    // Deep folders scroll sideways rather than lose the ends of their names.
-    ui_->Dir1->setTextElideMode(Qt::ElideNone);
-    ui_->Dir1->header()->setStretchLastSection(false);
-    ui_->Dir1->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    // Dir1 never scrolls sideways, which would cut every name at the left: its one column is as
+    // wide as the list, a long name loses its end, and the indentation narrows with depth.
+    ui_->Dir1->setTextElideMode(Qt::ElideRight);
+    ui_->Dir1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ui_->Dir1->header()->setStretchLastSection(true);
+    ui_->Dir1->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    dirIndentation_ = ui_->Dir1->indentation();
+    ui_->Dir1->installEventFilter(this);
+    setAcceptDrops(true);
     // One line of text each: the list lays out thousands of names without measuring each.
     ui_->File1->setUniformItemSizes(true);
 
@@ -156,10 +168,18 @@ void frmImportFlex::Form_Load() {
     SetDirPath(appFolder);
     session_.aManuMap.resize(1);
     session_.bCancel = false;
-    if (!platform::FileExistsNoCase(appFolder, "dbequip.mdb")) {
-        ShowMessage(kMissingDatabase);
+    if (databaseTarget_.isEmpty()) {
+        if (!platform::FileExistsNoCase(appFolder, "dbequip.mdb")) {
+            ShowMessage(kMissingDatabase);
+        }
+        session_.sEquipConnection = db::BuildConnectionString(appFolder);
+    } else {
+        const QFileInfo target(databaseTarget_);
+        if (!platform::FileExistsNoCase(target.path(), target.fileName())) {
+            ShowMessage(kMissingDatabase);
+        }
+        session_.sEquipConnection = db::ConnectionStringForFile(databaseTarget_);
     }
-    session_.sEquipConnection = db::BuildConnectionString(appFolder);
     ShowMessage(InformationMessage());
     ShowMessage(kBackUp);
     FinishFileList();
@@ -185,13 +205,6 @@ void frmImportFlex::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-bool frmImportFlex::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == ui_->fraRun && event->type() == QEvent::Resize) {
-        LayOutRunLabels();
-    }
-    return QWidget::eventFilter(watched, event);
-}
-
 void frmImportFlex::LayOutRunLabels() {
     const int spacing = ui_->layoutBody->verticalSpacing();
     int top = 0;
@@ -206,6 +219,61 @@ void frmImportFlex::LayOutRunLabels() {
 void frmImportFlex::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     CenterDirTreeLater();
+}
+
+bool frmImportFlex::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Resize) {
+        if (watched == ui_->Dir1) {
+            FitDirTreeIndentation();
+        } else if (watched == ui_->fraRun) {
+            LayOutRunLabels();
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void frmImportFlex::dragEnterEvent(QDragEnterEvent* event) {
+    dragMoveEvent(event);
+}
+
+void frmImportFlex::dragMoveEvent(QDragMoveEvent* event) {
+    if (!session_.bRunActive && !ReadDrop(event->mimeData()->urls()).empty()) {
+        event->acceptProposedAction();
+    } else {
+        event->ignore();
+    }
+}
+
+void frmImportFlex::dropEvent(QDropEvent* event) {
+    const DropRequest drop = ReadDrop(event->mimeData()->urls());
+    // A drop can arrive from the event processing of a run, which must keep its file list.
+    if (session_.bRunActive || drop.empty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    const bool sameFolder = CleanFolder(drop.folder) == dirPath_;
+    SetDirPath(drop.folder);
+    if (drop.files.isEmpty()) {
+        return;
+    }
+    if (sameFolder) {
+        FillFileList();  // the files dropped may be newer than the list
+    }
+    FinishFileList();
+    ui_->File1->clearSelection();
+    QListWidgetItem* first = nullptr;
+    for (int i = 0; i < ui_->File1->count(); ++i) {
+        QListWidgetItem* item = ui_->File1->item(i);
+        if (drop.files.contains(item->text())) {
+            item->setSelected(true);
+            first = first != nullptr ? first : item;
+        }
+    }
+    if (first != nullptr) {
+        ui_->File1->setCurrentItem(first, QItemSelectionModel::NoUpdate);
+        ui_->File1->scrollToItem(first);
+    }
 }
 
 QString frmImportFlex::DirPath() const {
@@ -257,7 +325,21 @@ void frmImportFlex::ShowInDirTree(const QString& path) {
     } else {
         ui_->Dir1->selectionModel()->clear();
     }
+    FitDirTreeIndentation();
     syncingDirTree_ = false;
+}
+
+void frmImportFlex::FitDirTreeIndentation() {
+    int depth = 0;
+    for (QModelIndex index = ui_->Dir1->currentIndex(); index.parent().isValid();
+         index = index.parent()) {
+        ++depth;
+    }
+    // The current folder's subfolders start after depth + 2 steps, which share this part of the
+    // list's width; no step is wider than designed.
+    const int share = ui_->Dir1->viewport()->width() * 2 / 5;
+    ui_->Dir1->setIndentation(std::clamp(share / (depth + 2), kMinIndentation,
+                                         std::max(dirIndentation_, kMinIndentation)));
 }
 
 void frmImportFlex::OnDirTreeCurrentChanged(const QModelIndex& current) {
@@ -342,12 +424,17 @@ void frmImportFlex::ShowMessage(const QString& text) {
     ui::MsgBox(text, ui::MsgButtons::kOk, ui::MsgIcon::kNone, isVisible() ? this : nullptr);
 }
 
-void frmImportFlex::RunCommand(RunOutcome (*command)(ImportContext&)) {
+void frmImportFlex::RunCommand(RunOutcome (*command)(ImportContext&), QWidget* button) {
     // A run works on the whole list.
     FinishFileList();
     ImportContext ctx{session_, *this};
     try {
-        command(ctx);
+        // The run disables the button that has the focus, and the focus moves on to the next
+        // control; it comes back once the run is over, so that a key that started the run
+        // starts the next one too.
+        if (command(ctx).started && button->isEnabled()) {
+            button->setFocus(Qt::OtherFocusReason);
+        }
     } catch (const AppError& error) {
         // An error must not cross the event loop; show it as the reader shows its own.
         ShowMessage(ErrorWithSource(error));
@@ -361,11 +448,11 @@ void frmImportFlex::RunCommand(RunOutcome (*command)(ImportContext&)) {
 }
 
 void frmImportFlex::cmdOne_Click() {
-    RunCommand(&::cmdOne_Click);
+    RunCommand(&::cmdOne_Click, ui_->cmdOne);
 }
 
 void frmImportFlex::cmdAll_Click() {
-    RunCommand(&::cmdAll_Click);
+    RunCommand(&::cmdAll_Click, ui_->cmdAll);
 }
 
 void frmImportFlex::cmdCancel_Click() {

@@ -18,6 +18,9 @@
 
 class QAbstractFileIconProvider;
 class QCloseEvent;
+class QDragEnterEvent;
+class QDragMoveEvent;
+class QDropEvent;
 class QDirIterator;
 class QShowEvent;
 class QFileSystemModel;
@@ -37,8 +40,9 @@ class frmImportFlex : public QWidget, public ImportHost {
   public:
     // Builds the window and runs Form_Load, which shows the start-up messages (two, or three
     // when dbEquip.mdb is missing from the application folder) before the window is shown.
-    // The database is not opened.
-    explicit frmImportFlex(QWidget* parent = nullptr);
+    // The database is not opened. A non-empty `databaseTarget` (the command line's --db) is
+    // the SQLite file imported into instead of dbEquip.mdb in the application folder.
+    explicit frmImportFlex(const QString& databaseTarget = {}, QWidget* parent = nullptr);
     ~frmImportFlex() override;
 
     // The session state shared by all import code and the dialogs; it lives as long as the window.
@@ -81,6 +85,12 @@ class frmImportFlex : public QWidget, public ImportHost {
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Drops (see ReadDrop): a folder moves Dir1 there, as a click would, and File1 and the
+    // count follow; FLX files move Dir1 to their folder and select exactly those files in the
+    // refreshed File1. Anything else, and any drop during a run, is refused.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private slots:
     void cmdOne_Click();
@@ -94,13 +104,17 @@ class frmImportFlex : public QWidget, public ImportHost {
     void Form_Unload();
     void Dir1_Change();
 
-    void RunCommand(RunOutcome (*command)(ImportContext&));
+    // Runs `command`, started by `button`, which has the focus again when the run is over.
+    void RunCommand(RunOutcome (*command)(ImportContext&), QWidget* button);
     // Places lblFileCount, lblEquip and lblStat across fraRun, one below the other.
     void LayOutRunLabels();
     void ShowInDirTree(const QString& path);
     void OnDirTreeCurrentChanged(const QModelIndex& current);
     void OnDirectoryLoaded(const QString& path);
     void CenterDirTreeLater();
+    // Narrows Dir1's indentation as the current folder lies deeper, so that its name and those
+    // of its neighbours start within the left part of the list.
+    void FitDirTreeIndentation();
     // Refills File1 from its folder. A large folder is read in slices between turns of the
     // event loop (the list and its count appear when the last slice is done); FinishFileList
     // completes a listing under way at once.
@@ -126,9 +140,11 @@ class frmImportFlex : public QWidget, public ImportHost {
     static constexpr int kQuietLookIntervalMs = 5;
 
     std::unique_ptr<Ui::frmImportFlex> ui_;
+    QString databaseTarget_;
     SessionState session_;
     QFileSystemModel* dirModel_ = nullptr;
     std::unique_ptr<QAbstractFileIconProvider> dirIcons_;  // Dir1's, see FolderIconProvider
+    int dirIndentation_ = 0;                               // Dir1's as designed
     QList<drives::Drive> drives_;
     // The folder last shown on each drive, by root: the "current folder" a drive returns to.
     QHash<QString, QString> driveFolders_;

@@ -21,18 +21,6 @@ bool FoundAsNormalFile(const QString& path) {
     return info.isFile() && !info.isHidden();
 }
 
-// Turns the run's counters, noted when each block's row was stored, into each block's own
-// counts: a block's connectors are those counted until the next block or the file's end.
-void CountConnectors(FileOutcome& outcome, const SessionState& s) {
-    auto& equipment = outcome.equipment;
-    for (std::size_t i = 0; i < equipment.size(); ++i) {
-        const bool last = i + 1 == equipment.size();
-        equipment[i].inputs = (last ? s.iInputs : equipment[i + 1].inputs) - equipment[i].inputs;
-        equipment[i].outputs =
-            (last ? s.iOutputs : equipment[i + 1].outputs) - equipment[i].outputs;
-    }
-}
-
 // Reads `path` into `outcome`; everything but the error path.
 void ReadFile(ImportContext& ctx, const QString& path, FileOutcome& outcome) {
     SessionState& s = ctx.session;
@@ -69,17 +57,20 @@ void ReadFile(ImportContext& ctx, const QString& path, FileOutcome& outcome) {
                                    path + QStringLiteral("\r\n"));
                 return;
             }
-            // The counters as they stand now; CountConnectors makes them the block's own.
-            outcome.equipment.push_back(StoredEquipment{
-                fileManufacturerId, s.sManuID, s.sManuName, s.sEquipName,
-                SessionRecordset(s.rsEquipment).Field("EquipmentID"), s.iInputs, s.iOutputs});
+            outcome.equipment.push_back(
+                StoredEquipment{fileManufacturerId, s.sManuID, s.sManuName, s.sEquipName,
+                                SessionRecordset(s.rsEquipment).Field("EquipmentID"), 0, 0});
             state = SectionState::kBlock;
             lineNumber = 0;
         } else if (line == flx::kEndBlk) {
             state = SectionState::kOutside;
             lineNumber = 0;
         } else {
-            ProcessLine(ctx, state, lineNumber, line);
+            const ConnectorRow row = ProcessLine(ctx, state, lineNumber, line);
+            if (row != ConnectorRow::kNone) {
+                ++(row == ConnectorRow::kInput ? outcome.equipment.back().inputs
+                                               : outcome.equipment.back().outputs);
+            }
         }
     }
     file.Close();
@@ -117,15 +108,14 @@ FileOutcome ImportFile(ImportContext& ctx, const QString& path) {
             ctx.host.MessageBox(commitFailure);
         }
     }
-    CountConnectors(outcome, ctx.session);
     return outcome;
 }
 
-void ProcessLine(ImportContext& ctx, SectionState state, std::int64_t lineNumber,
-                 const QString& line) {
+ConnectorRow ProcessLine(ImportContext& ctx, SectionState state, std::int64_t lineNumber,
+                         const QString& line) {
     SessionState& s = ctx.session;
     if (s.bCancel) {
-        return;
+        return ConnectorRow::kNone;
     }
     switch (state) {
         case SectionState::kDefinition:
@@ -142,10 +132,11 @@ void ProcessLine(ImportContext& ctx, SectionState state, std::int64_t lineNumber
             break;
         case SectionState::kBlock:
             if (lineNumber >= 2) {
-                AddConnector(ctx, line);
+                return AddConnector(ctx, line);
             }
             break;
         case SectionState::kOutside:
             break;
     }
+    return ConnectorRow::kNone;
 }

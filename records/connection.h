@@ -15,6 +15,8 @@ namespace db {
 // The connection string that the import window builds once at load: the Jet provider text with
 // the application folder and the file name "dbEquip.MDB", joined by the platform's separator.
 QString BuildConnectionString(const QString& appFolder);
+// The same connection string for the database file at `path`, named as given.
+QString ConnectionStringForFile(const QString& path);
 
 // The path named by the "Data Source" of a connection string, exactly as written. The value
 // runs to the ";Persist Security Info=" that closes the string, so a folder holding ';' or '='

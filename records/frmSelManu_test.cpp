@@ -12,10 +12,9 @@
 #include <memory>
 
 #include "core/session.h"
-#include "core/windowing.h"
 #include "manufacturer/frmAddManufacturer.h"
 #include "records/frmSelManu.h"
-#include "records/manufacturer_resolution.h"
+#include "tests/dialog_hooks.h"
 #include "tests/temp_db.h"
 
 namespace {
@@ -23,15 +22,10 @@ namespace {
 class SelManuTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ui::SetMsgBoxHook([this](const QString& text, ui::MsgButtons, ui::MsgIcon) {
-            messages << text;
-            return ui::MsgAnswer::kOk;
-        });
         session.sEquipConnection = db->connection();
         session.sManuID = "acme";
         session.sManuName = "earlier name";
     }
-    void TearDown() override { ui::SetMsgBoxHook({}); }
 
     static QTreeWidget* List(QWidget* d) { return d->findChild<QTreeWidget*>("lv1"); }
     static QPushButton* Button(QWidget* d, const char* n) { return d->findChild<QPushButton*>(n); }
@@ -65,7 +59,8 @@ class SelManuTest : public ::testing::Test {
     std::unique_ptr<TempDb> db = std::make_unique<TempDb>(
         DemoRowsSql() + ";INSERT INTO tblManufacturers (ManufacturerID) VALUES ('NONAME')");
     SessionState session;
-    QStringList messages;
+    DialogHooks hooks;
+    QStringList& messages = hooks.boxes;
 };
 
 TEST_F(SelManuTest, ListsEveryManufacturerByNameAndDoneMapsTheFileIdToTheSelectedOne) {

@@ -250,30 +250,4 @@ TEST(Recordset, RefusalsRaiseTheirOwnNumbers) {
     EXPECT_EQ(temp.Scalar("SELECT COUNT(*) FROM tblInputs").toInt(), 0);
 }
 
-TEST(Recordset, ARefusedRowIsNeverStoredByALaterUpdate) {
-    TempDb temp(DemoRowsSql());
-    Recordset rs = OpenOn(temp, sql::kManufacturerTable);
-    rs.AddNew();
-    rs.SetField("ManufacturerID", "ACME");
-    rs.SetField("ManufacturerName", "Duplicate");
-    EXPECT_EQ(ErrorNumberOf([&] { rs.Update(); }), ErrNo::kDbFail);
-    EXPECT_EQ(ErrorNumberOf([&] { rs.Update(); }), ErrNo::kUpdateWithoutAddNew);
-    rs.AddNew();
-    rs.SetField("ManufacturerID", "FRESH");
-    rs.Update();
-    EXPECT_EQ(temp.Rows("SELECT ManufacturerID, ManufacturerName FROM tblManufacturers WHERE "
-                        "ManufacturerName = 'Duplicate' OR ManufacturerID = 'FRESH'"),
-              QStringList{"FRESH|<null>"});
-}
-
-TEST(Recordset, ValuesCannotChangeAStatement) {
-    TempDb temp(DemoRowsSql());
-    const QString hostile = "x'); DROP TABLE tblInputs; --";
-    Recordset rs;
-    rs.setActiveConnection(temp.connection());
-    rs.Open(sql::kInsertInput, {1, hostile, "'", "\"", "Normal"});
-    EXPECT_EQ(temp.Rows("SELECT Name, Type, Conn FROM tblInputs"), QStringList{hostile + "|'|\""});
-    EXPECT_EQ(OpenOn(temp, sql::kManufacturerById, {"' OR '1'='1"}).RecordCount(), 0);
-}
-
 }  // namespace

@@ -6,8 +6,8 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # Packages to build and run importflx.
 BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite
     libgl-dev sqlite3)
-# Extra packages the tests use: GoogleTest, a real RTF reader, a virtual display.
-TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libreoffice-writer-nogui fonts-dejavu-core xvfb
+# Extra packages the tests use: GoogleTest, a real RTF reader, a virtual display, a JSON reader.
+TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libreoffice-writer-nogui fonts-dejavu-core xvfb python3
     xauth)
 # Extra packages of the fuzzer: clang and its libFuzzer and sanitizer runtimes.
 FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
