@@ -85,7 +85,15 @@ QString CleanFolder(const QString& folder) {
 frmImportFlex::frmImportFlex(const QString& databaseTarget, QWidget* parent)
     : QWidget(parent), ui_(std::make_unique<Ui::frmImportFlex>()), databaseTarget_(databaseTarget) {
     ui_->setupUi(this);
-    ui_->lblStat->setFixedHeight(ui_->lblStat->fontMetrics().lineSpacing() * 3 + 2);
+    // The run's three labels change with every file or logged line. A label of fixed size
+    // takes a new text without making the window lay itself out again, which would measure that
+    // text each time; so they sit in fraRun, which has no layout, and follow its width.
+    const int spacing = ui_->layoutBody->verticalSpacing();
+    const int line = ui_->lblEquip->fontMetrics().height();
+    runLabelHeights_ = {line, line, ui_->lblStat->fontMetrics().lineSpacing() * 3 + 2};
+    ui_->fraRun->setFixedHeight(runLabelHeights_[0] + runLabelHeights_[1] + runLabelHeights_[2] +
+                                2 * spacing);
+    ui_->fraRun->installEventFilter(this);
 
     dirModel_ = new QFileSystemModel(this);
     dirIcons_ = std::make_unique<FolderIconProvider>();
@@ -130,6 +138,11 @@ frmImportFlex::frmImportFlex(const QString& databaseTarget, QWidget* parent)
     connect(ui_->Dir1->selectionModel(), &QItemSelectionModel::currentChanged, this,
             &frmImportFlex::OnDirTreeCurrentChanged);
     connect(dirModel_, &QFileSystemModel::directoryLoaded, this, &frmImportFlex::OnDirectoryLoaded);
+
+    redrawTimer_ = new QTimer(this);
+    redrawTimer_->setSingleShot(true);
+    redrawTimer_->setInterval(kRedrawIntervalMs);
+    connect(redrawTimer_, &QTimer::timeout, this, &frmImportFlex::RedrawHeld);
 
     ui_->cmdOne->setFocus();
     Form_Load();
@@ -192,14 +205,29 @@ void frmImportFlex::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
+void frmImportFlex::LayOutRunLabels() {
+    const int spacing = ui_->layoutBody->verticalSpacing();
+    int top = 0;
+    QLabel* const labels[] = {ui_->lblFileCount, ui_->lblEquip, ui_->lblStat};
+    for (std::size_t i = 0; i < std::size(labels); ++i) {
+        labels[i]->setFixedSize(ui_->fraRun->width(), runLabelHeights_[i]);
+        labels[i]->move(0, top);
+        top += runLabelHeights_[i] + spacing;
+    }
+}
+
 void frmImportFlex::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     CenterDirTreeLater();
 }
 
 bool frmImportFlex::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == ui_->Dir1 && event->type() == QEvent::Resize) {
-        FitDirTreeIndentation();
+    if (event->type() == QEvent::Resize) {
+        if (watched == ui_->Dir1) {
+            FitDirTreeIndentation();
+        } else if (watched == ui_->fraRun) {
+            LayOutRunLabels();
+        }
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -392,6 +420,7 @@ void frmImportFlex::FinishFileList() {
 }
 
 void frmImportFlex::ShowMessage(const QString& text) {
+    ShowProgressNow();
     ui::MsgBox(text, ui::MsgButtons::kOk, ui::MsgIcon::kNone, isVisible() ? this : nullptr);
 }
 
@@ -448,13 +477,38 @@ bool frmImportFlex::LogActions() const {
 }
 
 void frmImportFlex::SetStatus(const QString& text) {
+    HoldRedraw(ui_->lblStat);
     ui_->lblStat->setText(text);
-    ui_->lblStat->repaint();
 }
 
 void frmImportFlex::SetEquipment(const QString& text) {
+    HoldRedraw(ui_->lblEquip);
     ui_->lblEquip->setText(text);
-    ui_->lblEquip->repaint();
+}
+
+void frmImportFlex::HoldRedraw(QWidget* widget) {
+    if (widget->updatesEnabled()) {
+        widget->setUpdatesEnabled(false);
+        held_.push_back(widget);
+    }
+    if (!redrawTimer_->isActive()) {
+        redrawTimer_->start();
+    }
+}
+
+void frmImportFlex::RedrawHeld() {
+    redrawTimer_->stop();
+    for (QWidget* widget : std::exchange(held_, {})) {
+        widget->setUpdatesEnabled(true);
+        widget->repaint();
+    }
+}
+
+void frmImportFlex::ShowProgressNow() {
+    RedrawHeld();
+    if (report_) {
+        report_->ShowPending();
+    }
 }
 
 frmReporStatus& frmImportFlex::Report() {
@@ -479,17 +533,30 @@ void frmImportFlex::MessageBox(const QString& text) {
 }
 
 bool frmImportFlex::AskYesNo(const QString& text) {
+    ShowProgressNow();
     return ui::MsgBox(text, ui::MsgButtons::kYesNo, ui::MsgIcon::kQuestion,
                       isVisible() ? this : nullptr) == ui::MsgAnswer::kYes;
 }
 
 bool frmImportFlex::SelectManufacturer(SessionState& session) {
+    ShowProgressNow();
     ShowSelManu(session, this);
     return true;
 }
 
 void frmImportFlex::ProcessEvents() {
-    ui::DoEvents();
+    // Looking for events costs a system call, and a run looks at every line, tens of thousands
+    // of times a second. When the last look found nothing to do, the next comes after
+    // kQuietLookIntervalMs; while events keep coming (a click, a timer firing at every turn)
+    // they are handled at every line.
+    if (quietSince_.isValid() && !quietSince_.hasExpired(kQuietLookIntervalMs)) {
+        return;
+    }
+    if (ui::DoEvents()) {
+        quietSince_.invalidate();
+    } else {
+        quietSince_.start();
+    }
 }
 
 QString frmImportFlex::FileFolder() const {
@@ -509,10 +576,12 @@ bool frmImportFlex::FileSelected(int index) const {
 }
 
 void frmImportFlex::SetFileCountText(const QString& text) {
+    HoldRedraw(ui_->lblFileCount);
     ui_->lblFileCount->setText(text);
 }
 
 void frmImportFlex::SetProgressMaximum(int maximum) {
+    HoldRedraw(ui_->ProgressBar1);
     // A range of 0..0 would show a busy animation; an empty run shows an empty bar instead.
     if (maximum <= 0) {
         ui_->ProgressBar1->setRange(0, 1);
@@ -523,6 +592,7 @@ void frmImportFlex::SetProgressMaximum(int maximum) {
 }
 
 void frmImportFlex::SetProgressValue(int value) {
+    HoldRedraw(ui_->ProgressBar1);
     ui_->ProgressBar1->setValue(value);
 }
 
@@ -531,6 +601,10 @@ void frmImportFlex::SetCancelEnabled(bool enabled) {
 }
 
 void frmImportFlex::SetRunActive(bool active) {
+    quietSince_.invalidate();
+    if (!active) {
+        ShowProgressNow();
+    }
     for (QWidget* widget : {static_cast<QWidget*>(ui_->cmdOne), static_cast<QWidget*>(ui_->cmdAll),
                             static_cast<QWidget*>(ui_->Drive1), static_cast<QWidget*>(ui_->Dir1),
                             static_cast<QWidget*>(ui_->File1)}) {

@@ -1,12 +1,15 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+#include <array>
 #include <memory>
+#include <vector>
 
 #include "app/drive_list.h"
 #include "core/host.h"
@@ -22,6 +25,7 @@ class QDirIterator;
 class QShowEvent;
 class QFileSystemModel;
 class QModelIndex;
+class QTimer;
 
 namespace Ui {
 class frmImportFlex;
@@ -102,6 +106,8 @@ class frmImportFlex : public QWidget, public ImportHost {
 
     // Runs `command`, started by `button`, which has the focus again when the run is over.
     void RunCommand(RunOutcome (*command)(ImportContext&), QWidget* button);
+    // Places lblFileCount, lblEquip and lblStat across fraRun, one below the other.
+    void LayOutRunLabels();
     void ShowInDirTree(const QString& path);
     void OnDirTreeCurrentChanged(const QModelIndex& current);
     void OnDirectoryLoaded(const QString& path);
@@ -117,6 +123,21 @@ class frmImportFlex : public QWidget, public ImportHost {
     void FinishFileList();
     void ShowMessage(const QString& text);
     frmReporStatus& Report();
+    // A run changes the labels and the progress bar with every line, far more often than a
+    // screen shows a new picture. HoldRedraw stops `widget` redrawing until the next
+    // RedrawHeld, which comes at most kRedrawIntervalMs later.
+    void HoldRedraw(QWidget* widget);
+    void RedrawHeld();
+    // Redraws the held widgets and the report's latest lines at once: before a message box or a
+    // dialog and at the end of a run, the user sees the step that led to it.
+    void ShowProgressNow();
+
+    // The run's display is redrawn at most this long after it changed: about the pace of a
+    // screen, and far less often than a run logs lines.
+    static constexpr int kRedrawIntervalMs = 20;
+    // After a look for events that found none, the next look comes this much later; Cancel
+    // answers within it.
+    static constexpr int kQuietLookIntervalMs = 5;
 
     std::unique_ptr<Ui::frmImportFlex> ui_;
     QString databaseTarget_;
@@ -136,4 +157,8 @@ class frmImportFlex : public QWidget, public ImportHost {
     bool pendingClose_ = false;
     bool askingCancel_ = false;  // the cancel question is open
     QPointer<frmReporStatus> report_;
+    std::array<int, 3> runLabelHeights_{};  // of lblFileCount, lblEquip, lblStat
+    QTimer* redrawTimer_ = nullptr;
+    std::vector<QWidget*> held_;  // widgets of this window whose redraw HoldRedraw holds
+    QElapsedTimer quietSince_;    // the last look for events found none (invalid: it found some)
 };

@@ -2,14 +2,20 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QTimer>
 #include <functional>
 
@@ -151,6 +157,53 @@ TEST_F(WindowAbuseTest, RepeatedCancelAsksOneQuestionAtATime) {
     EXPECT_TRUE(window->session().bCancel && cancel->isEnabled());
     EXPECT_EQ(FileCountText(), "Processing 2 of 2 files");
     EXPECT_EQ(Stored({"CANCEL-B"}), "0 0 0");
+}
+
+// The labels and the report are redrawn at the screen's pace, yet whatever stops the run for the
+// user (a question, its end) finds its latest line drawn: the run's labels on screen are what
+// they hold, and the report shows that line at its end.
+TEST_F(WindowAbuseTest, LatestLineIsOnScreenAtEachQuestionAndAtTheEnd) {
+    WriteFlx("a.flx", "ACME", "SHOWN-A", 20, 10);
+    WriteFlx("b.flx", "ACME", "SHOWN-B", 10, 20);
+    Open();
+    window->findChild<QCheckBox*>("chkLog")->setChecked(true);
+    auto* cancel = window->findChild<QPushButton*>("cmdCancel");
+    auto* labels = window->findChild<QWidget*>("fraRun");
+    const auto drawn = [](QWidget* widget) {  // as on screen, and as the widget would draw now
+        const QRect area(widget->mapTo(widget->window(), QPoint()), widget->size());
+        QWidget* top = widget->window();
+        return std::pair{
+            top->screen()
+                ->grabWindow(top->winId(), area.x(), area.y(), area.width(), area.height())
+                .toImage()
+                .convertToFormat(QImage::Format_RGB32),
+            top->grab(area).toImage().convertToFormat(QImage::Format_RGB32)};
+    };
+    QStringList stale;
+    const auto look = [&](const QString& when) {
+        QPlainTextEdit* report = window->ReportWindow()->findChild<QPlainTextEdit*>("txtMessage");
+        const QString last = report->document()->lastBlock().previous().text();
+        const auto [labelsShown, labelsNow] = drawn(labels);
+        const auto [reportShown, reportNow] = drawn(report->viewport());
+        if (labelsShown != labelsNow || QString(last).remove('\t') != Status() ||
+            reportShown != reportNow ||
+            report->verticalScrollBar()->value() != report->verticalScrollBar()->maximum()) {
+            stale << when + ": " + Status();
+        }
+    };
+    hooks.answerYes = [&](const QString&) {
+        look("question");
+        return false;
+    };
+    Click("cmdAll", [&] {
+        if (Status().contains(QRegularExpression(" (In|Out) (5|15)$"))) {
+            cancel->click();
+        }
+    });
+    look("end");
+    EXPECT_EQ(hooks.boxes.size(), 6);
+    EXPECT_TRUE(Status().startsWith("Added [2] parts"));
+    EXPECT_EQ(stale, QStringList());
 }
 
 // A folder of 10,000 FLX files: the list fills in the background, and a run over all its

@@ -11,6 +11,8 @@ TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libreoffice-writer-nogui fon
     xauth)
 # Extra packages of the fuzzer: clang and its libFuzzer and sanitizer runtimes.
 FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
+# Extra packages of bench/run's window under a real X server, clicked as a user clicks.
+BENCH_X_PACKAGES=(xvfb xauth xdotool)
 
 # Installs the packages that are missing. As root this uses apt-get; otherwise it names them.
 ensure_packages() {
