@@ -1,5 +1,6 @@
 #include "app/batch_host.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <QFileInfo>
@@ -27,6 +28,18 @@ constexpr qsizetype kOutChunk = 16 * 1024;
 
 // Returns to the start of the terminal line and erases it.
 constexpr const char* kEraseLine = "\r\x1b[K";
+
+// While a file is read, the progress line is redrawn at most this often.
+constexpr qint64 kRedrawMs = 500;
+
+std::vector<std::int64_t> FileSizes(const QStringList& files) {
+    std::vector<std::int64_t> sizes;
+    sizes.reserve(files.size());
+    for (const QString& file : files) {
+        sizes.push_back(QFileInfo(file).size());
+    }
+    return sizes;
+}
 
 bool IsControl(char16_t unit) {
     return (unit < 0x20 && unit != '\t' && unit != '\n') || (unit >= 0x7f && unit < 0xa0);
@@ -63,8 +76,13 @@ BatchHost::BatchHost(SessionState& session, const BatchOptions& options, std::FI
       out_(out),
       err_(err),
       outTerminal_(isatty(fileno(out)) != 0),
-      progressEnabled_(isatty(fileno(err)) != 0),
-      added_(options.files.size(), false) {}
+      progressEnabled_(!options.noProgress && isatty(fileno(err)) != 0),
+      figures_(progressEnabled_ ? FileSizes(options.files) : std::vector<std::int64_t>()),
+      results_(options.files.size()) {
+    // The report on standard output would break the JSON document there.
+    quiet_ = quiet_ || JsonOutput(options.jsonPath).toStandardOutput();
+    clock_.start();
+}
 
 BatchHost::~BatchHost() {
     Finish();
@@ -99,6 +117,7 @@ void BatchHost::AppendReportLine(const QString& line) {
 
 void BatchHost::MessageBox(const QString& text) {
     failed_ = true;
+    fileMessages_ << text;
     Error(text);
 }
 
@@ -109,10 +128,14 @@ bool BatchHost::AskYesNo(const QString& text) {
 
 bool BatchHost::SelectManufacturer(SessionState& session) {
     failed_ = true;
-    Error(QStringLiteral("importflx-batch: manufacturer ID \"%1\" is not in the database and not "
-                         "mapped; use --unattended to add it, or --map %1=DBID to import it under "
-                         "an existing manufacturer")
-              .arg(session.sManuID));
+    const QString text =
+        QStringLiteral(
+            "manufacturer ID \"%1\" is not in the database and not mapped; use "
+            "--unattended to add it, or --map %1=DBID to import it under an existing "
+            "manufacturer")
+            .arg(session.sManuID);
+    fileMessages_ << text;
+    Error("importflx-batch: " + text);
     return false;
 }
 
@@ -120,14 +143,23 @@ void BatchHost::ProcessEvents() {
     if (gInterrupted != 0) {
         session_.bCancel = true;
     }
+    // Keeps the clock on the progress line going while a long file is read.
+    if (progressShown_ && clock_.elapsed() - drawnAt_ >= kRedrawMs) {
+        DrawProgress();
+    }
 }
 
 void BatchHost::FileImported(int index, const QString& /*path*/, const FileOutcome& outcome) {
-    if (outcome.added()) {
-        added_.at(index) = true;
-    } else {
+    if (!outcome.added()) {
         failed_ = true;
     }
+    std::int64_t rows = 0;
+    for (const StoredEquipment& equipment : outcome.equipment) {
+        rows += 1 + equipment.inputs + equipment.outputs;
+    }
+    figures_.FileDone(index, rows);
+    results_.at(index) = BatchFileResult{outcome, fileMessages_};
+    fileMessages_.clear();
 }
 
 void BatchHost::WaitingForDatabase(bool waiting) {
@@ -163,8 +195,8 @@ bool BatchHost::AllFilesAdded() const {
     if (failed_) {
         return false;
     }
-    for (bool added : added_) {
-        if (!added) {
+    for (const BatchFileResult& result : results_) {
+        if (!result.outcome || !result.outcome->added()) {
             return false;
         }
     }
@@ -195,7 +227,14 @@ void BatchHost::DrawProgress() {
     if (!progressEnabled_ || progressText_.isEmpty()) {
         return;
     }
-    WriteErr(kEraseLine + progressText_.toUtf8());
+    drawnAt_ = clock_.elapsed();
+    QString text = figures_.Text(progressText_, drawnAt_);
+    // A line wider than the terminal would wrap, and the erase would clear only its last part.
+    winsize size{};
+    if (ioctl(fileno(err_), TIOCGWINSZ, &size) == 0 && size.ws_col > 1) {
+        text.truncate(size.ws_col - 1);
+    }
+    WriteErr(kEraseLine + text.toUtf8());
     progressShown_ = true;
 }
 
@@ -301,20 +340,21 @@ void CheckTables(db::Connection& connection) {
 }
 
 // Everything between a usable command line and the exit status; the session and its
-// recordsets are gone when it returns, so the connections can be closed.
-int ImportAll(const BatchOptions& options, const QString& connection) {
+// recordsets are gone when it returns, so the connections can be closed. What the run did goes
+// into `record`.
+int ImportAll(const BatchOptions& options, const QString& connection, BatchRunRecord& record) {
     SessionState session;
     session.sEquipConnection = connection;
-    QString error;
     try {
         // Opening the database now reports a file that is no database, or one without the
         // tables, before anything runs.
         CheckTables(db::Connection::ForString(connection));
-        if (!FillManufacturerMap(connection, options.mappings, session.aManuMap, error)) {
-            PrintError(error);
+        if (!FillManufacturerMap(connection, options.mappings, session.aManuMap, record.error)) {
+            PrintError(record.error);
             return batch_exit::kUsage;
         }
     } catch (const AppError& e) {
+        record.error = ErrorText(e);
         PrintLine(ErrorForTerminal(kProgram, e));
         return batch_exit::kUsage;
     }
@@ -328,9 +368,10 @@ int ImportAll(const BatchOptions& options, const QString& connection) {
         if (options.dryRun) {
             dryRun.emplace();
         }
-        cmdAll_Click(ctx);
+        record.run = cmdAll_Click(ctx);
     }
     host.Finish();
+    record.files = host.Results();
 
     int status = host.AllFilesAdded() ? batch_exit::kOk : batch_exit::kFailed;
     if (!options.reportPath.isEmpty()) {
@@ -347,13 +388,26 @@ int ImportAll(const BatchOptions& options, const QString& connection) {
 }  // namespace
 
 int RunBatch(const BatchOptions& options) {
-    QString connection;
     QString error;
-    if (!ResolveDatabase(options.database, connection, error)) {
+    // A JSON file that cannot be written is found out before anything is imported.
+    JsonOutput json(options.jsonPath);
+    if (!json.Open(error)) {
         PrintError(error);
         return batch_exit::kUsage;
     }
-    const int status = ImportAll(options, connection);
-    db::Connection::CloseAll();
+    BatchRunRecord record;
+    QString connection;
+    int status = batch_exit::kUsage;
+    if (!ResolveDatabase(options.database, connection, record.error)) {
+        PrintError(record.error);
+    } else {
+        status = ImportAll(options, connection, record);
+        db::Connection::CloseAll();
+    }
+    if (json.enabled() &&
+        !json.Write(BatchJson(options.files, record, Interrupted(), status), error)) {
+        PrintError(error);
+        status = status == batch_exit::kOk ? batch_exit::kFailed : status;
+    }
     return status;
 }

@@ -1,19 +1,26 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 #include <cstdio>
 #include <vector>
 
+#include "app/batch_json.h"
 #include "app/batch_options.h"
+#include "app/batch_progress.h"
 #include "core/host.h"
 #include "core/session.h"
 
 // The import window's stand-in for the headless batch tool. The file list is the command
 // line's files, all of them imported; logging is always on. The report goes to standard output
-// (UTF-8, CR LF written as LF, buffered), message boxes go to standard error one per line, and
-// when standard error is a terminal a "Processing i of n files" line is kept up to date there.
+// (UTF-8, CR LF written as LF, buffered) unless --quiet or --json - keep it off, message boxes go
+// to standard error one per line, and when standard error is a terminal (and --no-progress is
+// not given) one progress line is kept up to date there: "Processing i of n files", the rows
+// stored by the files done, the time elapsed and an estimate of the time left (ProgressFigures).
+// It is redrawn at every file and, while a long file is read, every half second; it is erased
+// before anything else is written and at the end.
 // On a terminal, control characters other than tab and line feed (which a file's values may
 // hold) are shown as symbols instead of acting on the terminal; a pipe or file gets the text
 // as it is.
@@ -56,6 +63,8 @@ class BatchHost : public ImportHost {
     // True when every file was added and no message was shown (a message marks a file that did
     // not import cleanly, even when its rows went in).
     bool AllFilesAdded() const;
+    // How each file ended, by entry, with the messages shown while it was imported.
+    const std::vector<BatchFileResult>& Results() const { return results_; }
 
   private:
     void FlushOut();
@@ -71,14 +80,18 @@ class BatchHost : public ImportHost {
     std::FILE* out_;
     std::FILE* err_;
     bool outTerminal_;
-    bool progressEnabled_;  // standard error is a terminal
+    bool progressEnabled_;  // standard error is a terminal and --no-progress is not given
 
     QByteArray outBuffer_;
     QStringList reportLines_;
     QString progressText_;
     bool progressShown_ = false;
-    std::vector<bool> added_;  // per entry: the file was added
-    bool failed_ = false;      // a message was shown or a file was not added
+    ProgressFigures figures_;
+    QElapsedTimer clock_;  // since the host was made, the start of the run
+    qint64 drawnAt_ = 0;   // when the progress line was last drawn
+    std::vector<BatchFileResult> results_;
+    QStringList fileMessages_;  // shown since the last file ended
+    bool failed_ = false;       // a message was shown or a file was not added
 };
 
 // Installs the SIGINT handler, which only records the interrupt. A second SIGINT ends the
@@ -93,5 +106,6 @@ bool Interrupted();
 bool ResolveDatabase(const QString& databaseOption, QString& connection, QString& error);
 
 // Runs the whole batch for parsed, valid `options` (not --help) and returns the exit status.
-// Usage and database problems are reported on standard error.
+// Usage and database problems are reported on standard error. With --json the document is
+// written at the end, whichever way the run ended.
 int RunBatch(const BatchOptions& options);

@@ -10,8 +10,9 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("Import Flx"));
 
     const BatchParse parse = ParseBatchOptions(QCoreApplication::arguments().mid(1));
-    if (parse.options.help) {
-        std::fputs(BatchUsage().toUtf8().constData(), stdout);
+    if (parse.options.help || parse.options.version) {
+        std::fputs((parse.options.help ? BatchUsage() : BatchVersion()).toUtf8().constData(),
+                   stdout);
         return batch_exit::kOk;
     }
     if (!parse.ok()) {

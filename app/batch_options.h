@@ -5,8 +5,8 @@
 #include <QStringList>
 
 // The command line of importflx-batch:
-//   importflx-batch [--db TARGET] [--unattended] [--map FILEID=DBID]... [--report FILE] [--quiet]
-//                   [--dry-run] FILE...
+//   importflx-batch [--db TARGET] [--unattended] [--map FILEID=DBID]... [--report FILE]
+//                   [--json FILE] [--quiet] [--no-progress] [--dry-run] FILE...
 // Options taking a value accept it as the next argument or after '=' (--db=PATH). "--" ends the
 // options, so that a file name may start with '-'.
 
@@ -27,14 +27,17 @@ struct ManufacturerMapping {
 };
 
 struct BatchOptions {
-    QString database;  // --db TARGET (records/target.h); empty: dbEquip.mdb in the program's folder
+    QString database;  // --db TARGET (records/target.h); empty: dbEquip.mdb beside the program
     bool unattended = false;
     QList<ManufacturerMapping> mappings;  // in command-line order
     QString reportPath;                   // --report; empty: no RTF report
+    QString jsonPath;                     // --json; empty: none, "-": standard output
     bool quiet = false;
-    bool dryRun = false;  // --dry-run: report as a real run would, store nothing
-    bool help = false;    // --help: print the usage and do nothing else
-    QStringList files;    // in command-line order, as given
+    bool noProgress = false;  // --no-progress: no progress line even on a terminal
+    bool dryRun = false;      // --dry-run: report as a real run would, store nothing
+    bool help = false;        // --help: print the usage and do nothing else
+    bool version = false;     // --version: print the version and do nothing else
+    QStringList files;        // in command-line order, as given
 };
 
 struct BatchParse {
@@ -44,11 +47,13 @@ struct BatchParse {
     bool ok() const { return error.isEmpty(); }
 };
 
-// Parses `arguments` (without the program name). A later --db or --report replaces an earlier
-// one. --map splits at the first '=', so a file ID cannot hold '=' but a database ID can; both
-// sides must be non-empty. --help (or -h) ends the parse. Without it, at least one file is
-// required.
+// Parses `arguments` (without the program name). A later --db, --report or --json replaces an
+// earlier one. --map splits at the first '=', so a file ID cannot hold '=' but a database ID
+// can; both sides must be non-empty. --help (or -h) and --version end the parse. Without them,
+// at least one file is required.
 BatchParse ParseBatchOptions(const QStringList& arguments);
 
 // The usage text printed by --help, ending with a line end.
 QString BatchUsage();
+// The text printed by --version, ending with a line end.
+QString BatchVersion();

@@ -1,13 +1,22 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include "app/batch_options.h"
+#include "app/batch_progress.h"
+#include "app/command_line.h"
 #include "tests/temp_db.h"
 
 namespace {
@@ -21,8 +30,10 @@ QString Parsed(const QString& args) {
     for (const ManufacturerMapping& m : o.mappings) {
         text += m.fileId + "->" + m.databaseId + ";";
     }
-    text += QString(o.unattended ? " unattended" : "") + (o.quiet ? " quiet" : "") +
-            (o.help ? " help" : "");
+    text += QString(o.jsonPath.isEmpty() ? "" : " json=" + o.jsonPath) +
+            (o.unattended ? " unattended" : "") + (o.quiet ? " quiet" : "") +
+            (o.noProgress ? " no-progress" : "") + (o.help ? " help" : "") +
+            (o.version ? " version" : "");
     return parse.ok() ? text : parse.error;
 }
 
@@ -43,10 +54,11 @@ TEST(BatchOptionsTest, ParsesTheCommandLine) {
          "files=a.flx db=two.mdb report=r2.rtf map="},
         {"a lone dash is a file", "- b.flx", "files=-,b.flx db= report= map="},
         {"--help needs no files", "--help", "files= db= report= map= help"},
-        {"-h after files", "a.flx -h --bogus", "files=a.flx db= report= map= help"},
+        {"-h after files", "a.flx -h --bogus", "files= db= report= map= help"},
         {"no files", "--unattended", "no FLX files given"},
         {"unknown option", "--verbose a.flx", "unknown option --verbose"},
         {"option that only starts like one", "--dbx a a.flx", "unknown option --dbx"},
+        {"a long option with one dash", "-db x a.flx", "unknown option -db"},
         {"flag given a value", "--quiet=1 a.flx", "unknown option --quiet=1"},
         {"--db without value", "a.flx --db", "option --db needs a value"},
         {"--db= empty", "--db= a.flx", "option --db needs a non-empty value"},
@@ -54,10 +66,32 @@ TEST(BatchOptionsTest, ParsesTheCommandLine) {
         {"--map with empty file ID", "--map =ACME a.flx", "--map needs FILEID=DBID, got \"=ACME\""},
         {"--map with empty database ID", "--map=ZEPH= a.flx",
          "--map needs FILEID=DBID, got \"ZEPH=\""},
+        {"JSON to standard output, no progress line", "--json - --no-progress --json=- a.flx",
+         "files=a.flx db= report= map= json=- no-progress"},
+        {"--version before a fault", "--version --bogus", "files= db= report= map= version"},
+        {"a fault before --help", "--bogus --help", "unknown option --bogus"},
+        {"--json without value", "a.flx --json", "option --json needs a value"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(Parsed(c.args), c.expected);
+    }
+    // The window takes --db and nothing else.
+    const std::pair<QStringList, QString> window[] = {
+        {{}, "db="},
+        {{"--db", "/x/e b.db"}, "db=/x/e b.db"},
+        {{"--db=a.db", "--db", "b.db"}, "db=b.db"},
+        {{"--db"}, "option --db needs a value"},
+        {{"a.flx"}, "unexpected argument a.flx"},
+        {{"--unattended"}, "unknown option --unattended"},
+        {{"--help", "--bogus"}, "help"},
+    };
+    for (const auto& [args, expected] : window) {
+        const cli::WindowParse parse = cli::ParseWindowOptions(args);
+        EXPECT_EQ(parse.parsed.request == cli::Request::kHelp ? "help"
+                  : parse.parsed.ok()                         ? "db=" + parse.options.databaseTarget
+                                                              : parse.parsed.error,
+                  expected);
     }
 }
 
@@ -85,6 +119,60 @@ QString Totals(int parts, int rows) {  // as many inputs as outputs
                              parts, rows, rows);
 }
 
+// The --json document in one line: per file its name, outcome and stored equipment rows
+// ("FILEID>DBID MODEL #EquipmentID INPUTS/OUTPUTS"), then the totals and the exit status.
+QString JsonSummary(const QByteArray& json) {
+    const QJsonObject doc = QJsonDocument::fromJson(json).object();
+    QStringList parts;
+    for (const QJsonValue& value : doc["files"].toArray()) {
+        const QJsonObject file = value.toObject();
+        QString text =
+            QFileInfo(file["path"].toString()).fileName() + " " + file["outcome"].toString();
+        if (file.contains("reason") || file.contains("error")) {
+            text += QString(" (%1%2)").arg(file["reason"].toString(),
+                                           file["error"]["description"].toString());
+        }
+        for (const QJsonValue& row : file["equipment"].toArray()) {
+            text += QString(" %1>%2 %3 #%4 %5/%6")
+                        .arg(row["fileManufacturerId"].toString(), row["manufacturerId"].toString(),
+                             row["model"].toString())
+                        .arg(row["equipmentId"].toInteger())
+                        .arg(row["inputs"].toInteger())
+                        .arg(row["outputs"].toInteger());
+        }
+        if (file.contains("messages")) {
+            text += " [" + file["messages"].toVariant().toStringList().join("; ") + "]";
+        }
+        parts << text;
+    }
+    if (!doc.isEmpty()) {
+        const QJsonObject t = doc["totals"].toObject();
+        parts << QString("%1 files %2 added %3 parts %4 equipment %5/%6")
+                     .arg(t["files"].toInteger())
+                     .arg(t["added"].toInteger())
+                     .arg(t["parts"].toInteger())
+                     .arg(t["equipment"].toInteger())
+                     .arg(t["inputs"].toInteger())
+                     .arg(t["outputs"].toInteger());
+        parts << QString("exit %1%2 %3")
+                     .arg(doc["exitStatus"].toInt())
+                     .arg(doc["interrupted"].toBool() ? " interrupted" : "",
+                          doc["error"].toString())
+                     .trimmed();
+    }
+    return parts.join('|');
+}
+
+// True when Python's JSON tool reads `json` as one whole document.
+bool ReadableByJsonTool(const QByteArray& json) {
+    QProcess tool;
+    tool.start("python3", {"-m", "json.tool"});
+    tool.write(json);
+    tool.closeWriteChannel();
+    return tool.waitForFinished(60000) && tool.exitStatus() == QProcess::NormalExit &&
+           tool.exitCode() == 0;
+}
+
 const QString kEquipment =
     "select e.EquipmentName, m.ManufacturerID, m.ManufacturerName, e.EquipmentType, i.Name, "
     "i.Type, i.Conn, i.PinType, o.Conn from tblEquipment e join tblManufacturers m using "
@@ -103,30 +191,47 @@ TEST(BatchToolTest, EveryRunEndsWithItsReportMessagesRowsAndExitStatus) {
         QString out;   // standard output (see Matches)
         QString err;   // standard error
         QString rows;  // the new equipment rows (see kEquipment), then the number of manufacturers
+        QString json = "";  // the --json document (see JsonSummary), from run.json or stdout
         QString dbName = "dbEquip.mdb";
         bool besideTool = false;  // the tool runs from a copy in the database's folder
     } cases[] = {
         {"imports the files in order; a second QX-1 is versioned",
-         "--db %DB% --unattended %D%/zephyr.flx %D%/zephyr.flx", 0,
+         "--db %DB% --unattended --json %D%/run.json %D%/zephyr.flx %D%/zephyr.flx", 0,
          "...Added %D%/zephyr.flx\n\nAdded as ZEPHYR ZEPHYR QX-1\n\n...Added %D%/zephyr.flx\n\n"
          "Added as ZEPHYR ZEPHYR QX-1_v1\n\n" +
              Totals(2, 2),
-         "", zephyr + "QX-1_v1|ZEPHYR|ZEPHYR" + qx + "5"},
+         "", zephyr + "QX-1_v1|ZEPHYR|ZEPHYR" + qx + "5",
+         "zephyr.flx added ZEPHYR>ZEPHYR QX-1 #3 1/1|zephyr.flx added ZEPHYR>ZEPHYR QX-1_v1 #4 "
+         "1/1|2 files 2 added 2 parts 2 equipment 2/2|exit 0"},
         {"--map resolves a file ID to a database ID, compared as the store compares text",
          "--db %DB% --map ZEPH=acme %D%/zeph.flx", 0,
          "ManufacturerID: \tZEPH\n...Added %D%/zeph.flx\n\nAdded as ACME Acme Broadcast QX-1\n\n" +
              Totals(1, 1),
          "", acme},
-        {"an unmapped manufacturer ID fails its file", "--db %DB% %D%/acme.flx %D%/nosuch.flx", 1,
+        {"--json - writes the document instead of the report",
+         "--db %DB% --map ZEPH=acme --json - "
+         "%D%/zeph.flx",
+         0, "{...}\n", "", acme,
+         "zeph.flx added ZEPH>ACME QX-1 #3 1/1|1 files 1 added 1 parts 1 equipment 1/1|exit 0"},
+        {"an unmapped manufacturer ID fails its file",
+         "--db %DB% --json %D%/run.json %D%/acme.flx %D%/nosuch.flx", 1,
          "...Added %D%/acme.flx\n\nAdded as ACME Acme Broadcast QX-1\n\n...Failed (unknown) "
          "%D%/nosuch.flx\n\n" +
              Totals(2, 1),
-         "...\"NOSUCH\"...--unattended...--map NOSUCH=DBID...", acme},
+         "...\"NOSUCH\"...--unattended...--map NOSUCH=DBID...", acme,
+         "acme.flx added ACME>ACME QX-1 #3 1/1|nosuch.flx failed (unknown manufacturer) "
+         "[manufacturer ID \"NOSUCH\" is not...]...|2 files 1 added 2 parts 1 equipment 1/1|exit "
+         "1"},
         {"no files", "--db %DB%", 2, "", "...no FLX files...", "4"},
         {"an unknown database ID", "--db %DB% --map ZEPH=NOPE %D%/zeph.flx", 2, "", "...NOPE...",
          "4"},
-        {"the database is not found", "--db %D%/nothere.mdb %D%/zeph.flx", 2, "",
-         "...database not found: %D%/nothere.mdb...", "4"},
+        {"the database is not found", "--db %D%/nothere.mdb --json %D%/run.json %D%/zeph.flx", 2,
+         "", "...database not found: %D%/nothere.mdb...", "4",
+         "zeph.flx not imported|1 files 0 added 0 parts 0 equipment 0/0|exit 2 database not found: "
+         "%D%/nothere.mdb"},
+        {"a JSON file that cannot be written stops the run before it starts",
+         "--db %DB% --json %D%/no/such/run.json %D%/zeph.flx", 2, "",
+         "...JSON report cannot be written: %D%/no/such/run.json...", "4"},
         {"--help", "--help", 0, "Usage: importflx-batch ...", "", "4"},
         {"--quiet, and --report saves the report",
          "--db %DB% --unattended --quiet --report %D%/report.rtf %D%/zephyr.flx", 0, "", "",
@@ -135,9 +240,9 @@ TEST(BatchToolTest, EveryRunEndsWithItsReportMessagesRowsAndExitStatus) {
          "--db %DB% --unattended --quiet --report %D%/no/such/r.rtf %D%/zephyr.flx", 1, "",
          "...report not saved...", zephyr + "5"},
         {"dbEquip.mdb beside the tool, whatever its letter case",
-         "--unattended --quiet %D%/zephyr.flx", 0, "", "", zephyr + "5", "DBEQUIP.MDB", true},
+         "--unattended --quiet %D%/zephyr.flx", 0, "", "", zephyr + "5", "", "DBEQUIP.MDB", true},
         {"no dbEquip.mdb beside the tool", "--unattended %D%/zephyr.flx", 2, "",
-         "...no dbEquip.mdb in %D%...", "4", "other.mdb", true},
+         "...no dbEquip.mdb in %D%...", "4", "", "other.mdb", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -147,10 +252,10 @@ TEST(BatchToolTest, EveryRunEndsWithItsReportMessagesRowsAndExitStatus) {
         }
         const QString tool = c.besideTool ? db.folder() + "/importflx-batch" : IMPORTFLX_BATCH_EXE;
         ASSERT_TRUE(!c.besideTool || QFile::copy(IMPORTFLX_BATCH_EXE, tool));
-        QStringList texts = QStringList{c.out, c.err} + c.args.split(' ');
+        QStringList texts = QStringList{c.out, c.err, c.json} + c.args.split(' ');
         texts.replaceInStrings("%DB%", db.path()).replaceInStrings("%D%", db.folder());
         QProcess process;
-        process.start(tool, texts.mid(2));
+        process.start(tool, texts.mid(3));
         ASSERT_TRUE(process.waitForFinished(120000));
         EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(process.exitCode(), c.exitCode);
@@ -161,11 +266,74 @@ TEST(BatchToolTest, EveryRunEndsWithItsReportMessagesRowsAndExitStatus) {
         EXPECT_FALSE(out.contains('\r')) << "the report's lines end with LF alone";
         const QString manufacturers = db.Scalar("select count(*) from tblManufacturers").toString();
         EXPECT_EQ((db.Rows(kEquipment) << manufacturers).join('\n'), c.rows);
+        QFile jsonFile(db.folder() + "/run.json");
+        const QByteArray json = c.args.contains("--json -")          ? out.toUtf8()
+                                : jsonFile.open(QIODevice::ReadOnly) ? jsonFile.readAll()
+                                                                     : QByteArray();
+        EXPECT_TRUE(json.isEmpty() || ReadableByJsonTool(json));
+        EXPECT_TRUE(Matches(JsonSummary(json), texts[2])) << JsonSummary(json).toStdString();
         QFile saved(db.folder() + "/report.rtf");  // only --report saves one
         EXPECT_EQ(saved.open(QIODevice::ReadOnly) &&
                       Matches(QString::fromLatin1(saved.readAll()),
                               "{\\rtf..." + Totals(1, 1).trimmed() + "..."),
                   c.args.contains("report.rtf"));
+    }
+}
+
+TEST(BatchProgressTest, FiguresEstimateTheTimeLeftFromTheBytesDone) {
+    const struct {
+        std::vector<std::int64_t> sizes;
+        std::vector<std::pair<int, std::int64_t>> done;  // file index, rows stored
+        std::int64_t elapsedMs;
+        QString figures;  // after "Processing n of m files"
+    } cases[] = {
+        {{100, 300}, {}, 1500, ", 0 rows stored, 0:01 elapsed"},
+        {{100, 300}, {{0, 5}}, 2000, ", 5 rows stored, 0:02 elapsed, about 0:06 left"},
+        {{300, 100}, {{0, 5}}, 6000, ", 5 rows stored, 0:06 elapsed, about 0:02 left"},
+        {{0, 0, 0, 0}, {{0, 1}, {1, 2}}, 4000, ", 3 rows stored, 0:04 elapsed, about 0:04 left"},
+        {{10}, {{0, 7}}, 3723000, ", 7 rows stored, 1:02:03 elapsed, about 0:00 left"},
+    };
+    for (const auto& c : cases) {
+        ProgressFigures figures(c.sizes);
+        for (const auto& [index, rows] : c.done) {
+            figures.FileDone(index, rows);
+        }
+        EXPECT_EQ(figures.Text("Processing n of m files", c.elapsedMs),
+                  "Processing n of m files" + c.figures);
+    }
+}
+
+// On a terminal the progress line tells the rows the files done stored, and it is gone at the
+// end. A pipe never gets it: the runs of the test above expect nothing else on standard error.
+TEST(BatchToolTest, AProgressLineOnlyOnATerminal) {
+    const int probe = posix_openpt(O_RDWR | O_NOCTTY);
+    if (probe < 0) {
+        GTEST_SKIP() << "no pseudo-terminal available";
+    }
+    ::close(probe);
+    for (const bool noProgress : {false, true}) {
+        TempDb db;
+        const QString a = WriteFlx(db.folder() + "/a.flx", kConverter.arg("ZEPHYR").split('|'));
+        const QString b = WriteFlx(db.folder() + "/b.flx", kConverter.arg("ACME").split('|'));
+        QProcess script;  // standard error on a terminal, standard output thrown away
+        script.setStandardInputFile(QProcess::nullDevice());
+        const QString command =
+            QString("'%1' --db '%2' --unattended %3 '%4' '%5' >/dev/null")
+                .arg(IMPORTFLX_BATCH_EXE, db.path(), noProgress ? "--no-progress" : "", a, b);
+        script.start("script", {"-qec", command, "/dev/null"});
+        ASSERT_TRUE(script.waitForFinished(60000));
+        EXPECT_EQ(script.exitCode(), 0);
+        const QString shown = QString::fromUtf8(script.readAllStandardOutput());
+        if (noProgress) {
+            EXPECT_EQ(shown, "");
+            continue;
+        }
+        // The first file stored its equipment row, an input and an output.
+        EXPECT_TRUE(Matches(shown,
+                            "\r\x1b[KProcessing 1 of 2 files, 0 rows stored, ... elapsed..."
+                            "\r\x1b[KProcessing 2 of 2 files, 3 rows stored, ... "
+                            "elapsed, about ... left...\r\x1b[K"))
+            << shown.toStdString();
     }
 }
 
@@ -182,7 +350,8 @@ TEST(BatchToolTest, InterruptStopsTheRunWithStatus130) {
     }
     QProcess process;
     process.start(IMPORTFLX_BATCH_EXE,
-                  {"--db", db.path(), "--unattended", WriteFlx(db.folder() + "/big.flx", lines),
+                  {"--db", db.path(), "--unattended", "--json", db.folder() + "/run.json",
+                   WriteFlx(db.folder() + "/big.flx", lines),
                    WriteFlx(db.folder() + "/small.flx", kConverter.arg("ZEPHYR").split('|'))});
     // The first chunk of the report shows that the run is under way.
     ASSERT_TRUE(process.waitForReadyRead(30000));
@@ -197,6 +366,18 @@ TEST(BatchToolTest, InterruptStopsTheRunWithStatus130) {
     EXPECT_TRUE(equipment > 0 && equipment < 2000) << equipment;
     EXPECT_EQ(db.Scalar("select count(*) from tblEquipment where EquipmentName = 'QX-1'").toInt(),
               0);
+    // The JSON document is whole and lists exactly the rows that the cancelled file stored.
+    QFile json(db.folder() + "/run.json");
+    ASSERT_TRUE(json.open(QIODevice::ReadOnly));
+    const QByteArray document = json.readAll();
+    EXPECT_TRUE(ReadableByJsonTool(document));
+    const QString summary = JsonSummary(document);
+    EXPECT_TRUE(
+        Matches(summary, QString("big.flx cancelled ZEPHYR>ZEPHYR BIG-0 #1 20/0 ...|small.flx "
+                                 "not imported|2 files 0 added 1 parts %1 equipment "
+                                 "...|exit 130 interrupted")
+                             .arg(equipment)))
+        << summary.left(300).toStdString();
 }
 
 // One run of the batch tool over `files` into `db`: exit status, standard output, standard error.

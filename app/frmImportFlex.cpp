@@ -4,18 +4,22 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QDirIterator>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QMimeData>
 #include <QScopedValueRollback>
 #include <QTimer>
 #include <algorithm>
 #include <utility>
 #include <vector>
 
+#include "app/dropped_paths.h"
 #include "app/import_commands.h"
 #include "core/error.h"
 #include "core/platform.h"
@@ -68,6 +72,9 @@ class FolderIconProvider : public QFileIconProvider {
 constexpr qint64 kListingSliceMs = 20;
 constexpr qsizetype kListedAtOnce = 1000;
 
+// The narrowest indentation of Dir1, for deep folders: one that still shows the nesting.
+constexpr int kMinIndentation = 2;
+
 // Absolute and cleaned, so that folders compare equal however they were spelled.
 QString CleanFolder(const QString& folder) {
     return QDir::cleanPath(QFileInfo(QDir::fromNativeSeparators(folder)).absoluteFilePath());
@@ -75,12 +82,18 @@ QString CleanFolder(const QString& folder) {
 
 }  // namespace
 
-frmImportFlex::frmImportFlex(QWidget* parent) : frmImportFlex(QString(), parent) {}
-
 frmImportFlex::frmImportFlex(const QString& databaseTarget, QWidget* parent)
     : QWidget(parent), ui_(std::make_unique<Ui::frmImportFlex>()), databaseTarget_(databaseTarget) {
     ui_->setupUi(this);
-    ui_->lblStat->setFixedHeight(ui_->lblStat->fontMetrics().lineSpacing() * 3 + 2);
+    // The run's three labels change with every file or logged line. A label of fixed size
+    // takes a new text without making the window lay itself out again, which would measure that
+    // text each time; so they sit in fraRun, which has no layout, and follow its width.
+    const int spacing = ui_->layoutBody->verticalSpacing();
+    const int line = ui_->lblEquip->fontMetrics().height();
+    runLabelHeights_ = {line, line, ui_->lblStat->fontMetrics().lineSpacing() * 3 + 2};
+    ui_->fraRun->setFixedHeight(runLabelHeights_[0] + runLabelHeights_[1] + runLabelHeights_[2] +
+                                2 * spacing);
+    ui_->fraRun->installEventFilter(this);
 
     dirModel_ = new QFileSystemModel(this);
     dirIcons_ = std::make_unique<FolderIconProvider>();
@@ -91,10 +104,15 @@ frmImportFlex::frmImportFlex(const QString& databaseTarget, QWidget* parent)
     for (int column = 1; column < dirModel_->columnCount(); ++column) {
         ui_->Dir1->hideColumn(column);
     }
-    // Deep folders scroll sideways rather than lose the ends of their names.
-    ui_->Dir1->setTextElideMode(Qt::ElideNone);
-    ui_->Dir1->header()->setStretchLastSection(false);
-    ui_->Dir1->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    // Dir1 never scrolls sideways, which would cut every name at the left: its one column is as
+    // wide as the list, a long name loses its end, and the indentation narrows with depth.
+    ui_->Dir1->setTextElideMode(Qt::ElideRight);
+    ui_->Dir1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ui_->Dir1->header()->setStretchLastSection(true);
+    ui_->Dir1->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    dirIndentation_ = ui_->Dir1->indentation();
+    ui_->Dir1->installEventFilter(this);
+    setAcceptDrops(true);
     // One line of text each: the list lays out thousands of names without measuring each.
     ui_->File1->setUniformItemSizes(true);
 
@@ -120,6 +138,11 @@ frmImportFlex::frmImportFlex(const QString& databaseTarget, QWidget* parent)
     connect(ui_->Dir1->selectionModel(), &QItemSelectionModel::currentChanged, this,
             &frmImportFlex::OnDirTreeCurrentChanged);
     connect(dirModel_, &QFileSystemModel::directoryLoaded, this, &frmImportFlex::OnDirectoryLoaded);
+
+    redrawTimer_ = new QTimer(this);
+    redrawTimer_->setSingleShot(true);
+    redrawTimer_->setInterval(kRedrawIntervalMs);
+    connect(redrawTimer_, &QTimer::timeout, this, &frmImportFlex::RedrawHeld);
 
     ui_->cmdOne->setFocus();
     Form_Load();
@@ -189,9 +212,75 @@ void frmImportFlex::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
+void frmImportFlex::LayOutRunLabels() {
+    const int spacing = ui_->layoutBody->verticalSpacing();
+    int top = 0;
+    QLabel* const labels[] = {ui_->lblFileCount, ui_->lblEquip, ui_->lblStat};
+    for (std::size_t i = 0; i < std::size(labels); ++i) {
+        labels[i]->setFixedSize(ui_->fraRun->width(), runLabelHeights_[i]);
+        labels[i]->move(0, top);
+        top += runLabelHeights_[i] + spacing;
+    }
+}
+
 void frmImportFlex::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     CenterDirTreeLater();
+}
+
+bool frmImportFlex::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Resize) {
+        if (watched == ui_->Dir1) {
+            FitDirTreeIndentation();
+        } else if (watched == ui_->fraRun) {
+            LayOutRunLabels();
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void frmImportFlex::dragEnterEvent(QDragEnterEvent* event) {
+    dragMoveEvent(event);
+}
+
+void frmImportFlex::dragMoveEvent(QDragMoveEvent* event) {
+    if (!session_.bRunActive && !ReadDrop(event->mimeData()->urls()).empty()) {
+        event->acceptProposedAction();
+    } else {
+        event->ignore();
+    }
+}
+
+void frmImportFlex::dropEvent(QDropEvent* event) {
+    const DropRequest drop = ReadDrop(event->mimeData()->urls());
+    // A drop can arrive from the event processing of a run, which must keep its file list.
+    if (session_.bRunActive || drop.empty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    const bool sameFolder = CleanFolder(drop.folder) == dirPath_;
+    SetDirPath(drop.folder);
+    if (drop.files.isEmpty()) {
+        return;
+    }
+    if (sameFolder) {
+        FillFileList();  // the files dropped may be newer than the list
+    }
+    FinishFileList();
+    ui_->File1->clearSelection();
+    QListWidgetItem* first = nullptr;
+    for (int i = 0; i < ui_->File1->count(); ++i) {
+        QListWidgetItem* item = ui_->File1->item(i);
+        if (drop.files.contains(item->text())) {
+            item->setSelected(true);
+            first = first != nullptr ? first : item;
+        }
+    }
+    if (first != nullptr) {
+        ui_->File1->setCurrentItem(first, QItemSelectionModel::NoUpdate);
+        ui_->File1->scrollToItem(first);
+    }
 }
 
 QString frmImportFlex::DirPath() const {
@@ -243,7 +332,21 @@ void frmImportFlex::ShowInDirTree(const QString& path) {
     } else {
         ui_->Dir1->selectionModel()->clear();
     }
+    FitDirTreeIndentation();
     syncingDirTree_ = false;
+}
+
+void frmImportFlex::FitDirTreeIndentation() {
+    int depth = 0;
+    for (QModelIndex index = ui_->Dir1->currentIndex(); index.parent().isValid();
+         index = index.parent()) {
+        ++depth;
+    }
+    // The current folder's subfolders start after depth + 2 steps, which share this part of the
+    // list's width; no step is wider than designed.
+    const int share = ui_->Dir1->viewport()->width() * 2 / 5;
+    ui_->Dir1->setIndentation(std::clamp(share / (depth + 2), kMinIndentation,
+                                         std::max(dirIndentation_, kMinIndentation)));
 }
 
 void frmImportFlex::OnDirTreeCurrentChanged(const QModelIndex& current) {
@@ -324,15 +427,21 @@ void frmImportFlex::FinishFileList() {
 }
 
 void frmImportFlex::ShowMessage(const QString& text) {
+    ShowProgressNow();
     ui::MsgBox(text, ui::MsgButtons::kOk, ui::MsgIcon::kNone, isVisible() ? this : nullptr);
 }
 
-void frmImportFlex::RunCommand(RunOutcome (*command)(ImportContext&)) {
+void frmImportFlex::RunCommand(RunOutcome (*command)(ImportContext&), QWidget* button) {
     // A run works on the whole list.
     FinishFileList();
     ImportContext ctx{session_, *this};
     try {
-        command(ctx);
+        // The run disables the button that has the focus, and the focus moves on to the next
+        // control; it comes back once the run is over, so that a key that started the run
+        // starts the next one too.
+        if (command(ctx).started && button->isEnabled()) {
+            button->setFocus(Qt::OtherFocusReason);
+        }
     } catch (const AppError& error) {
         // An error must not cross the event loop; show it as the reader shows its own.
         ShowMessage(ErrorWithSource(error));
@@ -346,11 +455,11 @@ void frmImportFlex::RunCommand(RunOutcome (*command)(ImportContext&)) {
 }
 
 void frmImportFlex::cmdOne_Click() {
-    RunCommand(&::cmdOne_Click);
+    RunCommand(&::cmdOne_Click, ui_->cmdOne);
 }
 
 void frmImportFlex::cmdAll_Click() {
-    RunCommand(&::cmdAll_Click);
+    RunCommand(&::cmdAll_Click, ui_->cmdAll);
 }
 
 void frmImportFlex::cmdCancel_Click() {
@@ -375,13 +484,38 @@ bool frmImportFlex::LogActions() const {
 }
 
 void frmImportFlex::SetStatus(const QString& text) {
+    HoldRedraw(ui_->lblStat);
     ui_->lblStat->setText(text);
-    ui_->lblStat->repaint();
 }
 
 void frmImportFlex::SetEquipment(const QString& text) {
+    HoldRedraw(ui_->lblEquip);
     ui_->lblEquip->setText(text);
-    ui_->lblEquip->repaint();
+}
+
+void frmImportFlex::HoldRedraw(QWidget* widget) {
+    if (widget->updatesEnabled()) {
+        widget->setUpdatesEnabled(false);
+        held_.push_back(widget);
+    }
+    if (!redrawTimer_->isActive()) {
+        redrawTimer_->start();
+    }
+}
+
+void frmImportFlex::RedrawHeld() {
+    redrawTimer_->stop();
+    for (QWidget* widget : std::exchange(held_, {})) {
+        widget->setUpdatesEnabled(true);
+        widget->repaint();
+    }
+}
+
+void frmImportFlex::ShowProgressNow() {
+    RedrawHeld();
+    if (report_) {
+        report_->ShowPending();
+    }
 }
 
 frmReporStatus& frmImportFlex::Report() {
@@ -406,17 +540,30 @@ void frmImportFlex::MessageBox(const QString& text) {
 }
 
 bool frmImportFlex::AskYesNo(const QString& text) {
+    ShowProgressNow();
     return ui::MsgBox(text, ui::MsgButtons::kYesNo, ui::MsgIcon::kQuestion,
                       isVisible() ? this : nullptr) == ui::MsgAnswer::kYes;
 }
 
 bool frmImportFlex::SelectManufacturer(SessionState& session) {
+    ShowProgressNow();
     ShowSelManu(session, this);
     return true;
 }
 
 void frmImportFlex::ProcessEvents() {
-    ui::DoEvents();
+    // Looking for events costs a system call, and a run looks at every line, tens of thousands
+    // of times a second. When the last look found nothing to do, the next comes after
+    // kQuietLookIntervalMs; while events keep coming (a click, a timer firing at every turn)
+    // they are handled at every line.
+    if (quietSince_.isValid() && !quietSince_.hasExpired(kQuietLookIntervalMs)) {
+        return;
+    }
+    if (ui::DoEvents()) {
+        quietSince_.invalidate();
+    } else {
+        quietSince_.start();
+    }
 }
 
 QString frmImportFlex::FileFolder() const {
@@ -436,10 +583,12 @@ bool frmImportFlex::FileSelected(int index) const {
 }
 
 void frmImportFlex::SetFileCountText(const QString& text) {
+    HoldRedraw(ui_->lblFileCount);
     ui_->lblFileCount->setText(text);
 }
 
 void frmImportFlex::SetProgressMaximum(int maximum) {
+    HoldRedraw(ui_->ProgressBar1);
     // A range of 0..0 would show a busy animation; an empty run shows an empty bar instead.
     if (maximum <= 0) {
         ui_->ProgressBar1->setRange(0, 1);
@@ -450,6 +599,7 @@ void frmImportFlex::SetProgressMaximum(int maximum) {
 }
 
 void frmImportFlex::SetProgressValue(int value) {
+    HoldRedraw(ui_->ProgressBar1);
     ui_->ProgressBar1->setValue(value);
 }
 
@@ -467,6 +617,10 @@ void frmImportFlex::WaitingForDatabase(bool waiting) {
 }
 
 void frmImportFlex::SetRunActive(bool active) {
+    quietSince_.invalidate();
+    if (!active) {
+        ShowProgressNow();
+    }
     for (QWidget* widget : {static_cast<QWidget*>(ui_->cmdOne), static_cast<QWidget*>(ui_->cmdAll),
                             static_cast<QWidget*>(ui_->Drive1), static_cast<QWidget*>(ui_->Dir1),
                             static_cast<QWidget*>(ui_->File1)}) {

@@ -1,12 +1,15 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+#include <array>
 #include <memory>
+#include <vector>
 
 #include "app/drive_list.h"
 #include "core/host.h"
@@ -15,10 +18,14 @@
 
 class QAbstractFileIconProvider;
 class QCloseEvent;
+class QDragEnterEvent;
+class QDragMoveEvent;
+class QDropEvent;
 class QDirIterator;
 class QShowEvent;
 class QFileSystemModel;
 class QModelIndex;
+class QTimer;
 
 namespace Ui {
 class frmImportFlex;
@@ -33,13 +40,11 @@ class frmImportFlex : public QWidget, public ImportHost {
   public:
     // Builds the window and runs Form_Load, which shows the start-up messages (two, or three
     // when dbEquip.mdb is missing from the application folder) before the window is shown.
-    // The database is not opened.
-    explicit frmImportFlex(QWidget* parent = nullptr);
-    // The same for the database `databaseTarget` (records/target.h) instead of dbEquip.mdb; an
-    // empty target is the default. The window names a database other than the default in its
-    // title and in the back-up reminder, and a file target that does not exist is reported
-    // at start as the missing dbEquip.mdb is.
-    explicit frmImportFlex(const QString& databaseTarget, QWidget* parent = nullptr);
+    // The database is not opened. A non-empty `databaseTarget` (the command line's --db, see
+    // records/target.h) is imported into instead of dbEquip.mdb in the application folder: the
+    // window names it in its title and in the back-up reminder, and a file target that does
+    // not exist is reported at start.
+    explicit frmImportFlex(const QString& databaseTarget = {}, QWidget* parent = nullptr);
     ~frmImportFlex() override;
 
     // The session state shared by all import code and the dialogs; it lives as long as the window.
@@ -82,6 +87,13 @@ class frmImportFlex : public QWidget, public ImportHost {
     // stored before the close stay stored. Otherwise Form_Unload closes every other window.
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    // Drops (see ReadDrop): a folder moves Dir1 there, as a click would, and File1 and the
+    // count follow; FLX files move Dir1 to their folder and select exactly those files in the
+    // refreshed File1. Anything else, and any drop during a run, is refused.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private slots:
     void cmdOne_Click();
@@ -95,11 +107,17 @@ class frmImportFlex : public QWidget, public ImportHost {
     void Form_Unload();
     void Dir1_Change();
 
-    void RunCommand(RunOutcome (*command)(ImportContext&));
+    // Runs `command`, started by `button`, which has the focus again when the run is over.
+    void RunCommand(RunOutcome (*command)(ImportContext&), QWidget* button);
+    // Places lblFileCount, lblEquip and lblStat across fraRun, one below the other.
+    void LayOutRunLabels();
     void ShowInDirTree(const QString& path);
     void OnDirTreeCurrentChanged(const QModelIndex& current);
     void OnDirectoryLoaded(const QString& path);
     void CenterDirTreeLater();
+    // Narrows Dir1's indentation as the current folder lies deeper, so that its name and those
+    // of its neighbours start within the left part of the list.
+    void FitDirTreeIndentation();
     // Refills File1 from its folder. A large folder is read in slices between turns of the
     // event loop (the list and its count appear when the last slice is done); FinishFileList
     // completes a listing under way at once.
@@ -108,6 +126,21 @@ class frmImportFlex : public QWidget, public ImportHost {
     void FinishFileList();
     void ShowMessage(const QString& text);
     frmReporStatus& Report();
+    // A run changes the labels and the progress bar with every line, far more often than a
+    // screen shows a new picture. HoldRedraw stops `widget` redrawing until the next
+    // RedrawHeld, which comes at most kRedrawIntervalMs later.
+    void HoldRedraw(QWidget* widget);
+    void RedrawHeld();
+    // Redraws the held widgets and the report's latest lines at once: before a message box or a
+    // dialog and at the end of a run, the user sees the step that led to it.
+    void ShowProgressNow();
+
+    // The run's display is redrawn at most this long after it changed: about the pace of a
+    // screen, and far less often than a run logs lines.
+    static constexpr int kRedrawIntervalMs = 20;
+    // After a look for events that found none, the next look comes this much later; Cancel
+    // answers within it.
+    static constexpr int kQuietLookIntervalMs = 5;
 
     std::unique_ptr<Ui::frmImportFlex> ui_;
     QString databaseTarget_;  // empty: dbEquip.mdb in the application folder
@@ -115,6 +148,7 @@ class frmImportFlex : public QWidget, public ImportHost {
     QString statusBeforeWait_;
     QFileSystemModel* dirModel_ = nullptr;
     std::unique_ptr<QAbstractFileIconProvider> dirIcons_;  // Dir1's, see FolderIconProvider
+    int dirIndentation_ = 0;                               // Dir1's as designed
     QList<drives::Drive> drives_;
     // The folder last shown on each drive, by root: the "current folder" a drive returns to.
     QHash<QString, QString> driveFolders_;
@@ -127,4 +161,8 @@ class frmImportFlex : public QWidget, public ImportHost {
     bool pendingClose_ = false;
     bool askingCancel_ = false;  // the cancel question is open
     QPointer<frmReporStatus> report_;
+    std::array<int, 3> runLabelHeights_{};  // of lblFileCount, lblEquip, lblStat
+    QTimer* redrawTimer_ = nullptr;
+    std::vector<QWidget*> held_;  // widgets of this window whose redraw HoldRedraw holds
+    QElapsedTimer quietSince_;    // the last look for events found none (invalid: it found some)
 };

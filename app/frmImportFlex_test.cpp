@@ -2,22 +2,28 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
+#include <QMimeData>
 #include <QProgressBar>
+#include <QScrollBar>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
+#include <QUrl>
 
 #include "app/drive_list.h"
 #include "core/platform.h"
-#include "core/windowing.h"
 #include "records/connection.h"
-#include "records/manufacturer_resolution.h"
+#include "tests/dialog_hooks.h"
 
 namespace {
 
@@ -41,22 +47,10 @@ void Touch(const QString& folder, const QStringList& names) {
     }
 }
 
-// Answers every message box, noting its text plus " [Yes/No]" and " [?]" for those styles.
 class ImportWindowTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        platform::SetAppFolderForTesting(appDir.path());
-        ui::SetMsgBoxHook([this](const QString& text, ui::MsgButtons buttons, ui::MsgIcon icon) {
-            boxes << text + (buttons == ui::MsgButtons::kYesNo ? " [Yes/No]" : "") +
-                         (icon == ui::MsgIcon::kQuestion ? " [?]" : "");
-            return buttons == ui::MsgButtons::kYesNo ? ui::MsgAnswer::kYes : ui::MsgAnswer::kOk;
-        });
-    }
-    void TearDown() override {
-        window.reset();
-        ui::SetMsgBoxHook({});
-        platform::SetAppFolderForTesting({});
-    }
+    void SetUp() override { platform::SetAppFolderForTesting(appDir.path()); }
+    void TearDown() override { window.reset(); }
 
     template <typename T = QWidget>
     T* Child(const char* name) const {
@@ -73,7 +67,7 @@ class ImportWindowTest : public ::testing::Test {
     }
 
     QTemporaryDir appDir;
-    QStringList boxes;
+    DialogHooks hooks;
     std::unique_ptr<frmImportFlex> window;
 };
 
@@ -113,10 +107,10 @@ TEST_F(ImportWindowTest, FormLoadWarnsOnlyWhenTheDatabaseIsMissing) {
         QTemporaryDir dir;
         platform::SetAppFolderForTesting(dir.path());
         Touch(dir.path(), {c.file});
-        boxes.clear();
+        hooks.boxes.clear();
         QString target = c.target;
         window = std::make_unique<frmImportFlex>(target.replace("%D%", dir.path()));
-        EXPECT_EQ(boxes, QStringList(c.expected).replaceInStrings("%D%", dir.path()));
+        EXPECT_EQ(hooks.boxes, QStringList(c.expected).replaceInStrings("%D%", dir.path()));
         EXPECT_EQ(window->session().sEquipConnection, target.isEmpty()
                                                           ? db::BuildConnectionString(dir.path())
                                                           : db::ConnectionStringForTarget(target));
@@ -184,6 +178,101 @@ TEST_F(ImportWindowTest, FileListFollowsTheFolder) {
     qputenv("HOME", oldHome);
 }
 
+// A drop works as a click in the lists would; anything else dropped, or a drop during a run,
+// changes nothing.
+TEST_F(ImportWindowTest, DropsMoveTheListsAndSelectTheDroppedFiles) {
+    const QString sub = appDir.filePath("sub"), other = appDir.filePath("other");
+    Touch(appDir.path(), {"a.flx", "sub/", "other/"});
+    Touch(sub, {"x.flx", "y.FLX", "z.flx", "notes.txt"});
+    Touch(other, {"o.flx"});
+    window = std::make_unique<frmImportFlex>();
+    const auto local = [](const QString& path) { return QUrl::fromLocalFile(path); };
+    const struct {
+        const char* name;
+        QList<QUrl> urls;
+        bool accepted;
+        QString folder;        // Dir1's folder after the drop
+        QStringList selected;  // File1's selection after the drop
+        QString created = "";  // a file made in `folder` just before the drop
+        bool running = false;
+    } cases[] = {
+        {"a folder", {local(sub)}, true, sub, {}},
+        {"a file made after the list",
+         {local(sub + "/new.flx")},
+         true,
+         sub,
+         {"new.flx"},
+         "new.flx"},
+        {"FLX files of one folder",
+         {local(sub + "/x.flx"), local(sub + "/y.FLX")},
+         true,
+         sub,
+         {"x.flx", "y.FLX"}},
+        {"FLX files of two folders, and a folder",
+         {local(sub), local(other + "/o.flx"), local(sub + "/z.flx")},
+         true,
+         other,
+         {"o.flx"}},
+        {"another file", {local(sub + "/notes.txt")}, false, other, {"o.flx"}},
+        {"a remote file", {QUrl("https://example.com/x.flx")}, false, other, {"o.flx"}},
+        {"a folder during a run", {local(sub)}, false, other, {"o.flx"}, "", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Touch(c.folder, c.created.isEmpty() ? QStringList() : QStringList{c.created});
+        window->session().bRunActive = c.running;
+        QMimeData mime;
+        mime.setUrls(c.urls);
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window.get(), &enter);
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window.get(), &drop);
+        EXPECT_EQ(enter.isAccepted() && drop.isAccepted(), c.accepted);
+        EXPECT_EQ(window->DirPath(), QDir::toNativeSeparators(c.folder));
+        QStringList selected;
+        for (int i = 0; i < window->FileCount(); ++i) {
+            if (window->FileSelected(i)) {
+                selected << window->FileName(i);
+            }
+        }
+        EXPECT_EQ(selected, c.selected);
+        EXPECT_EQ(Child<QLabel>("lblFileCount")->text(),
+                  "FileCount: " + QString::number(window->FileCount()));
+    }
+    window->session().bRunActive = false;
+}
+
+// However deep the folder, the folder list never scrolls sideways, and the names of the current
+// folder, its neighbour and its subfolder start in its left half.
+TEST_F(ImportWindowTest, FolderNamesStayReadableAtAnyDepth) {
+    QString deep = appDir.path();
+    for (int level = 1; level <= 24; ++level) {
+        deep += QString("/level-%1").arg(level);
+    }
+    Touch(deep, {"sub/", "../neighbour/"});
+    window = std::make_unique<frmImportFlex>();
+    window->show();
+    auto* tree = Child<QTreeView>("Dir1");
+    for (const QString& folder : {appDir.path(), deep.section('/', 0, -18), deep}) {
+        SCOPED_TRACE(folder.toStdString());
+        window->SetDirPath(folder);
+        const QModelIndex current = tree->currentIndex();
+        const QModelIndex neighbour = tree->model()->index(0, 0, current.parent());
+        QModelIndex child;  // folder contents arrive in the background
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                child = tree->model()->index(0, 0, current);
+                return child.isValid() && tree->visualRect(child).isValid();
+            },
+            5000));
+        EXPECT_EQ(tree->horizontalScrollBar()->maximum(), 0);
+        for (const QModelIndex& index : {current, neighbour, child}) {
+            EXPECT_LT(tree->visualRect(index).left(), tree->viewport()->width() / 2)
+                << index.data().toString().toStdString();
+        }
+    }
+}
+
 TEST_F(ImportWindowTest, InitialStatesAndHostCalls) {
     Touch(appDir.path(), {"a.flx", "b.flx", "c.flx"});
     window = std::make_unique<frmImportFlex>();
@@ -193,7 +282,7 @@ TEST_F(ImportWindowTest, InitialStatesAndHostCalls) {
     EXPECT_EQ(Child<QListWidget>("File1")->selectionMode(), QAbstractItemView::ExtendedSelection);
     window->show();
     EXPECT_EQ(window->focusWidget(), Child("cmdOne"));
-    boxes.clear();
+    hooks.boxes.clear();
     for (const bool active : {true, false}) {  // a run locks the lists and the import buttons
         window->SetRunActive(active);
         for (const char* name : {"cmdOne", "cmdAll", "Drive1", "Dir1", "File1"}) {
@@ -208,7 +297,7 @@ TEST_F(ImportWindowTest, InitialStatesAndHostCalls) {
     EXPECT_TRUE(bar->maximum() > bar->minimum() && bar->value() == 0);
     EXPECT_TRUE(window->AskYesNo("Cancel?"));
     window->MessageBox("plain");
-    EXPECT_EQ(boxes, (QStringList{"Cancel? [Yes/No] [?]", "plain"}));
+    EXPECT_EQ(hooks.boxes, (QStringList{"Cancel? [Yes/No] [?]", "plain"}));
     QWidget other;  // closing the window closes every other window
     other.show();
     window->AppendReportLine("line");  // creates the report window, hidden
@@ -219,6 +308,26 @@ TEST_F(ImportWindowTest, InitialStatesAndHostCalls) {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_FALSE(other.isVisible() || window->isVisible());
     EXPECT_EQ(window->ReportWindow(), nullptr);
+}
+
+// A run disables its button; the focus comes back to it afterwards, so the key that started a
+// run starts the next one and does not toggle the control the focus passed to meanwhile.
+TEST_F(ImportWindowTest, FocusReturnsToTheButtonThatStartedTheRun) {
+    window = std::make_unique<frmImportFlex>();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    auto* status = Child<QLabel>("lblStat");
+    for (const char* name : {"cmdOne", "cmdAll", "cmdOne"}) {
+        QWidget* button = Child(name);
+        button->setFocus();
+        for (int run = 0; run < 2; ++run) {
+            status->clear();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+            EXPECT_EQ(status->text(), "Added [0] parts with a total of [0] inputs and [0] outputs");
+            EXPECT_EQ(QApplication::focusWidget(), button) << name;
+        }
+    }
+    EXPECT_FALSE(Child<QCheckBox>("chkLog")->isChecked());
 }
 
 TEST(DriveList, OffersRootHomeAndMediaOnceAndFindsTheClosestRoot) {

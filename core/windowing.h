@@ -31,8 +31,8 @@ void SetMsgBoxHook(MsgBoxHook hook);
 void Beep();
 int BeepCount();
 
-// Runs the pending window events and returns.
-void DoEvents();
+// Runs the pending window events and returns. False when there was nothing to run.
+bool DoEvents();
 
 // What a save-file dialog shows. `filter` lists description and pattern pairs separated by '|'
 // ("Rich Text Files|*.rtf"); `initialName` is proposed in `initialFolder`.

@@ -7,10 +7,10 @@
 #include "records/statements.h"
 #include "report/action_log.h"
 
-void AddConnector(ImportContext& ctx, const QString& line) {
+ConnectorRow AddConnector(ImportContext& ctx, const QString& line) {
     SessionState& s = ctx.session;
     if (s.bCancel) {
-        return;
+        return ConnectorRow::kNone;
     }
     flx::ConnectorFields fields = flx::CutConnectorLine(line);
     s.sType = std::move(fields.type);
@@ -41,8 +41,9 @@ void AddConnector(ImportContext& ctx, const QString& line) {
         statement = &sql::kInsertOutput;
         target = &SessionRecordset(s.rsOutputs);
     } else {
-        return;
+        return ConnectorRow::kNone;
     }
     const QVariant equipmentId = SessionRecordset(s.rsEquipment).Field("EquipmentID");
     target->Open(*statement, {equipmentId, s.sName, s.sSig, s.sConn, pinType});
+    return statement == &sql::kInsertOutput ? ConnectorRow::kOutput : ConnectorRow::kInput;
 }

@@ -5,8 +5,10 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QStringDecoder>
 #include <algorithm>
 #include <array>
+#include <optional>
 
 #include "core/error.h"
 
@@ -36,9 +38,9 @@ constexpr std::array<char16_t, 256> MakeCp1252Table() {
 
 constexpr std::array<char16_t, 256> kCp1252 = MakeCp1252Table();
 
-// Appends the decoded bytes to `out`, growing it geometrically so that a long line that arrives
+// Appends `count` characters to `out`, growing it geometrically so that a long line that arrives
 // in many chunks costs linear time.
-void AppendCp1252(QString& out, const char* bytes, qsizetype count) {
+void AppendText(QString& out, const QChar* text, qsizetype count) {
     if (count <= 0) {
         return;
     }
@@ -46,12 +48,75 @@ void AppendCp1252(QString& out, const char* bytes, qsizetype count) {
     if (out.capacity() < old + count) {
         out.reserve(std::max(old + count, 2 * old));
     }
-    out.resize(old + count);
-    QChar* dest = out.data() + old;
-    for (qsizetype i = 0; i < count; ++i) {
+    out.append(text, count);
+}
+
+// Replaces `out` with the Windows-1252 text of `bytes`.
+void DecodeCp1252Into(QString& out, QByteArrayView bytes) {
+    out.resize(bytes.size());
+    QChar* dest = out.data();
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
         dest[i] = QChar(kCp1252[static_cast<unsigned char>(bytes[i])]);
     }
 }
+
+// The length of the longest start of `bytes` that does not end inside a UTF-8 sequence: a lead
+// byte among the last three whose sequence runs past the end stays out, with what follows it.
+qsizetype WholeUtf8Prefix(QByteArrayView bytes) {
+    const qsizetype n = bytes.size();
+    for (qsizetype back = 1; back <= 3 && back <= n; ++back) {
+        const auto byte = static_cast<unsigned char>(bytes[n - back]);
+        if ((byte & 0xC0) == 0x80) {
+            continue;  // a continuation byte
+        }
+        const qsizetype length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+        return length > back ? n - back : n;
+    }
+    return n;
+}
+
+// Checks UTF-8 (RFC 3629) a piece at a time.
+class Utf8Check {
+  public:
+    // False once the bytes fed so far are not valid UTF-8.
+    bool Feed(QByteArrayView bytes) {
+        for (const char c : bytes) {
+            const auto byte = static_cast<unsigned char>(c);
+            if (need_ > 0) {
+                if (byte < low_ || byte > high_) {
+                    return valid_ = false;
+                }
+                low_ = 0x80;
+                high_ = 0xBF;
+                --need_;
+            } else if (byte < 0x80) {
+                continue;
+            } else if (byte >= 0xC2 && byte <= 0xDF) {
+                need_ = 1;
+            } else if (byte >= 0xE0 && byte <= 0xEF) {
+                need_ = 2;
+                low_ = byte == 0xE0 ? 0xA0 : 0x80;   // no overlong form
+                high_ = byte == 0xED ? 0x9F : 0xBF;  // no surrogate
+            } else if (byte >= 0xF0 && byte <= 0xF4) {
+                need_ = 3;
+                low_ = byte == 0xF0 ? 0x90 : 0x80;   // no overlong form
+                high_ = byte == 0xF4 ? 0x8F : 0xBF;  // nothing above U+10FFFF
+            } else {
+                return valid_ = false;
+            }
+        }
+        return valid_;
+    }
+    bool valid() const { return valid_; }
+    // Valid, and no sequence left open.
+    bool complete() const { return valid_ && need_ == 0; }
+
+  private:
+    int need_ = 0;  // continuation bytes still expected
+    unsigned char low_ = 0x80;
+    unsigned char high_ = 0xBF;
+    bool valid_ = true;
+};
 
 QString Piece(QStringView line, qsizetype firstColumn, qsizetype length) {
     const qsizetype start = firstColumn - 1;
@@ -96,7 +161,7 @@ QChar DecodeCp1252(unsigned char byte) {
 
 QString DecodeCp1252(QByteArrayView bytes) {
     QString out;
-    AppendCp1252(out, bytes.data(), bytes.size());
+    DecodeCp1252Into(out, bytes);
     return out;
 }
 
@@ -113,27 +178,115 @@ LineReader::LineReader(const QString& path, qint64 chunkSize)
     if (!file_.open(QIODevice::ReadOnly)) {
         RaiseOpenError(path, file_);
     }
+    char mark[3] = {};
+    const qint64 peeked = file_.peek(mark, sizeof mark);
+    const QByteArrayView start(mark, std::max<qint64>(peeked, 0));
+    qint64 markSize = 0;
+    if (start.startsWith("\xEF\xBB\xBF")) {
+        encoding_ = Encoding::kUtf8;
+        markSize = 3;
+    } else if (start.startsWith("\xFF\xFE")) {
+        encoding_ = Encoding::kUtf16Le;
+        markSize = 2;
+    } else if (start.startsWith("\xFE\xFF")) {
+        encoding_ = Encoding::kUtf16Be;
+        markSize = 2;
+    }
+    if (markSize > 0 && file_.skip(markSize) != markSize) {
+        throw AppError(ErrNo::kFileIo, "Device I/O error", kSource);
+    }
 }
 
-bool LineReader::Fill() {
-    if (position_ < buffer_.size()) {
-        return true;
-    }
-    if (endOfFile_ || !file_.isOpen()) {
-        return false;
-    }
-    buffer_.resize(chunkSize_);
-    const qint64 count = file_.read(buffer_.data(), chunkSize_);
+qint64 LineReader::ReadRaw(char* data, qint64 size) {
+    const qint64 count = file_.read(data, size);
     if (count < 0) {
-        buffer_.clear();
+        raw_.clear();
+        text_.clear();
         position_ = 0;
         throw AppError(ErrNo::kFileIo, "Device I/O error", kSource);
     }
-    buffer_.resize(count);
+    return count;
+}
+
+void LineReader::DecideEncoding(QByteArrayView bytes) {
+    Utf8Check check;
+    check.Feed(bytes);
+    if (file_.isSequential()) {
+        // Nothing to go back to: a sequence cut by the end of the chunk counts as valid.
+        encoding_ = check.valid() ? Encoding::kUtf8 : Encoding::kCp1252;
+        return;
+    }
+    if (check.valid()) {
+        const qint64 resume = file_.pos();
+        QByteArray ahead(kDefaultChunkSize, Qt::Uninitialized);
+        qint64 count = 0;
+        while (check.valid() && (count = ReadRaw(ahead.data(), ahead.size())) > 0) {
+            check.Feed(QByteArrayView(ahead.constData(), count));
+        }
+        if (!file_.seek(resume)) {
+            throw AppError(ErrNo::kFileIo, "Device I/O error", kSource);
+        }
+    }
+    encoding_ = check.complete() ? Encoding::kUtf8 : Encoding::kCp1252;
+}
+
+void LineReader::Decode(QByteArrayView bytes, bool last) {
+    qsizetype whole = bytes.size();
+    std::optional<QStringDecoder> decoder;
+    constexpr auto kFlags =
+        QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom;
+    switch (encoding_) {
+        case Encoding::kUndecided:
+        case Encoding::kCp1252:
+            DecodeCp1252Into(text_, bytes);
+            break;
+        case Encoding::kUtf8:
+            whole = last ? whole : WholeUtf8Prefix(bytes);
+            decoder.emplace(QStringConverter::Utf8, kFlags);
+            break;
+        case Encoding::kUtf16Le:
+        case Encoding::kUtf16Be:
+            whole = last ? whole : whole & ~qsizetype(1);
+            decoder.emplace(encoding_ == Encoding::kUtf16Le ? QStringConverter::Utf16LE
+                                                            : QStringConverter::Utf16BE,
+                            kFlags);
+            break;
+    }
+    if (decoder) {
+        // Invalid sequences become U+FFFD; a split one is decoded whole with the next chunk.
+        // The odd last byte of a UTF-16 file is one more U+FFFD.
+        const bool oddByte = encoding_ != Encoding::kUtf8 && whole % 2 != 0;
+        text_.resize(decoder->requiredSpace(whole) + 1);
+        QChar* end = decoder->appendToBuffer(text_.data(), bytes.first(whole - oddByte));
+        if (oddByte) {
+            *end++ = QChar::ReplacementCharacter;
+        }
+        text_.truncate(end - text_.constData());
+    }
     position_ = 0;
-    if (count == 0) {
-        endOfFile_ = true;
-        return false;
+    raw_.remove(0, whole);
+}
+
+bool LineReader::Fill() {
+    while (position_ >= text_.size()) {
+        if (endOfFile_ || !file_.isOpen()) {
+            return false;
+        }
+        // raw_ holds only what the last chunk left of a split character.
+        const qsizetype carried = raw_.size();
+        raw_.resize(carried + chunkSize_);
+        const qint64 count = ReadRaw(raw_.data() + carried, chunkSize_);
+        raw_.resize(carried + count);
+        endOfFile_ = count == 0;
+        if (encoding_ == Encoding::kUndecided) {
+            const QByteArrayView fresh(raw_.constData() + carried, count);
+            const auto high =
+                std::find_if(fresh.begin(), fresh.end(), [](char c) { return (c & 0x80) != 0; });
+            if (high != fresh.end()) {
+                DecideEncoding(fresh.sliced(high - fresh.begin()));
+            }
+        }
+        Decode(raw_, endOfFile_);
     }
     return true;
 }
@@ -145,18 +298,18 @@ bool LineReader::AtEnd() {
 QString LineReader::ReadLine() {
     QString line;
     while (Fill()) {
-        const char* data = buffer_.constData();
-        const qsizetype end = buffer_.size();
+        const QChar* text = text_.constData();
+        const qsizetype end = text_.size();
         qsizetype i = position_;
-        while (i < end && data[i] != '\r' && data[i] != '\n') {
+        while (i < end && text[i] != u'\r' && text[i] != u'\n') {
             ++i;
         }
-        AppendCp1252(line, data + position_, i - position_);
+        AppendText(line, text + position_, i - position_);
         if (i < end) {
-            const char terminator = data[i];
+            const QChar terminator = text[i];
             position_ = i + 1;
             // The LF of a CR LF may arrive with the next chunk.
-            if (terminator == '\r' && Fill() && buffer_.at(position_) == '\n') {
+            if (terminator == u'\r' && Fill() && text_.at(position_) == u'\n') {
                 ++position_;
             }
             return line;
@@ -168,7 +321,8 @@ QString LineReader::ReadLine() {
 
 void LineReader::Close() {
     file_.close();
-    buffer_.clear();
+    raw_.clear();
+    text_.clear();
     position_ = 0;
     endOfFile_ = true;
 }

@@ -10,7 +10,7 @@
 #include "core/text.h"
 
 // The FLX file format: its marker lines, IO type codes, the fixed columns of a
-// connector line, and a line reader over the file's single-byte text.
+// connector line, and a line reader over the file's text.
 namespace flx {
 
 // Marker lines; a line is a marker only when it equals one of these exactly.
@@ -46,9 +46,26 @@ QChar DecodeCp1252(unsigned char byte);
 // A whole Windows-1252 byte string.
 QString DecodeCp1252(QByteArrayView bytes);
 
+// The text encodings of an FLX file.
+enum class Encoding {
+    kUndecided,  // no byte above 0x7F yet: every encoding reads the bytes so far alike
+    kCp1252,
+    kUtf8,
+    kUtf16Le,
+    kUtf16Be,
+};
+
 // Reads an FLX file line by line. The file is read in chunks, never whole, so a line may be of
-// any length. A line ends at CR, at CR LF or at LF alone; the terminator is not part of it. The
-// bytes are decoded as Windows-1252.
+// any length. A line ends at CR, at CR LF or at LF alone; the terminator is not part of it.
+//
+// The encoding: a byte-order mark decides (EF BB BF UTF-8, FF FE UTF-16 little endian, FE FF
+// UTF-16 big endian) and is never part of the first line. Without one, the file is UTF-8 when
+// the whole of it is valid UTF-8 (RFC 3629: no overlong forms, surrogates or values above
+// U+10FFFF) and holds at least one multi-byte sequence; otherwise it is Windows-1252, every byte
+// one character, the five undefined bytes included. The reader decides when it meets the first
+// byte above 0x7F, up to which both read alike: it then scans the rest of the file once, without
+// keeping it, and goes back. A device that cannot go back (a pipe) is judged on the chunk at
+// hand. Invalid sequences in a file marked as UTF-8 or UTF-16 read as U+FFFD.
 //
 // Failures raise AppError with source "importflx": an empty path (ErrNo::kBadFileName), no
 // such file or a directory in its place (ErrNo::kFileNotFound), a missing folder
@@ -58,7 +75,7 @@ class LineReader {
   public:
     static constexpr qint64 kDefaultChunkSize = 64 * 1024;
 
-    // Opens `path` for reading.
+    // Opens `path` for reading and reads its byte-order mark, if any.
     explicit LineReader(const QString& path, qint64 chunkSize = kDefaultChunkSize);
     LineReader(const LineReader&) = delete;
     LineReader& operator=(const LineReader&) = delete;
@@ -70,13 +87,25 @@ class LineReader {
     // Closes the file; further calls find it at its end. Closing twice is harmless.
     void Close();
 
+    // The encoding as far as decided: kUndecided until a byte above 0x7F has been read.
+    Encoding encoding() const { return encoding_; }
+
   private:
-    // Makes sure unread bytes are buffered; false at the end of the file.
+    // Makes sure decoded text is buffered; false at the end of the file.
     bool Fill();
+    // Decides between UTF-8 and Windows-1252 from `bytes` (the rest of the current chunk,
+    // starting at its first byte above 0x7F) and what follows them in the file.
+    void DecideEncoding(QByteArrayView bytes);
+    // Decodes `bytes` into text_, keeping an incomplete character for the next call; at the end
+    // of the file (`last`) that becomes U+FFFD.
+    void Decode(QByteArrayView bytes, bool last);
+    qint64 ReadRaw(char* data, qint64 size);
 
     QFile file_;
     qint64 chunkSize_;
-    QByteArray buffer_;
+    Encoding encoding_ = Encoding::kUndecided;
+    QByteArray raw_;  // the chunk last read, with the incomplete character carried before it
+    QString text_;    // its decoded text
     qsizetype position_ = 0;
     bool endOfFile_ = false;
 };

@@ -51,27 +51,55 @@ class LineReaderTest : public ::testing::Test {
     QTemporaryDir dir;
 };
 
-// Bytes -> lines read, each followed by '|'. Bytes are Windows-1252, even its five undefined ones.
-TEST_F(LineReaderTest, EachLineEndEndsALineWhateverTheChunkSize) {
-    const char* cases[][2] = {{"", ""},
-                              {"a", "a|"},
-                              {"a\r\nb\nc\rd", "a|b|c|d|"},
-                              {"a\r\n\r\nb\r\n", "a||b|"},
-                              {"a\n\rb\n", "a||b|"},
-                              {"a\r\r\nb", "a||b|"},
-                              {"\r", "|"},
-                              {"x\r\n\n", "x||"},
-                              {"A\x80\x81\x8D\x8F\r\n\x90\x96\x9D\x9F\xE9",
-                               "A\u20ac\u0081\u008d\u008f|\u0090\u2013\u009d\u0178\u00e9|"}};
+// The bytes of a literal, NULs included.
+template <std::size_t N>
+QByteArray Bytes(const char (&text)[N]) {
+    return QByteArray(text, N - 1);
+}
+
+// Bytes -> lines read, each followed by '|'. Without a byte-order mark, bytes are UTF-8 only when
+// the whole file is valid UTF-8; otherwise Windows-1252, even its five undefined ones.
+TEST_F(LineReaderTest, EachLineEndEndsALineInEveryEncodingWhateverTheChunkSize) {
+    const std::pair<QByteArray, const char*> cases[] = {
+        {"", ""},
+        {"a", "a|"},
+        {"a\r\nb\nc\rd", "a|b|c|d|"},
+        {"a\r\n\r\nb\r\n", "a||b|"},
+        {"a\n\rb\n", "a||b|"},
+        {"a\r\r\nb", "a||b|"},
+        {"\r", "|"},
+        {"x\r\n\n", "x||"},
+        {"A\x80\x81\x8D\x8F\r\n\x90\x96\x9D\x9F\xE9",
+         "A\u20ac\u0081\u008d\u008f|\u0090\u2013\u009d\u0178\u00e9|"},
+        // Windows-1252 whose bytes start UTF-8 sequences that do not go on.
+        {"Caf\xE9 Cr\xE8me\r\nMic-\xB5", "Caf\u00e9 Cr\u00e8me|Mic-\u00b5|"},
+        {"ok \xC3", "ok \u00c3|"},
+        {"\xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80",
+         "\u00c0\u00af \u00ed\u00a0\u20ac \u00f4\u0090\u20ac\u20ac|"},
+        // Valid UTF-8 until a late byte decides for Windows-1252, the first line included.
+        {"\xC3\xBC\r\nplain\r\nx\xFC", "\u00c3\u00bc|plain|x\u00fc|"},
+        // UTF-8 without a mark, its first multi-byte sequence late, one split by any chunk.
+        {"plain\r\n\r\nMic-\xC2\xB5\r\nEingang \xC3\xBC\xF0\x9F\x98\x80!",
+         "plain||Mic-\u00b5|Eingang \u00fc\U0001F600!|"},
+        // Marks, never part of the first line; invalid sequences of a marked file read as U+FFFD.
+        {"\xEF\xBB\xBF<<STARTDEF>>\r\nMic-\xC2\xB5", "<<STARTDEF>>|Mic-\u00b5|"},
+        {"\xEF\xBB\xBF", ""},
+        {"\xEF\xBB\xBF\r\n", "|"},
+        {"\xEF\xBB\xBF"
+         "a\xFF\xC3\r\xC3",
+         "a\ufffd\ufffd|\ufffd|"},
+        {Bytes("\xFF\xFEM\0\xB5\0\r\0\n\0\x3D\xD8\x00\xDE\n\0\r\0"), "M\u00b5|\U0001F600||"},
+        {Bytes("\xFE\xFF\0<\0\xFC\0\r\0x\0\r\0\n\0y\x01"), "<\u00fc|x|y\ufffd|"},
+    };
     for (qint64 chunk : {qint64(1), qint64(2), qint64(3), flx::LineReader::kDefaultChunkSize}) {
-        for (const auto& c : cases) {
-            flx::LineReader reader(Write(c[0]), chunk);
+        for (const auto& [bytes, expected] : cases) {
+            flx::LineReader reader(Write(bytes), chunk);
             QString lines;
             while (!reader.AtEnd()) {
                 lines += reader.ReadLine() + '|';
             }
-            EXPECT_EQ(lines, QString::fromUtf8(c[1]))
-                << chunk << ": " << QByteArray(c[0]).toPercentEncoding().toStdString();
+            EXPECT_EQ(lines, QString::fromUtf8(expected))
+                << chunk << ": " << bytes.toPercentEncoding().toStdString();
         }
     }
     // A line far longer than a chunk, holding a NUL; a closed reader is at its end.

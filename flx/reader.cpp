@@ -22,18 +22,6 @@ bool FoundAsNormalFile(const QString& path) {
     return info.isFile() && !info.isHidden();
 }
 
-// Turns the run's counters, noted when each block's row was stored, into each block's own
-// counts: a block's connectors are those counted until the next block or the file's end.
-void CountConnectors(FileOutcome& outcome, const SessionState& s) {
-    auto& equipment = outcome.equipment;
-    for (std::size_t i = 0; i < equipment.size(); ++i) {
-        const bool last = i + 1 == equipment.size();
-        equipment[i].inputs = (last ? s.iInputs : equipment[i + 1].inputs) - equipment[i].inputs;
-        equipment[i].outputs =
-            (last ? s.iOutputs : equipment[i + 1].outputs) - equipment[i].outputs;
-    }
-}
-
 // Tells the window while the file waits for a database that another program holds, once the
 // wait is long enough to notice (a turn among busy importers is shorter), and lets its Cancel
 // end the wait.
@@ -100,10 +88,9 @@ void ReadFile(ImportContext& ctx, const QString& path, FileOutcome& outcome,
                                    path + QStringLiteral("\r\n"));
                 return;
             }
-            // The counters as they stand now; CountConnectors makes them the block's own.
-            outcome.equipment.push_back(StoredEquipment{
-                fileManufacturerId, s.sManuID, s.sManuName, s.sEquipName,
-                SessionRecordset(s.rsEquipment).Field("EquipmentID"), s.iInputs, s.iOutputs});
+            outcome.equipment.push_back(
+                StoredEquipment{fileManufacturerId, s.sManuID, s.sManuName, s.sEquipName,
+                                SessionRecordset(s.rsEquipment).Field("EquipmentID"), 0, 0});
             marks.push_back(db::DeferredCommits::Mark());
             state = SectionState::kBlock;
             lineNumber = 0;
@@ -111,7 +98,11 @@ void ReadFile(ImportContext& ctx, const QString& path, FileOutcome& outcome,
             state = SectionState::kOutside;
             lineNumber = 0;
         } else {
-            ProcessLine(ctx, state, lineNumber, line);
+            const ConnectorRow row = ProcessLine(ctx, state, lineNumber, line);
+            if (row != ConnectorRow::kNone) {
+                ++(row == ConnectorRow::kInput ? outcome.equipment.back().inputs
+                                               : outcome.equipment.back().outputs);
+            }
         }
     }
     file.Close();
@@ -165,20 +156,16 @@ FileOutcome ImportFile(ImportContext& ctx, const QString& path) {
         while (kept < marks.size() && marks[kept] < lost) {
             ++kept;
         }
-        // Counted first, so that each stored block keeps its own connector counts.
-        CountConnectors(outcome, ctx.session);
         outcome.equipment.resize(kept);
-        return outcome;
     }
-    CountConnectors(outcome, ctx.session);
     return outcome;
 }
 
-void ProcessLine(ImportContext& ctx, SectionState state, std::int64_t lineNumber,
-                 const QString& line) {
+ConnectorRow ProcessLine(ImportContext& ctx, SectionState state, std::int64_t lineNumber,
+                         const QString& line) {
     SessionState& s = ctx.session;
     if (s.bCancel) {
-        return;
+        return ConnectorRow::kNone;
     }
     switch (state) {
         case SectionState::kDefinition:
@@ -195,10 +182,11 @@ void ProcessLine(ImportContext& ctx, SectionState state, std::int64_t lineNumber
             break;
         case SectionState::kBlock:
             if (lineNumber >= 2) {
-                AddConnector(ctx, line);
+                return AddConnector(ctx, line);
             }
             break;
         case SectionState::kOutside:
             break;
     }
+    return ConnectorRow::kNone;
 }

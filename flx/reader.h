@@ -5,6 +5,7 @@
 
 #include "core/host.h"
 #include "core/outcome.h"
+#include "flx/connector.h"
 
 // Section states of the reader.
 enum class SectionState : int { kOutside = 0, kDefinition = 1, kBlock = 2 };
@@ -14,6 +15,7 @@ enum class SectionState : int { kOutside = 0, kDefinition = 1, kBlock = 2 };
 // FileStatus::kError, and the caller goes on.
 FileOutcome ImportFile(ImportContext& ctx, const QString& path);
 
-// Handles one line that is not a marker, by section state and section line number.
-void ProcessLine(ImportContext& ctx, SectionState state, std::int64_t lineNumber,
-                 const QString& line);
+// Handles one line that is not a marker, by section state and section line number. Returns
+// the connector row the line stored, if any.
+ConnectorRow ProcessLine(ImportContext& ctx, SectionState state, std::int64_t lineNumber,
+                         const QString& line);

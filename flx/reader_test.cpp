@@ -5,14 +5,15 @@
 #include <QDir>
 #include <QFile>
 #include <QScopeGuard>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <functional>
 
 #include "core/error.h"
 #include "core/session.h"
 #include "records/connection.h"
-#include "records/manufacturer_resolution.h"
 #include "tests/engine_fixture.h"
+#include "tests/flx_builder.h"
 
 using namespace Qt::StringLiterals;
 
@@ -21,15 +22,12 @@ namespace {
 class ReaderTest : public EngineTest {
   protected:
     QString Write(const QString& name, const QByteArray& bytes) {
-        QFile file(files.filePath(name));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-        return file.fileName();
+        return flxtest::Write(files.path(), name, bytes);
     }
     // Imports `text` with each '|' and its end turned into CR LF; returns the file's path.
     QString Import(const QString& name, QByteArray text) {
         const QString path = Write(name, text.replace('|', "\r\n") + "\r\n");
-        ImportFile(ctx, path);
+        outcome = ImportFile(ctx, path);
         return path;
     }
     // Added equipment as name|type|manufacturer, then connectors as in|out|equipment|name|pin type.
@@ -48,6 +46,7 @@ class ReaderTest : public EngineTest {
     }
 
     QTemporaryDir files;
+    FileOutcome outcome;
 };
 
 TEST_P(ReaderTest, MarkersSectionsAndLookAlikes) {
@@ -67,7 +66,7 @@ TEST_P(ReaderTest, MarkersSectionsAndLookAlikes) {
             EndLines(path, "ACME Acme Broadcast <<STARTBLK>>"));
     EXPECT_EQ(Stored(), QStringList({"<<STARTBLK>>|\tAmp\t|ACME", "in|<<STARTBLK>>|In 1|Normal",
                                      "out|<<STARTBLK>>|Out 1|Normal"}));
-    EXPECT_EQ(host.processEventsCalls, 15 + 1);  // once per line, once after the commit
+    EXPECT_TRUE(outcome.added());
 }
 
 // Several blocks per definition and no end marker, in every style of line end.
@@ -154,6 +153,10 @@ TEST_P(ReaderTest, DatabaseErrorEndsTheFileKeepingEarlierRows) {
             << host.messages[0].toStdString();
         EXPECT_EQ(Stored(), QStringList({"LONG-1|Amp|ACME", "in|LONG-1|ok|Normal"}));
         EXPECT_FALSE(host.report.contains("Added ") || host.report.contains("never"));
+        EXPECT_EQ(outcome.status, FileStatus::kError);
+        EXPECT_EQ(outcome.errorNumber, c.number);
+        ASSERT_EQ(outcome.equipment.size(), 1u);  // stored before the error, and so kept
+        EXPECT_EQ(outcome.equipment[0].inputs, 1);
     }
 }
 
@@ -168,24 +171,9 @@ TEST_P(ReaderTest, ConsistencyFailureFailsEveryBlock) {
         EXPECT_EQ(host.messages,
                   QStringList({"Error initializing recordsets", "unable to initialize recordset"}));
         EXPECT_EQ(host.ReportLines().mid(3), QStringList({"Failed (unknown) " + path, ""}));
+        EXPECT_EQ(outcome.reason, RefusalReason::kEquipmentNotStored);
     }
     EXPECT_EQ(db.Scalar("select count(*) from tblEquipment where EquipmentName = 'CF-1'"), 0);
-}
-
-// Cancel in the selection dialog fails the file; cancel during the file ends it silently.
-TEST_P(ReaderTest, Cancel) {
-    host.unattended = false;
-    host.onSelectManufacturer = [](SessionState& s) { return s.bCancel = true; };
-    const QString path = Import("g.flx", "<<STARTDEF>>|UNKNOWN|X|Amp|<<STARTBLK>>|hdr");
-    EXPECT_EQ(host.ReportLines().mid(3), QStringList({"Failed (user canceled) " + path, ""}));
-    host.report.clear();
-    host.processEventsCalls = 0;
-    session.bCancel = false;
-    host.onProcessEvents = [this] { session.bCancel |= host.processEventsCalls == 3; };
-    Import("h.flx", "<<STARTDEF>>|ACME|CAN-1|Amp|<<STARTBLK>>");
-    EXPECT_EQ(host.ReportLines(), QStringList({"ManufacturerID: \tACME"}));
-    EXPECT_TRUE(Stored().isEmpty());
-    EXPECT_TRUE(host.messages.isEmpty());
 }
 
 // While another importer holds the database the file waits, the window is told and keeps its
@@ -207,7 +195,7 @@ TEST_P(ReaderTest, AFileWaitsForAnotherImporterUntilItIsDoneCancelledOrTooLate) 
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         session.bCancel = false;
-        host.events.clear();
+        host.waits.clear();
         host.onProcessEvents = [&] {
             if (host.waiting) {
                 c.whileWaiting();
@@ -216,7 +204,7 @@ TEST_P(ReaderTest, AFileWaitsForAnotherImporterUntilItIsDoneCancelledOrTooLate) 
         const QString path = Write("wait.flx", QByteArray(device).replace('|', "\r\n"));
         const FileOutcome outcome = ImportFile(ctx, path);
         EXPECT_EQ(outcome.status, c.status);
-        EXPECT_EQ(host.events.filter("waiting:"), QStringList({"waiting: on", "waiting: off"}));
+        EXPECT_EQ(host.waits, QList<bool>({true, false}));
         EXPECT_EQ(Stored().size(), c.status == FileStatus::kAdded ? 2 : 0);
     }
     ASSERT_EQ(host.messages.size(), 1);
@@ -235,6 +223,27 @@ TEST_P(ReaderTest, QuotesAndWindows1252ImportVerbatim) {
                            "out|" + model +
                                QString::fromUtf16(u"|Bob's \"Out\" \u201cQ\u201d\u009d|Normal")}));
     EXPECT_EQ(host.ReportLines().last(2), QStringList({"Added as O'NEIL O'NEIL " + model, ""}));
+}
+
+// A file saved in any of today's encodings stores the same values; a versioned name marks each.
+TEST_P(ReaderTest, EveryEncodingStoresTheSameValues) {
+    const QString text = QString::fromUtf16(
+        u"<<STARTDEF>>\r\nACME\r\nMic-\u00b5\r\nAmp\r\n<<STARTBLK>>\r\nhdr\r\n"
+        u"I AES A     Eingang \u00fc\r\n");
+    QStringEncoder le(QStringEncoder::Utf16LE), be(QStringEncoder::Utf16BE);
+    const QByteArray encodings[] = {text.toLatin1(), text.toUtf8(), "\xEF\xBB\xBF" + text.toUtf8(),
+                                    "\xFF\xFE" + QByteArray(le(text)),
+                                    "\xFE\xFF" + QByteArray(be(text))};
+    QStringList equipment, inputs;
+    for (const QByteArray& bytes : encodings) {
+        ImportFile(ctx, Write("enc.flx", bytes));
+        const QString model = QString::fromUtf16(u"Mic-\u00b5") +
+                              (inputs.isEmpty() ? "" : QString("_v%1").arg(inputs.size()));
+        equipment << model + "|Amp|ACME";
+        inputs << "in|" + model + QString::fromUtf16(u"|Eingang \u00fc|Normal");
+    }
+    EXPECT_TRUE(host.messages.isEmpty());
+    EXPECT_EQ(Stored(), equipment + inputs);
 }
 
 // A NUL byte is read as a character, but a value holding one never reaches the store: SQLite

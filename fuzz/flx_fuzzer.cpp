@@ -2,7 +2,8 @@
 //
 // Each input is written as an FLX file and
 //   1. read by flx::LineReader with a small chunk size, which must give the same lines as a
-//      plain split of the bytes, each of which CutConnectorLine must cut into sound fields;
+//      plain split of the whole file's text, each of which CutConnectorLine must cut into sound
+//      fields;
 //   2. imported by ImportFile into a fresh copy of the demo equipment database, unattended and
 //      with logging on. The file must end in exactly one way (added with its two "Added" lines,
 //      or not added with a message), and a file that ends without a message must have stored
@@ -24,6 +25,7 @@
 #include <QFileInfo>
 #include <QSqlQuery>
 #include <QString>
+#include <QStringDecoder>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -107,19 +109,52 @@ void WriteFile(const QString& path, const char* data, qsizetype size) {
     }
 }
 
+// The text of `bytes` as the reader's contract states it: a byte-order mark decides; without one
+// the bytes are UTF-8 when all of them are valid UTF-8 and one is above 0x7F, else Windows-1252.
+// Invalid sequences of a marked file, and the odd last byte of a UTF-16 one, read as U+FFFD.
+QString DecodeFile(const QByteArray& bytes) {
+    const auto decode = [](QStringConverter::Encoding encoding, QByteArrayView data,
+                           bool* valid = nullptr) {
+        QStringDecoder decoder(encoding, QStringConverter::Flag::Stateless |
+                                             QStringConverter::Flag::ConvertInitialBom);
+        const bool odd = encoding != QStringConverter::Utf8 && data.size() % 2 != 0;
+        QString text = decoder(data.first(data.size() - odd));
+        if (odd) {
+            text += QChar::ReplacementCharacter;
+        }
+        if (valid != nullptr) {
+            *valid = !decoder.hasError();
+        }
+        return text;
+    };
+    if (bytes.startsWith("\xEF\xBB\xBF")) {
+        return decode(QStringConverter::Utf8, QByteArrayView(bytes).sliced(3));
+    }
+    if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
+        return decode(
+            bytes.startsWith("\xFF") ? QStringConverter::Utf16LE : QStringConverter::Utf16BE,
+            QByteArrayView(bytes).sliced(2));
+    }
+    bool valid = false;
+    const QString utf8 = decode(QStringConverter::Utf8, bytes, &valid);
+    const bool high = std::any_of(bytes.begin(), bytes.end(), [](char c) { return c & 0x80; });
+    return valid && high ? utf8 : flx::DecodeCp1252(bytes);
+}
+
 // The lines of `bytes` as the reader's contract states them: a line ends at CR, CR LF or LF;
 // the terminator is dropped; a last line without terminator counts, an empty tail does not.
 QStringList SplitLines(const QByteArray& bytes) {
+    const QString text = DecodeFile(bytes);
     QStringList lines;
     qsizetype start = 0;
     qsizetype i = 0;
-    const qsizetype n = bytes.size();
+    const qsizetype n = text.size();
     while (i < n) {
-        const char c = bytes[i];
-        if (c == '\r' || c == '\n') {
-            lines << flx::DecodeCp1252(QByteArrayView(bytes).sliced(start, i - start));
+        const QChar c = text[i];
+        if (c == u'\r' || c == u'\n') {
+            lines << text.sliced(start, i - start);
             ++i;
-            if (c == '\r' && i < n && bytes[i] == '\n') {
+            if (c == u'\r' && i < n && text[i] == u'\n') {
                 ++i;
             }
             start = i;
@@ -128,7 +163,7 @@ QStringList SplitLines(const QByteArray& bytes) {
         }
     }
     if (start < n) {
-        lines << flx::DecodeCp1252(QByteArrayView(bytes).sliced(start));
+        lines << text.sliced(start);
     }
     return lines;
 }

@@ -1,6 +1,7 @@
 #include "manufacturer/frmAddManufacturer.h"
 
 #include <QFocusEvent>
+#include <QShortcutEvent>
 #include <QTimer>
 
 #include "core/error.h"
@@ -24,6 +25,7 @@ frmAddManufacturer::frmAddManufacturer(SessionState& session, QWidget* parent)
     connect(ui_->Command1, &QPushButton::clicked, this, [this] { command1_Click(0); });
     ui_->txtManufacturerName->installEventFilter(this);
     ui_->txtManufacturerID->installEventFilter(this);
+    ui_->Command1->installEventFilter(this);
 }
 
 frmAddManufacturer::~frmAddManufacturer() = default;
@@ -152,6 +154,12 @@ void frmAddManufacturer::done(int result) {
 }
 
 bool frmAddManufacturer::eventFilter(QObject* watched, QEvent* event) {
+    // The access key of Add moves the focus to the button before it clicks, as the mouse does:
+    // the box being left applies its rules (upper case, eight characters) to what is stored.
+    if (watched == ui_->Command1 && event->type() == QEvent::Shortcut &&
+        !static_cast<QShortcutEvent*>(event)->isAmbiguous()) {
+        ui_->Command1->setFocus(Qt::ShortcutFocusReason);
+    }
     if (event->type() == QEvent::FocusOut && !refocusing_) {
         // Switching to another window or opening a context menu does not leave the box.
         const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();

@@ -10,20 +10,14 @@
 #include "core/windowing.h"
 #include "manufacturer/frmAddManufacturer.h"
 #include "records/connection.h"
+#include "tests/dialog_hooks.h"
 #include "tests/engine_fixture.h"
 
 namespace {
 
 class AddManufacturerTest : public ::testing::TestWithParam<Store> {
   protected:
-    void SetUp() override {
-        ui::SetMsgBoxHook([this](const QString& text, ui::MsgButtons, ui::MsgIcon) {
-            messages << text;
-            return ui::MsgAnswer::kOk;
-        });
-        UseDemo({}, {});
-    }
-    void TearDown() override { ui::SetMsgBoxHook({}); }
+    void SetUp() override { UseDemo({}, {}); }
     // The demo database, with `from` replaced by `to` in its schema.
     void UseDemo(const QString& from, const QString& to) {
         db = std::make_unique<TempDb>(
@@ -74,7 +68,8 @@ class AddManufacturerTest : public ::testing::TestWithParam<Store> {
     }
     std::unique_ptr<TempDb> db;
     SessionState session;
-    QStringList messages;
+    DialogHooks hooks;
+    QStringList& messages = hooks.boxes;
     std::unique_ptr<frmAddManufacturer> dialog;
     int beeps = 0;
 };
@@ -99,6 +94,22 @@ TEST_P(AddManufacturerTest, TypedEntryIsCopiedUpperCasedCutAndStoredInAllLibrari
     EXPECT_EQ(session.sManuID + '|' + session.sManuName, "NEWCO|NEW COMPANY");
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(NewBeeps(), 2);  // one for each cut ID
+}
+
+// Add's access key leaves the box as a click on Add does: its rules apply to what is stored.
+TEST_P(AddManufacturerTest, AccessKeyOfAddAppliesTheRulesOfTheBoxItLeaves) {
+    for (const char* box : {"txtManufacturerName", "txtManufacturerID"}) {
+        SCOPED_TRACE(box);
+        Show("");
+        auto* edit = dialog->findChild<QLineEdit*>(box);
+        ClickInto(edit);
+        QTest::keyClicks(edit, "Quasar Video Labs");
+        QTest::keyClick(edit, Qt::Key_A, Qt::AltModifier);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->isVisible(); }, 2000));
+        EXPECT_EQ(session.sManuID + '|' + session.sManuName,
+                  box == QString("txtManufacturerID") ? "QUASAR V|" : "QUASAR V|QUASAR VIDEO LABS");
+        db->Exec("DELETE FROM tblManufacturers WHERE ManufacturerID = 'QUASAR V'");
+    }
 }
 
 TEST_P(AddManufacturerTest, NameIsHeldToItsWidthLeavingABoxUpperCasesAndHoldsTheIdToEight) {

@@ -173,8 +173,12 @@ QString BuildConnectionString(const QString& appFolder) {
     while (folder.endsWith('/') || folder.endsWith(QDir::separator())) {
         folder.chop(1);
     }
-    return "Provider = Microsoft.Jet.OLEDB.4.0;Data Source=" + folder + QDir::separator() +
-           "dbEquip.MDB;Persist Security Info=False";
+    return ConnectionStringForFile(folder + QDir::separator() + "dbEquip.MDB");
+}
+
+QString ConnectionStringForFile(const QString& path) {
+    return "Provider = Microsoft.Jet.OLEDB.4.0;Data Source=" + path +
+           ";Persist Security Info=False";
 }
 
 Connection& Connection::ForString(const QString& connectionString) {

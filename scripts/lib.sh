@@ -7,12 +7,14 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # ODBC driver manager with its headers.
 BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite
     libqt6sql6-psql libqt6sql6-odbc unixodbc unixodbc-dev libgl-dev sqlite3)
-# Extra packages the tests use: GoogleTest, a real RTF reader, a virtual display, a PostgreSQL
-# server of their own, and the ODBC drivers for SQLite and PostgreSQL.
+# Extra packages the tests use: GoogleTest, a real RTF reader, a virtual display, a JSON reader,
+# a PostgreSQL server of their own, and the ODBC drivers for SQLite and PostgreSQL.
 TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libreoffice-writer-nogui fonts-dejavu-core xvfb
-    xauth postgresql libsqliteodbc odbc-postgresql)
+    python3 xauth postgresql libsqliteodbc odbc-postgresql)
 # Extra packages of the fuzzer: clang and its libFuzzer and sanitizer runtimes.
 FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
+# Extra packages of bench/run's window under a real X server, clicked as a user clicks.
+BENCH_X_PACKAGES=(xvfb xauth xdotool)
 
 # Installs the packages that are missing. As root this uses apt-get; otherwise it names them.
 ensure_packages() {

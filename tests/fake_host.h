@@ -4,13 +4,14 @@
 #include <QStringList>
 #include <deque>
 #include <functional>
+#include <vector>
 
 #include "core/host.h"
 #include "core/session.h"
 #include "tests/printers.h"
 
-// A scripted ImportHost for tests: it records every call in `events` (one readable line each),
-// keeps the report text, and answers questions and the manufacturer selection from scripts.
+// A scripted ImportHost for tests: it keeps what the window would show, answers the questions
+// and the manufacturer selection from scripts, and notes every file's outcome.
 class FakeHost : public ImportHost {
   public:
     bool unattended = true;
@@ -20,36 +21,33 @@ class FakeHost : public ImportHost {
     QString equipment;
     QString report;  // the report text: each appended line followed by "\r\n"
     int reportShown = 0;
-    QStringList messages;      // every MessageBox text, in order
-    QStringList questions;     // every AskYesNo text, in order
-    std::deque<bool> answers;  // answers to AskYesNo; an empty queue answers No
-    QStringList events;  // "status: ...", "message: ...", "fileCount: ...", "progress: ..." ...
+    QStringList messages;               // every MessageBox text, in order
+    QStringList questions;              // every AskYesNo text, in order
+    std::deque<bool> answers;           // answers to AskYesNo; an empty queue answers No
+    std::vector<FileOutcome> outcomes;  // of every file handed to the reader, in order
 
     // The selection dialog stand-in; default: leaves the session as it is and returns true.
     std::function<bool(SessionState&)> onSelectManufacturer;
     int selections = 0;
     // Called on every ProcessEvents (for example to press Cancel mid-run).
     std::function<void()> onProcessEvents;
-    int processEventsCalls = 0;
 
     QString folder;
     QStringList files;
     QList<bool> selected;  // same length as files, or empty for "none selected"
 
-    QString fileCountText;
+    QStringList fileCountTexts;  // every progress text, in order
     int progressMaximum = -1;
     int progressValue = -1;
     bool cancelEnabled = false;
     bool runActive = false;
     bool waiting = false;  // told that the import waits for the database
+    QList<bool> waits;     // every such telling, in order
 
     bool Unattended() const override { return unattended; }
     bool LogActions() const override { return logActions; }
-    void SetStatus(const QString& text) override;
-    void SetEquipment(const QString& text) override;
-    void AppendReportLine(const QString& line) override;
-    void ShowReport() override;
-    void MessageBox(const QString& text) override;
+    void AppendReportLine(const QString& line) override { report += line + "\r\n"; }
+    void MessageBox(const QString& text) override { messages << text; }
     bool AskYesNo(const QString& text) override;
     bool SelectManufacturer(SessionState& session) override;
     void ProcessEvents() override;
@@ -59,13 +57,21 @@ class FakeHost : public ImportHost {
     bool FileSelected(int index) const override {
         return index < selected.size() && selected.at(index);
     }
-    void SetFileCountText(const QString& text) override;
-    void SetProgressMaximum(int maximum) override;
-    void SetProgressValue(int value) override;
-    void SetCancelEnabled(bool enabled) override;
-    void SetRunActive(bool active) override;
-    void WaitingForDatabase(bool on) override;
+    void SetStatus(const QString& text) override { status = text; }
+    void SetEquipment(const QString& text) override { equipment = text; }
+    void ShowReport() override { ++reportShown; }
+    void SetFileCountText(const QString& text) override { fileCountTexts << text; }
+    void SetProgressMaximum(int maximum) override { progressMaximum = maximum; }
+    void SetProgressValue(int value) override { progressValue = value; }
+    void SetCancelEnabled(bool enabled) override { cancelEnabled = enabled; }
+    void SetRunActive(bool active) override { runActive = active; }
+    void WaitingForDatabase(bool on) override { waits << (waiting = on); }
+    void FileImported(int, const QString&, const FileOutcome& outcome) override {
+        outcomes.push_back(outcome);
+    }
 
     // The report's lines (split at "\r\n"), without the empty tail after the last line end.
     QStringList ReportLines() const;
+    // The last progress text; empty before the first.
+    QString FileCountText() const { return fileCountTexts.value(fileCountTexts.size() - 1); }
 };

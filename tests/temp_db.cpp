@@ -306,16 +306,14 @@ std::shared_ptr<void> TempDb::HoldForImport() const {
         db.setPort(kServerPort);
         db.setDatabaseName("importflx");
         db.setUserName("postgres");
+        db.setConnectOptions("options='-csearch_path=" + schema_ + "'");
     } else {
         db.setDatabaseName(path());
     }
     EXPECT_TRUE(db.open()) << db.lastError().text().toStdString();
     QSqlQuery query(db);
-    const QStringList hold =
-        IsPostgres(store_)
-            ? QStringList{"BEGIN",
-                          QString("SELECT pg_advisory_xact_lock(%1)").arg(db::kImportersLock)}
-            : QStringList{"BEGIN IMMEDIATE"};
+    const QStringList hold = IsPostgres(store_) ? QStringList{"BEGIN", db::PostgresImportersLock()}
+                                                : QStringList{"BEGIN IMMEDIATE"};
     for (const QString& statement : hold) {
         EXPECT_TRUE(query.exec(statement)) << query.lastError().text().toStdString();
     }

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QJsonDocument>
+#include <QSaveFile>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "core/outcome.h"
+
+// How one file of a batch run ended.
+struct BatchFileResult {
+    std::optional<FileOutcome> outcome;  // empty: the run did not reach the file
+    QStringList messages;                // the messages shown while it was imported
+};
+
+// What a batch run did, for the --json document.
+struct BatchRunRecord {
+    std::vector<BatchFileResult> files;  // one per file of the command line, in run order
+    RunOutcome run;
+    QString error;  // why no file was imported (no usable database), or empty
+};
+
+// The --json document. For every file: "path" as given, "outcome" ("added", "failed" with a
+// "reason", "cancelled", "error" with its "error" number, description and source, or "not
+// imported" when the run did not reach it), "equipment" (per stored equipment row: the
+// manufacturer ID in the file and the one it resolved to with its name, the model as stored,
+// the new EquipmentID, and the inputs and outputs added) and any "messages". Then "totals",
+// "interrupted", "exitStatus" and, when the run could not start, "error".
+QJsonDocument BatchJson(const QStringList& paths, const BatchRunRecord& record, bool interrupted,
+                        int exitStatus);
+
+// Where the document goes: standard output for "-", otherwise a file that is replaced only once
+// the whole document is written, so that a failed or interrupted run never leaves half of one.
+class JsonOutput {
+  public:
+    // An empty path writes nothing.
+    explicit JsonOutput(const QString& path) : path_(path) {}
+
+    bool enabled() const { return !path_.isEmpty(); }
+    bool toStandardOutput() const { return path_ == QLatin1String("-"); }
+
+    // Prepares the file in its folder; false with `error` set when it cannot be written there.
+    bool Open(QString& error);
+    // Writes `document`; false with `error` set when it could not be written whole.
+    bool Write(const QJsonDocument& document, QString& error);
+
+  private:
+    QString path_;
+    std::unique_ptr<QSaveFile> file_;
+};

@@ -1,0 +1,128 @@
+#include "app/command_line.h"
+
+namespace cli {
+namespace {
+
+const QCommandLineOption kHelp({"h", "help"}, "show this help");
+const QCommandLineOption kVersion("version", "show the version");
+
+const QCommandLineOption kWindowDb(
+    "db", "the equipment database: an SQLite file (default: dbEquip.mdb in the program's folder)",
+    "TARGET");
+
+const QCommandLineOption* Find(const QList<QCommandLineOption>& options, const QString& name) {
+    for (const QCommandLineOption& option : options) {
+        if (option.names().contains(name)) {
+            return &option;
+        }
+    }
+    return nullptr;
+}
+
+// Walks `arguments` in order up to the first fault, or up to --help or --version.
+// QCommandLineParser tells that a command line is at fault and which value each option has; this
+// names the fault in the tools' own words, and keeps the order in which they are met.
+Parsed Scan(const QList<QCommandLineOption>& options, const QStringList& arguments) {
+    Parsed result;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& arg = arguments.at(i);
+        if (arg == QLatin1String("--")) {
+            break;
+        }
+        if (arg == QLatin1String("-") || !arg.startsWith('-')) {
+            continue;
+        }
+        const qsizetype dashes = arg.startsWith(QLatin1String("--")) ? 2 : 1;
+        const qsizetype equals = arg.indexOf('=');
+        const QString typed = equals < 0 ? arg : arg.left(equals);
+        // One dash names a one-letter option, two dashes a longer one ("-db" is no --db).
+        const QString name = typed.mid(dashes);
+        const QCommandLineOption* option =
+            (dashes == 1) == (name.size() == 1) ? Find(options, name) : nullptr;
+        if (option == nullptr || (option->valueName().isEmpty() && equals >= 0)) {
+            result.error = QStringLiteral("unknown option %1").arg(arg);
+            return result;
+        }
+        if (option->names() == kHelp.names() || option->names() == kVersion.names()) {
+            result.request = option->names() == kHelp.names() ? Request::kHelp : Request::kVersion;
+            return result;
+        }
+        if (!option->valueName().isEmpty() && equals < 0) {
+            if (i + 1 == arguments.size()) {
+                result.error = QStringLiteral("option %1 needs a value").arg(typed);
+                return result;
+            }
+            ++i;
+        }
+    }
+    return result;
+}
+
+}  // namespace
+
+Parsed Parse(QCommandLineParser& parser, const QList<QCommandLineOption>& options,
+             const QStringList& arguments) {
+    QList<QCommandLineOption> all{kHelp, kVersion};
+    all += options;
+    parser.addOptions(all);
+    const bool parsed = parser.parse(QStringList(QStringLiteral("program")) + arguments);
+    Parsed result = Scan(all, arguments);
+    if (result.request != Request::kRun || !result.ok()) {
+        return result;
+    }
+    if (!parsed) {
+        result.error = parser.errorText();
+        return result;
+    }
+    for (const QCommandLineOption& option : options) {
+        if (!option.valueName().isEmpty() && parser.values(option).contains(QString())) {
+            result.error = QStringLiteral("option --%1 needs a non-empty value")
+                               .arg(option.names().constLast());
+            return result;
+        }
+    }
+    return result;
+}
+
+QString HelpText(const QCommandLineParser& parser, const QString& program,
+                 const QString& epilogue) {
+    QString text = parser.helpText();
+    // The usage line names the program as it was started; the help names it as it is installed.
+    const qsizetype options = text.indexOf(QLatin1String(" [options]"));
+    if (text.startsWith(QLatin1String("Usage: ")) && options > 0) {
+        text.replace(7, options - 7, program);
+    }
+    if (!epilogue.isEmpty()) {
+        text += '\n' + epilogue;
+    }
+    return text.endsWith('\n') ? text : text + '\n';
+}
+
+QString VersionText(const QString& program) {
+    return program + ' ' + QStringLiteral(IMPORTFLX_VERSION) + '\n';
+}
+
+WindowParse ParseWindowOptions(const QStringList& arguments) {
+    WindowParse result;
+    QCommandLineParser parser;
+    result.parsed = Parse(parser, {kWindowDb}, arguments);
+    if (result.parsed.ok() && result.parsed.request == Request::kRun) {
+        if (!parser.positionalArguments().isEmpty()) {
+            result.parsed.error =
+                QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first());
+        }
+        result.options.databaseTarget = parser.value(kWindowDb);
+    }
+    return result;
+}
+
+QString WindowUsage() {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Imports FLX device-description files into the equipment database, in a window.\n"
+        "Qt's own options (-platform, -style, -reverse ...) are taken as well."));
+    Parse(parser, {kWindowDb}, {});
+    return HelpText(parser, QStringLiteral("importflx"));
+}
+
+}  // namespace cli

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// Command lines of the two programs, parsed by QCommandLineParser. An option that takes a value
+// accepts it as the next argument or after '=' (--db=PATH); "--" ends the options, so that a
+// positional argument may start with '-'; a lone "-" is a positional argument.
+namespace cli {
+
+// What a valid command line asks for.
+enum class Request {
+    kRun,
+    kHelp,     // --help or -h: print the help and do nothing else
+    kVersion,  // --version: print the version and do nothing else
+};
+
+struct Parsed {
+    Request request = Request::kRun;
+    QString error;  // empty when the command line is valid
+
+    bool ok() const { return error.isEmpty(); }
+};
+
+// Adds --help, --version and `options` to `parser` and parses `arguments` (without the program
+// name). An error names the first argument at fault, in command-line order: "unknown option ARG"
+// (also for an option that takes no value given one), "option NAME needs a value", and "option
+// NAME needs a non-empty value" when any value is empty. --help or --version before the first
+// fault ends the parse.
+Parsed Parse(QCommandLineParser& parser, const QList<QCommandLineOption>& options,
+             const QStringList& arguments);
+
+// The help of `parser` with `program` as the name in its usage line, then `epilogue`; ends with
+// a line end.
+QString HelpText(const QCommandLineParser& parser, const QString& program,
+                 const QString& epilogue = {});
+
+// "PROGRAM VERSION" and a line end.
+QString VersionText(const QString& program);
+
+// The import window's command line: importflx [--db TARGET]. Qt's own options (-platform,
+// -style ...) are taken by the application object before this sees the arguments.
+struct WindowOptions {
+    QString databaseTarget;  // --db; empty: dbEquip.mdb in the program's folder
+};
+
+struct WindowParse {
+    WindowOptions options;
+    Parsed parsed;
+};
+
+// Parses the window's `arguments` (without the program name); positional arguments are refused.
+WindowParse ParseWindowOptions(const QStringList& arguments);
+
+// The window's --help text.
+QString WindowUsage();
+
+}  // namespace cli
