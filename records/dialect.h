@@ -67,6 +67,10 @@ class Dialect {
     // Whether the statement kEquipmentVersionsTaken has a form here; without one, the model
     // names are tried one at a time.
     bool ListsVersions() const { return system_ != System::kOther; }
+    // Whether that list is exact for every comparison the database may make: true for SQLite,
+    // whose collations (BINARY, NOCASE, RTRIM) all keep a name's characters in their places;
+    // elsewhere the chosen name is confirmed with the one-name test.
+    bool VersionsAreExact() const { return system_ == System::kSqlite; }
     // A table name spelled as a statement spells it, ready for SQL.
     QString Table(const QString& name) const;
     // A column name exactly as the database reports it, ready for SQL.

@@ -88,9 +88,9 @@ QString CheckDuplicate(ImportContext& ctx) {
         }
         std::sort(taken.begin(), taken.end());
     }
-    // The first version not taken, confirmed by the walk's own test of one name: a name that
-    // the database finds taken after all (by a comparison the query could not foresee) sends
-    // the walk on to the next version, as the walk itself would go.
+    // The first version not taken, confirmed where needed by the walk's own test of one name:
+    // a name that the database finds taken after all (by a comparison the query could not
+    // foresee) sends the walk on to the next version, as the walk itself would go.
     qint64 version = 0;
     auto next = taken.begin();
     for (;;) {
@@ -100,6 +100,9 @@ QString CheckDuplicate(ImportContext& ctx) {
         if (next != taken.end() && *next == version) {
             ++version;
             continue;
+        }
+        if (connection.dialect().VersionsAreExact()) {
+            return name(version);
         }
         CloseIfOpen(equipment);
         equipment.Open(sql::kEquipmentByNameAndManufacturer, {name(version), manufacturerId},

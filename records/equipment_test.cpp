@@ -19,10 +19,12 @@ class EquipmentTest : public EngineTest {
 };
 
 TEST_P(EquipmentTest, TakesTheFirstFreeVersionedName) {
-    // Besides the demo's DA-100 of ACME and MX-8 of NORTHLN.
+    // Besides the demo's DA-100 of ACME and MX-8 of NORTHLN; names that only look like a
+    // version of DA-100 take none.
     db.Exec(
         "insert into tblEquipment (EquipmentName, ManufacturerID) values ('DA-100_v2', "
-        "'ACME'), ('MX-8_v1', 'NORTHLN')");
+        "'ACME'), ('MX-8_v1', 'NORTHLN'), ('DA-100_v01', 'ACME'), ('DA-100_v1 ', 'ACME'), "
+        "('DA-100_v0', 'ACME'), ('DA-100_vx', 'ACME'), ('DA-100_v1', 'KESTREL')");
     const struct {
         QString manuId, model, stored;  // a null model: the next block of the same definition
     } cases[] = {
