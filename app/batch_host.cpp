@@ -5,6 +5,7 @@
 
 #include <QFileInfo>
 #include <csignal>
+#include <optional>
 
 #include "app/import_commands.h"
 #include "core/error.h"
@@ -161,6 +162,12 @@ void BatchHost::FileImported(int index, const QString& /*path*/, const FileOutco
     fileMessages_.clear();
 }
 
+void BatchHost::WaitingForDatabase(bool waiting) {
+    if (waiting) {
+        Error(QString::fromLatin1(kWaitingForDatabase));
+    }
+}
+
 void BatchHost::SetFileCountText(const QString& text) {
     if (progressEnabled_) {
         progressText_ = text;
@@ -261,23 +268,29 @@ bool ResolveDatabase(const QString& databaseOption, QString& connection, QString
         connection = db::BuildConnectionString(folder);
         return true;
     }
-    const QFileInfo info(databaseOption);
-    if (!platform::FileExistsNoCase(info.path(), info.fileName())) {
-        error = QStringLiteral("database not found: %1").arg(databaseOption);
-        return false;
+    if (db::KindOfTarget(databaseOption) == db::TargetKind::kFile) {
+        const QFileInfo info(databaseOption);
+        if (!platform::FileExistsNoCase(info.path(), info.fileName())) {
+            error = QStringLiteral("database not found: %1").arg(databaseOption);
+            return false;
+        }
     }
-    connection = db::ConnectionStringForFile(databaseOption);
+    // A server or ODBC target is reached when the run opens it.
+    connection = db::ConnectionStringForTarget(databaseOption);
     return true;
 }
 
 namespace {
 
-void PrintError(const QString& text) {
-    std::fputs(Encode(QString(QStringLiteral("importflx-batch: ") + text + '\n'),
-                      isatty(fileno(stderr)) != 0)
-                   .constData(),
-               stderr);
+const QString kProgram = QStringLiteral("importflx-batch");
+
+void PrintLine(const QString& line) {
+    std::fputs(Encode(line + '\n', isatty(fileno(stderr)) != 0).constData(), stderr);
     std::fflush(stderr);
+}
+
+void PrintError(const QString& text) {
+    PrintLine(kProgram + QStringLiteral(": ") + text);
 }
 
 // Appends one entry per --map to `map` (which starts as the import window's load leaves it).
@@ -342,14 +355,21 @@ int ImportAll(const BatchOptions& options, const QString& connection, BatchRunRe
         }
     } catch (const AppError& e) {
         record.error = ErrorText(e);
-        PrintError(record.error);
+        PrintLine(ErrorForTerminal(kProgram, e));
         return batch_exit::kUsage;
     }
 
     BatchHost host(session, options);
     ImportContext ctx{session, host};
     InstallInterruptHandler();
-    record.run = cmdAll_Click(ctx);
+    {
+        // A dry run holds the database for the whole run and gives back every row at its end.
+        std::optional<db::DryRun> dryRun;
+        if (options.dryRun) {
+            dryRun.emplace();
+        }
+        record.run = cmdAll_Click(ctx);
+    }
     host.Finish();
     record.files = host.Results();
 
@@ -358,7 +378,7 @@ int ImportAll(const BatchOptions& options, const QString& connection, BatchRunRe
         try {
             SaveRtfFile(options.reportPath, host.ReportLines());
         } catch (const AppError& e) {
-            host.Error(QStringLiteral("importflx-batch: report not saved: ") + ErrorText(e));
+            host.Error(ErrorForTerminal(kProgram + QStringLiteral(": report not saved"), e));
             status = batch_exit::kFailed;
         }
     }

@@ -48,6 +48,8 @@ class BatchHost : public ImportHost {
     QString FileName(int index) const override { return files_.at(index); }
     bool FileSelected(int) const override { return true; }
     void SetFileCountText(const QString& text) override;
+    // Writes the waiting line to standard error; waiting is no failure.
+    void WaitingForDatabase(bool waiting) override;
     void FileImported(int index, const QString& path, const FileOutcome& outcome) override;
 
     // Writes `text` (one or more lines) to standard error, keeping the progress line intact.
@@ -98,8 +100,9 @@ void InstallInterruptHandler();
 // True once SIGINT has arrived.
 bool Interrupted();
 
-// The connection string for --db (or the default dbEquip.mdb in the program's folder). Returns
-// false with `error` set when the database file does not exist.
+// The connection string for --db TARGET (see records/target.h), or for the default dbEquip.mdb
+// in the program's folder. Returns false with `error` set when a database file does not exist;
+// a server or ODBC target is checked when it is opened.
 bool ResolveDatabase(const QString& databaseOption, QString& connection, QString& error);
 
 // Runs the whole batch for parsed, valid `options` (not --help) and returns the exit status.

@@ -4,8 +4,10 @@
 
 namespace {
 
-const QCommandLineOption kDb(
-    "db", "the equipment database (default: dbEquip.mdb in the program's folder)", "PATH");
+const QCommandLineOption kDb("db",
+                             "the equipment database: a file, postgresql://... or odbc:... "
+                             "(default: dbEquip.mdb in the program's folder)",
+                             "TARGET");
 const QCommandLineOption kUnattended(
     "unattended", "add manufacturer IDs that the database lacks as new manufacturers");
 const QCommandLineOption kMap("map",
@@ -23,8 +25,11 @@ const QCommandLineOption kNoProgress("no-progress",
                                      "no progress line (default: one on standard error when it "
                                      "is a terminal)");
 
-const QList<QCommandLineOption> kOptions{kDb,   kUnattended, kMap,       kReport,
-                                         kJson, kQuiet,      kNoProgress};
+const QCommandLineOption kDryRun("dry-run",
+                                 "import as usual, then give every row back: nothing is stored");
+
+const QList<QCommandLineOption> kOptions{kDb,   kUnattended, kMap,        kReport,
+                                         kJson, kQuiet,      kNoProgress, kDryRun};
 
 }  // namespace
 
@@ -45,6 +50,7 @@ BatchParse ParseBatchOptions(const QStringList& arguments) {
     options.jsonPath = parser.value(kJson);
     options.quiet = parser.isSet(kQuiet);
     options.noProgress = parser.isSet(kNoProgress);
+    options.dryRun = parser.isSet(kDryRun);
     for (const QString& value : parser.values(kMap)) {
         const qsizetype eq = value.indexOf('=');
         if (eq <= 0 || eq == value.size() - 1) {

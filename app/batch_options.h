@@ -5,8 +5,8 @@
 #include <QStringList>
 
 // The command line of importflx-batch:
-//   importflx-batch [--db PATH] [--unattended] [--map FILEID=DBID]... [--report FILE]
-//                   [--json FILE] [--quiet] [--no-progress] FILE...
+//   importflx-batch [--db TARGET] [--unattended] [--map FILEID=DBID]... [--report FILE]
+//                   [--json FILE] [--quiet] [--no-progress] [--dry-run] FILE...
 // Options taking a value accept it as the next argument or after '=' (--db=PATH). "--" ends the
 // options, so that a file name may start with '-'.
 
@@ -27,13 +27,14 @@ struct ManufacturerMapping {
 };
 
 struct BatchOptions {
-    QString database;  // --db; empty: dbEquip.mdb in the program's folder
+    QString database;  // --db TARGET (records/target.h); empty: dbEquip.mdb beside the program
     bool unattended = false;
     QList<ManufacturerMapping> mappings;  // in command-line order
     QString reportPath;                   // --report; empty: no RTF report
     QString jsonPath;                     // --json; empty: none, "-": standard output
     bool quiet = false;
     bool noProgress = false;  // --no-progress: no progress line even on a terminal
+    bool dryRun = false;      // --dry-run: report as a real run would, store nothing
     bool help = false;        // --help: print the usage and do nothing else
     bool version = false;     // --version: print the version and do nothing else
     QStringList files;        // in command-line order, as given

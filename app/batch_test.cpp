@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -11,6 +12,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 
 #include "app/batch_options.h"
 #include "app/batch_progress.h"
@@ -377,5 +379,66 @@ TEST(BatchToolTest, InterruptStopsTheRunWithStatus130) {
                              .arg(equipment)))
         << summary.left(300).toStdString();
 }
+
+// One run of the batch tool over `files` into `db`: exit status, standard output, standard error.
+QStringList RunBatchOn(const TempDb& db, const QStringList& options, const QStringList& files) {
+    QProcess process;
+    process.start(IMPORTFLX_BATCH_EXE, QStringList{"--db", db.target()} + options + files);
+    EXPECT_TRUE(process.waitForFinished(120000));
+    return {QString::number(process.exitCode()), QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+// What a run stored: equipment, connectors and manufacturers, in a form every store gives alike.
+QStringList Stored(const TempDb& db) {
+    return db.Rows(
+               "SELECT EquipmentName, ManufacturerID, EquipmentType FROM tblEquipment ORDER BY "
+               "EquipmentID") +
+           db.Rows(
+               "SELECT e.EquipmentName, c.Name, c.Type, c.Conn, c.PinType FROM tblInputs c "
+               "JOIN tblEquipment e ON e.EquipmentID = c.EquipmentID ORDER BY c.InputID") +
+           db.Rows(
+               "SELECT e.EquipmentName, c.Name, c.Type, c.Conn, c.PinType FROM tblOutputs c "
+               "JOIN tblEquipment e ON e.EquipmentID = c.EquipmentID ORDER BY c.OutputID") +
+           db.Rows(
+               "SELECT ManufacturerID, ManufacturerName, DisplayInEquipment FROM "
+               "tblManufacturers ORDER BY ManufacturerID");
+}
+
+class BatchOnEveryStore : public ::testing::TestWithParam<Store> {};
+
+// The demo files, a model stored twice, a value too long, an unknown manufacturer and a missing
+// file: every store gives the report, the messages, the exit status and the rows of SQLite, and a
+// dry run gives the same report and leaves the database exactly as it was.
+TEST_P(BatchOnEveryStore, ReportsAndStoresAsSqliteAndADryRunChangesNothing) {
+    QTemporaryDir folder;
+    QStringList files;
+    for (const QString& sample : QDir(IMPORTFLX_DATA_DIR "/samples").entryList({"*.flx"})) {
+        files << folder.filePath(sample);
+        QFile::copy(IMPORTFLX_DATA_DIR "/samples/" + sample, files.last());
+    }
+    files << files.first();
+    files << WriteFlx(folder.filePath("long.flx"), kConverter.arg("ACME").split('|')
+                                                       << "O SDI BNC   " + QString(60, 'x'));
+    files << folder.filePath("missing.flx");
+    const QStringList realRun = {"--map", "NOSUCH=ACME"};
+    TempDb reference(Store::kSqlite, DemoRowsSql(Store::kSqlite));
+    const QStringList expected = RunBatchOn(reference, realRun, files);
+    ASSERT_EQ(expected[0], "1");  // the too long value and the missing file fail
+
+    TempDb dry(GetParam(), DemoRowsSql(GetParam()));
+    const QString before = dry.Dump();
+    EXPECT_EQ(RunBatchOn(dry, realRun + QStringList{"--dry-run"}, files), expected);
+    EXPECT_EQ(dry.Dump(), before);
+
+    TempDb real(GetParam(), DemoRowsSql(GetParam()));
+    EXPECT_EQ(RunBatchOn(real, realRun, files), expected);
+    EXPECT_EQ(Stored(real), Stored(reference));
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, BatchOnEveryStore, ::testing::ValuesIn(AllStores()),
+                         [](const ::testing::TestParamInfo<Store>& info) {
+                             return StoreName(info.param);
+                         });
 
 }  // namespace

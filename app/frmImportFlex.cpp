@@ -173,15 +173,22 @@ void frmImportFlex::Form_Load() {
             ShowMessage(kMissingDatabase);
         }
         session_.sEquipConnection = db::BuildConnectionString(appFolder);
+        ShowMessage(InformationMessage());
+        ShowMessage(kBackUp);
     } else {
-        const QFileInfo target(databaseTarget_);
-        if (!platform::FileExistsNoCase(target.path(), target.fileName())) {
-            ShowMessage(kMissingDatabase);
+        session_.sEquipConnection = db::ConnectionStringForTarget(databaseTarget_);
+        const QString database = db::DescribeConnection(session_.sEquipConnection);
+        setWindowTitle(windowTitle() + QStringLiteral(" - ") + database);
+        if (db::KindOfTarget(databaseTarget_) == db::TargetKind::kFile) {
+            const QFileInfo file(databaseTarget_);
+            if (!platform::FileExistsNoCase(file.path(), file.fileName())) {
+                ShowMessage("The database " + database + " does not exist.");
+            }
         }
-        session_.sEquipConnection = db::ConnectionStringForFile(databaseTarget_);
+        ShowMessage(InformationMessage());
+        ShowMessage("We recommend that you back-up the database " + database +
+                    " before performing these operations");
     }
-    ShowMessage(InformationMessage());
-    ShowMessage(kBackUp);
     FinishFileList();
     ui_->lblFileCount->setText("FileCount: " + QString::number(ui_->File1->count()));
 }
@@ -598,6 +605,15 @@ void frmImportFlex::SetProgressValue(int value) {
 
 void frmImportFlex::SetCancelEnabled(bool enabled) {
     ui_->cmdCancel->setEnabled(enabled);
+}
+
+void frmImportFlex::WaitingForDatabase(bool waiting) {
+    if (waiting) {
+        statusBeforeWait_ = ui_->lblStat->text();
+        SetStatus(QString::fromLatin1(kWaitingForDatabase));
+    } else {
+        SetStatus(statusBeforeWait_);
+    }
 }
 
 void frmImportFlex::SetRunActive(bool active) {

@@ -40,8 +40,10 @@ class frmImportFlex : public QWidget, public ImportHost {
   public:
     // Builds the window and runs Form_Load, which shows the start-up messages (two, or three
     // when dbEquip.mdb is missing from the application folder) before the window is shown.
-    // The database is not opened. A non-empty `databaseTarget` (the command line's --db) is
-    // the SQLite file imported into instead of dbEquip.mdb in the application folder.
+    // The database is not opened. A non-empty `databaseTarget` (the command line's --db, see
+    // records/target.h) is imported into instead of dbEquip.mdb in the application folder: the
+    // window names it in its title and in the back-up reminder, and a file target that does
+    // not exist is reported at start.
     explicit frmImportFlex(const QString& databaseTarget = {}, QWidget* parent = nullptr);
     ~frmImportFlex() override;
 
@@ -74,6 +76,7 @@ class frmImportFlex : public QWidget, public ImportHost {
     void SetProgressValue(int value) override;
     void SetCancelEnabled(bool enabled) override;
     void SetRunActive(bool active) override;
+    void WaitingForDatabase(bool waiting) override;
 
     // The report window while it exists (created hidden by the first logged report line).
     frmReporStatus* ReportWindow() const { return report_; }
@@ -140,8 +143,9 @@ class frmImportFlex : public QWidget, public ImportHost {
     static constexpr int kQuietLookIntervalMs = 5;
 
     std::unique_ptr<Ui::frmImportFlex> ui_;
-    QString databaseTarget_;
+    QString databaseTarget_;  // empty: dbEquip.mdb in the application folder
     SessionState session_;
+    QString statusBeforeWait_;
     QFileSystemModel* dirModel_ = nullptr;
     std::unique_ptr<QAbstractFileIconProvider> dirIcons_;  // Dir1's, see FolderIconProvider
     int dirIndentation_ = 0;                               // Dir1's as designed

@@ -21,6 +21,7 @@
 #include <utility>
 
 #include "app/import_commands.h"
+#include "core/host.h"
 #include "core/session.h"
 #include "records/connection.h"
 #include "records/manufacturer_resolution.h"
@@ -145,7 +146,12 @@ std::shared_ptr<void> Hold(const QString& how, const QString& path) {
             delete process;
         });
         sqlite->start("sqlite3", {path});
-        sqlite->write((how + ";\nSELECT 'held';\n").toUtf8());
+        // "... for 2 s": the other program is done after two seconds.
+        QString statements = how.section(" for ", 0, 0) + ";\nSELECT 'held';\n";
+        if (how.endsWith(" for 2 s")) {
+            statements += ".shell sleep 2\nROLLBACK;\n";
+        }
+        sqlite->write(statements.toUtf8());
         QByteArray out;
         while (!out.contains("held") && sqlite->waitForReadyRead(10000)) {
             out += sqlite->readAllStandardOutput();
@@ -179,6 +185,8 @@ struct Case {
     // that change its tables), during the run (see Hold), or to the first file once the run has
     // its list ("file gone", "file unreadable").
     QString how = {};
+    // The batch tool says that it waits for the database.
+    bool waits = false;
 };
 
 std::vector<Case> Cases() {
@@ -220,12 +228,14 @@ std::vector<Case> Cases() {
          "-2147024891 The database '%DB%' cannot be written: the journal file that every change "
          "needs cannot be created in its folder. importflx database\n",
          none, "", 0, "read-only folder"},
+        // Waited for three seconds; the batch tool waits so long only before its run.
         {"another program holds an exclusive lock", one, 2, locked + src, none, "", 0,
          "BEGIN EXCLUSIVE"},
-        {"another program is writing", one, 1, locked + src, none, "", 0, "BEGIN IMMEDIATE"},
+        // Waited for, saying so, until the other program is done.
+        {"another program is writing", one, 0, "", one, "QX-1", 1, "BEGIN IMMEDIATE for 2 s", true},
         // The rows go in, but the commit at the end of the file has to wait for the reader.
-        {"another program keeps reading", one, 1, locked + lost + "." + src, none, "", 0,
-         "BEGIN; SELECT count(*) FROM tblEquipment"},
+        {"another program keeps reading", one, 0, "", one, "QX-1", 1,
+         "BEGIN; SELECT count(*) FROM tblEquipment for 2 s", true},
         {"the file vanishes between listing and import", QStringList{"gone.flx", "good.flx"}, 1,
          "no file in path: %DIR%/gone.flx\n53 File not found importflx\n", good, "GOOD", 1,
          "file gone"},
@@ -256,6 +266,9 @@ std::vector<Case> Cases() {
 class HostileTest : public ::testing::TestWithParam<std::tuple<std::size_t, bool>> {};
 
 TEST_P(HostileTest, IsReportedAndKeepsEveryRow) {
+    // The engine waits as long as the batch tool waits before its run.
+    db::Connection::SetWaitLimitForTesting(db::Connection::kBusyTimeoutMs);
+    const auto restore = qScopeGuard([] { db::Connection::SetWaitLimitForTesting(0); });
     const Case c = Cases().at(std::get<0>(GetParam()));
     const bool batch = std::get<1>(GetParam());
     // Any other file holds one QX-1 of ZEPHYR.
@@ -311,6 +324,9 @@ TEST_P(HostileTest, IsReportedAndKeepsEveryRow) {
     QString messages = c.messages;
     if (refused) {  // with its own name, not the window's source
         messages = "importflx-batch: " + messages.remove(" importflx database");
+    }
+    if (batch && c.waits) {
+        messages.prepend(QString(kWaitingForDatabase) + "\n");
     }
     EXPECT_EQ(r.messages, messages.replace("%DIR%", folder).replace("%DB%", db.path()));
     EXPECT_EQ(r.exitCode, batch ? c.exitCode : c.messages.isEmpty() ? 0 : 1);

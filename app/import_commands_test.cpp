@@ -47,7 +47,7 @@ class CommandsTest : public EngineTest {
     QTemporaryDir files;
 };
 
-TEST_F(CommandsTest, RunsCountEveryChosenEntryAndOnlyThisRunsConnectors) {
+TEST_P(CommandsTest, RunsCountEveryChosenEntryAndOnlyThisRunsConnectors) {
     const struct {
         RunOutcome (*command)(ImportContext&);
         QList<bool> selected;
@@ -101,7 +101,7 @@ TEST_F(CommandsTest, RunsCountEveryChosenEntryAndOnlyThisRunsConnectors) {
 
 // Cancel, confirmed or not, from the window's button while a file is read, and from the
 // manufacturer selection.
-TEST_F(CommandsTest, CancelStopsTheRunBeforeTheNextEntry) {
+TEST_P(CommandsTest, CancelStopsTheRunBeforeTheNextEntry) {
     const struct {
         RunOutcome (*command)(ImportContext&);
         int answer;  // to the question: 1 Yes, 0 No; -1 the selection dialog is cancelled
@@ -149,7 +149,7 @@ TEST_F(CommandsTest, CancelStopsTheRunBeforeTheNextEntry) {
     }
 }
 
-TEST_F(CommandsTest, EmptyListLogsZeroTotals) {
+TEST_P(CommandsTest, EmptyListLogsZeroTotals) {
     for (auto command : {cmdOne_Click, cmdAll_Click}) {
         host.report.clear();
         const RunOutcome run = command(ctx);
@@ -158,5 +158,7 @@ TEST_F(CommandsTest, EmptyListLogsZeroTotals) {
         EXPECT_FALSE(host.cancelEnabled || host.runActive);
     }
 }
+
+INSTANTIATE_ON_EVERY_STORE(CommandsTest);
 
 }  // namespace

@@ -5,9 +5,11 @@ Each file holds one definition section and one block of 40 connector lines (inpu
 loop-throughs and ignored codes). Manufacturer IDs come from a pool of 50, half of which are
 added to the benchmark database by the SQL this script also writes; model names repeat so that
 versioning has work to do. The model pool grows with the corpus, so that a model repeats as
-often in a corpus of 20,000 files as in one of 2,000 and the work per row stays comparable.
+often in a corpus of 20,000 files as in one of 2,000 and the work per row stays comparable;
+with --fixed-models N it stays at N models whatever the corpus, so that a model is declared ten
+times as often in a corpus ten times as large (the versioning benchmark).
 
-usage: gen_corpus.py OUTDIR [FILES]
+usage: gen_corpus.py OUTDIR [FILES] [--fixed-models N]
 """
 import os
 import random
@@ -27,10 +29,16 @@ def manufacturer(i):
 
 
 def main():
-    out = sys.argv[1]
-    count = int(sys.argv[2]) if len(sys.argv) > 2 else 2000
+    args = sys.argv[1:]
+    fixed = None
+    if "--fixed-models" in args:
+        at = args.index("--fixed-models")
+        fixed = int(args[at + 1])
+        del args[at:at + 2]
+    out = args[0]
+    count = int(args[1]) if len(args) > 1 else 2000
     os.makedirs(out, exist_ok=True)
-    models = max(1, count * MODELS_PER_1000_FILES // 1000)
+    models = fixed or max(1, count * MODELS_PER_1000_FILES // 1000)
     rng = random.Random(20261206)
     for n in range(count):
         manu = manufacturer(rng.randrange(POOL))

@@ -14,3 +14,9 @@ QString ErrorWithSource(const AppError& error) {
 QString ErrorText(const AppError& error) {
     return QString::number(error.number()) + ' ' + error.description();
 }
+
+QString ErrorForTerminal(const QString& program, const AppError& error) {
+    QString line = program + QStringLiteral(": ") + ErrorText(error);
+    line.replace(QLatin1String("\r\n"), QLatin1String(" ")).replace('\n', ' ');
+    return line;
+}

@@ -24,11 +24,13 @@ class AppError : public std::exception {
     std::string what_;
 };
 
-// The two ways an error is shown to the user, each written in this one place:
-// "number description source", as the FLX reader's error path shows it, and
-// "number description", as the report window's save and the dialogs show it.
+// The ways an error is shown to the user, each written in this one place:
+// "number description source", as the FLX reader's error path shows it in a message box,
+// "number description", as the report window's save and the dialogs show it, and
+// "program: number description" on one line, as a command-line tool reports it on a terminal.
 QString ErrorWithSource(const AppError& error);
 QString ErrorText(const AppError& error);
+QString ErrorForTerminal(const QString& program, const AppError& error);
 
 // Error numbers raised by importflx. Where the original platform had a number for the same
 // failure, it is kept, so that callers which react to a number keep working.
@@ -47,7 +49,9 @@ inline constexpr long kObjectClosed = 3704;
 inline constexpr long kObjectOpen = 3705;
 inline constexpr long kNoConnection = 3709;
 inline constexpr long kDialogCancelled = 32755;
-// E_FAIL: the store refused the row because of a duplicate key, or the file is missing.
+// E_FAIL: the store refused the row because of a duplicate key, or the file is missing. No
+// other refusal of a row is raised under it: the add-manufacturer dialog reads it as "already
+// exists".
 inline constexpr long kDbFail = -2147467259;
 // DB_E_ERRORSOCCURRED: kept for callers that treat it like kDbFail; the layer never raises it.
 inline constexpr long kDbErrorsOccurred = -2147217887;
@@ -63,4 +67,13 @@ inline constexpr long kDbLocked = -2147024863;
 inline constexpr long kDbDiskFull = -2147024784;
 // The file exists but is no database that importflx can open.
 inline constexpr long kDbUnrecognized = -2147024885;
+// DB_E_INTEGRITYVIOLATION: the store refused a row for a rule other than a duplicate key (a
+// value it needs, a check, a reference).
+inline constexpr long kDbIntegrity = -2147217873;
+// DB_E_ERRORSINCOMMAND: the store refused a statement for a reason importflx does not tell apart.
+inline constexpr long kDbRefused = -2147217900;
+// The connection to the database server was lost, or no connection could be made.
+inline constexpr long kDbConnectionLost = -2147023174;
+// The user cancelled the import while it waited for a database in use by another program.
+inline constexpr long kDbWaitCancelled = 32756;
 }  // namespace ErrNo

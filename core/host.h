@@ -6,6 +6,11 @@
 
 struct SessionState;
 
+// What the window and the batch tool show while an import waits for a database that another
+// program holds.
+inline constexpr const char* kWaitingForDatabase =
+    "Waiting for the database, in use by another program...";
+
 // What the import logic needs of its window. The import window implements it over its widgets;
 // the batch tool implements it over standard output and standard error; tests implement it
 // with scripted answers. The logic never touches a widget.
@@ -56,6 +61,10 @@ class ImportHost {
     virtual void SetCancelEnabled(bool /*enabled*/) {}
     // Display: a run starts (true) or ends (false); the window locks what a run must not change.
     virtual void SetRunActive(bool /*active*/) {}
+    // Display: the import starts (true) or stops (false) waiting for a database that another
+    // program holds (kWaitingForDatabase). While it waits, ProcessEvents is called often and a
+    // cancel ends the file.
+    virtual void WaitingForDatabase(bool /*waiting*/) {}
 
     // Entry `index` of the file list, imported from `path`, ended with `outcome`. Called once
     // per file handed to the reader, right after it returns.

@@ -2,7 +2,14 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/vfs.h>
+#endif
 
 namespace platform {
 namespace {
@@ -52,6 +59,41 @@ QString JoinPath(const QString& folder, const QString& name) {
         return folder + name;
     }
     return folder + sep + name;
+}
+
+bool IsNetworkFileSystemType(unsigned long type) {
+    switch (type) {
+        case 0x6969UL:      // NFS
+        case 0x517BUL:      // SMB
+        case 0xFF534D42UL:  // CIFS
+        case 0xFE534D42UL:  // SMB2
+        case 0x5346414FUL:  // AFS
+        case 0x00C36400UL:  // Ceph
+        case 0x01021997UL:  // 9P
+        case 0x564CUL:      // NCP
+        case 0x73757245UL:  // Coda
+        case 0x65735546UL:  // FUSE (sshfs and other network mounts)
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool OnNetworkFileSystem(const QString& path) {
+#ifdef _WIN32
+    const QString root = QFileInfo(path).absoluteFilePath().left(3);
+    if (root.startsWith(QLatin1String("//")) || root.startsWith(QLatin1String("\\\\"))) {
+        return true;
+    }
+    return GetDriveTypeW(reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(root).utf16())) ==
+           DRIVE_REMOTE;
+#else
+    struct statfs info = {};
+    if (statfs(QFile::encodeName(path).constData(), &info) != 0) {
+        return false;
+    }
+    return IsNetworkFileSystemType(static_cast<unsigned long>(info.f_type));
+#endif
 }
 
 }  // namespace platform

@@ -25,4 +25,10 @@ bool FileExistsNoCase(const QString& folder, const QString& name);
 // folder already ends in one (a drive's root). An empty folder gives the name alone.
 QString JoinPath(const QString& folder, const QString& name);
 
+// True when `path` lies on a network file system (NFS, SMB/CIFS, AFS, Ceph, 9P, or a file system
+// in user space such as sshfs), where processes of different machines may share a file.
+bool OnNetworkFileSystem(const QString& path);
+// The same decision for a file system type as Linux's statfs reports it.
+bool IsNetworkFileSystemType(unsigned long type);
+
 }  // namespace platform

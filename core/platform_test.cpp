@@ -42,4 +42,16 @@ TEST(Platform, AppFolderOverrideAndRestore) {
     EXPECT_EQ(platform::AppFolder(), QCoreApplication::applicationDirPath());
 }
 
+// SQLite's write-ahead log needs memory that all its users share: only a local file gets it.
+TEST(Platform, NetworkFileSystemsAreToldApart) {
+    for (const unsigned long type : {0x6969UL, 0xFF534D42UL, 0xFE534D42UL, 0x517BUL}) {
+        EXPECT_TRUE(platform::IsNetworkFileSystemType(type)) << std::hex << type;
+    }
+    for (const unsigned long type : {0xEF53UL, 0x01021994UL, 0x58465342UL, 0x9123683EUL}) {
+        EXPECT_FALSE(platform::IsNetworkFileSystemType(type)) << std::hex << type;
+    }
+    QTemporaryDir dir;
+    EXPECT_FALSE(platform::OnNetworkFileSystem(dir.path()));
+}
+
 }  // namespace

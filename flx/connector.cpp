@@ -22,28 +22,28 @@ ConnectorRow AddConnector(ImportContext& ctx, const QString& line) {
                        QStringLiteral("\t Conn = ") + s.sConn + QStringLiteral("\t Name = \t") +
                        s.sName);
 
-    const char* statement = nullptr;
+    const sql::Statement* statement = nullptr;
     QString pinType;
     db::Recordset* target = nullptr;
     if (s.sType == flx::kCodeInput) {
         pinType = flx::kPinNormal;
         ++s.iInputs;
-        statement = sql::kInsertInput;
+        statement = &sql::kInsertInput;
         target = &SessionRecordset(s.rsInputs);
     } else if (s.sType == flx::kCodeLoop) {
         ++s.iInputs;
         pinType = flx::kPinLoop;
-        statement = sql::kInsertInput;
+        statement = &sql::kInsertInput;
         target = &SessionRecordset(s.rsInputs);
     } else if (s.sType == flx::kCodeOutput) {
         ++s.iOutputs;
         pinType = flx::kPinNormal;
-        statement = sql::kInsertOutput;
+        statement = &sql::kInsertOutput;
         target = &SessionRecordset(s.rsOutputs);
     } else {
         return ConnectorRow::kNone;
     }
     const QVariant equipmentId = SessionRecordset(s.rsEquipment).Field("EquipmentID");
-    target->Open(statement, {equipmentId, s.sName, s.sSig, s.sConn, pinType});
-    return statement == sql::kInsertOutput ? ConnectorRow::kOutput : ConnectorRow::kInput;
+    target->Open(*statement, {equipmentId, s.sName, s.sSig, s.sConn, pinType});
+    return statement == &sql::kInsertOutput ? ConnectorRow::kOutput : ConnectorRow::kInput;
 }

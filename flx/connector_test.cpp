@@ -22,13 +22,13 @@ class ConnectorTest : public EngineTest {
     }
     QStringList Rows(const QString& table) const {
         return db.Rows("select EquipmentID, Name, Type, Conn, PinType from " + table +
-                       " order by rowid");
+                       " order by " + table.mid(3, table.size() - 4) + "ID");
     }
     qint64 equipmentId = 0;
 };
 
 // Every line is logged whatever its code; counters pass 32767; a canceled line is ignored.
-TEST_F(ConnectorTest, CodeDecidesTableAndPinType) {
+TEST_P(ConnectorTest, CodeDecidesTableAndPinType) {
     session.iInputs = session.iOutputs = 32767;
     session.bCancel = true;
     AddConnector(ctx, "I AES DB25  Canceled");
@@ -55,5 +55,7 @@ TEST_F(ConnectorTest, CodeDecidesTableAndPinType) {
     EXPECT_EQ(log.last(), "IOType = \t Sig = \t Conn = \t Name = \t");
     EXPECT_EQ(session.sType + session.sName, "");
 }
+
+INSTANTIATE_ON_EVERY_STORE(ConnectorTest);
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QStringBuilder>
+#include <vector>
 
 #include "core/error.h"
 #include "core/session.h"
@@ -21,8 +22,38 @@ bool FoundAsNormalFile(const QString& path) {
     return info.isFile() && !info.isHidden();
 }
 
-// Reads `path` into `outcome`; everything but the error path.
-void ReadFile(ImportContext& ctx, const QString& path, FileOutcome& outcome) {
+// Tells the window while the file waits for a database that another program holds, once the
+// wait is long enough to notice (a turn among busy importers is shorter), and lets its Cancel
+// end the wait.
+class ReaderWaiter : public db::Waiter {
+  public:
+    static constexpr qint64 kTellAfterMs = 500;
+
+    explicit ReaderWaiter(ImportContext& ctx) : ctx_(ctx) {}
+    bool KeepWaiting(qint64 waitedMs) override {
+        if (!shown_ && waitedMs >= kTellAfterMs) {
+            shown_ = true;
+            ctx_.host.WaitingForDatabase(true);
+        }
+        ctx_.host.ProcessEvents();
+        return !ctx_.session.bCancel;
+    }
+    void WaitOver() override {
+        if (shown_) {
+            shown_ = false;
+            ctx_.host.WaitingForDatabase(false);
+        }
+    }
+
+  private:
+    ImportContext& ctx_;
+    bool shown_ = false;
+};
+
+// Reads `path` into `outcome`; everything but the error path. `marks` gets, for each stored
+// equipment row, the commit mark at which it was written.
+void ReadFile(ImportContext& ctx, const QString& path, FileOutcome& outcome,
+              std::vector<std::uint64_t>& marks) {
     SessionState& s = ctx.session;
     if (!FoundAsNormalFile(path)) {
         ctx.host.MessageBox("no file in path: " + path);
@@ -60,6 +91,7 @@ void ReadFile(ImportContext& ctx, const QString& path, FileOutcome& outcome) {
             outcome.equipment.push_back(
                 StoredEquipment{fileManufacturerId, s.sManuID, s.sManuName, s.sEquipName,
                                 SessionRecordset(s.rsEquipment).Field("EquipmentID"), 0, 0});
+            marks.push_back(db::DeferredCommits::Mark());
             state = SectionState::kBlock;
             lineNumber = 0;
         } else if (line == flx::kEndBlk) {
@@ -86,15 +118,15 @@ void ReadFile(ImportContext& ctx, const QString& path, FileOutcome& outcome) {
 
 FileOutcome ImportFile(ImportContext& ctx, const QString& path) {
     FileOutcome outcome;
-    // One transaction per file, committed before the user is told anything about it.
-    db::DeferredCommits deferred;
+    std::vector<std::uint64_t> marks;
+    const std::size_t lossesBefore = db::DeferredCommits::Losses();
+    // One transaction per file, committed before the user is told anything about it; while
+    // another program holds the database the window says so and Cancel still works.
+    ReaderWaiter waiter(ctx);
+    db::DeferredCommits deferred(&waiter);
     try {
-        ReadFile(ctx, path, outcome);
+        ReadFile(ctx, path, outcome, marks);
     } catch (const AppError& error) {
-        outcome.status = FileStatus::kError;
-        outcome.errorNumber = error.number();
-        outcome.errorDescription = error.description();
-        outcome.errorSource = error.source();
         // The file has been closed by the reader's destructor. Rows stored before the error
         // stay stored: they are committed before the message is shown.
         QString commitFailure;
@@ -103,10 +135,28 @@ FileOutcome ImportFile(ImportContext& ctx, const QString& path) {
         } catch (const AppError& commitError) {
             commitFailure = ErrorWithSource(commitError);
         }
-        ctx.host.MessageBox(ErrorWithSource(error));
+        if (error.number() == ErrNo::kDbWaitCancelled && ctx.session.bCancel) {
+            // Cancelled while waiting for the database: ended like any cancel, in silence.
+            outcome.status = FileStatus::kCancelled;
+        } else {
+            outcome.status = FileStatus::kError;
+            outcome.errorNumber = error.number();
+            outcome.errorDescription = error.description();
+            outcome.errorSource = error.source();
+            ctx.host.MessageBox(ErrorWithSource(error));
+        }
         if (!commitFailure.isEmpty()) {
             ctx.host.MessageBox(commitFailure);
         }
+    }
+    // Rows of a transaction that the store gave up are not stored, whatever was logged.
+    if (db::DeferredCommits::Losses() > lossesBefore) {
+        const std::uint64_t lost = db::DeferredCommits::LastLossMark();
+        std::size_t kept = 0;
+        while (kept < marks.size() && marks[kept] < lost) {
+            ++kept;
+        }
+        outcome.equipment.resize(kept);
     }
     return outcome;
 }

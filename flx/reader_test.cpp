@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
+#include <QScopeGuard>
 #include <QStringEncoder>
 #include <QTemporaryDir>
+#include <functional>
 
 #include "core/error.h"
 #include "core/session.h"
+#include "records/connection.h"
 #include "tests/engine_fixture.h"
 #include "tests/flx_builder.h"
 
@@ -30,11 +34,12 @@ class ReaderTest : public EngineTest {
     QStringList Stored() const {
         const QString pins =
             "select '%1', e.EquipmentName, c.Name, c.PinType from tbl%2 c join tblEquipment e "
-            "using (EquipmentID) order by c.rowid";
+            "using (EquipmentID) order by c.%3";
         return db.Rows(
                    "select EquipmentName, EquipmentType, ManufacturerID from tblEquipment "
                    "where EquipmentID > 2 order by EquipmentID") +
-               db.Rows(pins.arg("in", "Inputs")) + db.Rows(pins.arg("out", "Outputs"));
+               db.Rows(pins.arg("in", "Inputs", "InputID")) +
+               db.Rows(pins.arg("out", "Outputs", "OutputID"));
     }
     static QStringList EndLines(const QString& path, const QString& addedAs) {
         return {"Added " + path, "", "Added as " + addedAs, ""};
@@ -44,7 +49,7 @@ class ReaderTest : public EngineTest {
     FileOutcome outcome;
 };
 
-TEST_F(ReaderTest, MarkersSectionsAndLookAlikes) {
+TEST_P(ReaderTest, MarkersSectionsAndLookAlikes) {
     const QString path =
         Import("a.flx",
                "<<startdef>>| <<STARTDEF>>|<<STARTDEF>>|  ACME  |<<STARTBLK>> |\tAmp\t|line 4 is "
@@ -65,7 +70,7 @@ TEST_F(ReaderTest, MarkersSectionsAndLookAlikes) {
 }
 
 // Several blocks per definition and no end marker, in every style of line end.
-TEST_F(ReaderTest, SeveralBlocksPerDefinitionInEveryLineEndStyle) {
+TEST_P(ReaderTest, SeveralBlocksPerDefinitionInEveryLineEndStyle) {
     const QList<QByteArrayList> styles = {{"\r\n"}, {"\n"}, {"\r"}, {"\n", "\r\n", "\r"}};
     for (qsizetype s = 0; s < styles.size(); ++s) {
         SCOPED_TRACE(s);
@@ -92,7 +97,7 @@ TEST_F(ReaderTest, SeveralBlocksPerDefinitionInEveryLineEndStyle) {
     }
 }
 
-TEST_F(ReaderTest, FileWithoutMarkersLogsOnlyTheEndLines) {
+TEST_P(ReaderTest, FileWithoutMarkersLogsOnlyTheEndLines) {
     session.sManuID = "ID";
     session.sManuName = "Name";
     session.sEquipName = "Model";
@@ -106,7 +111,7 @@ TEST_F(ReaderTest, FileWithoutMarkersLogsOnlyTheEndLines) {
 }
 
 // A missing file or a folder gives two messages and no log; a hidden one is reported missing too.
-TEST_F(ReaderTest, FilesThatCannotBeOpenedAndHiddenFiles) {
+TEST_P(ReaderTest, FilesThatCannotBeOpenedAndHiddenFiles) {
     QDir(files.path()).mkdir("folder.flx");
     for (const QString& path : {files.filePath("missing.flx"), files.filePath("folder.flx")}) {
         host.messages.clear();
@@ -122,22 +127,40 @@ TEST_F(ReaderTest, FilesThatCannotBeOpenedAndHiddenFiles) {
     EXPECT_EQ(host.ReportLines().last(4), EndLines(path, "ACME Acme Broadcast HID-1"));
 }
 
-TEST_F(ReaderTest, DatabaseErrorEndsTheFileKeepingEarlierRows) {
-    Import("e.flx", "<<STARTDEF>>|ACME|LONG-1|Amp|<<STARTBLK>>|hdr|I AES A     ok|I AES A     " +
-                        QByteArray(60, 'n') + "|I AES A     never");
-    ASSERT_EQ(host.messages.size(), 1);
-    EXPECT_TRUE(host.messages[0].startsWith(QString::number(ErrNo::kDbValueTooLong) + " The ") &&
-                host.messages[0].endsWith(" importflx database"))
-        << host.messages[0].toStdString();
-    EXPECT_EQ(Stored(), QStringList({"LONG-1|Amp|ACME", "in|LONG-1|ok|Normal"}));
-    EXPECT_FALSE(host.report.contains("Added ") || host.report.contains("never"));
-    EXPECT_EQ(outcome.status, FileStatus::kError);
-    EXPECT_EQ(outcome.errorNumber, ErrNo::kDbValueTooLong);
-    ASSERT_EQ(outcome.equipment.size(), 1u);  // stored before the error, and so kept
-    EXPECT_EQ(outcome.equipment[0].inputs, 1);
+// Refused before it reaches the store (too long) or by the store's own rule: either way the
+// rows before it stay, also where the store gives up the whole transaction at an error.
+TEST_P(ReaderTest, DatabaseErrorEndsTheFileKeepingEarlierRows) {
+    db.Exec(IsPostgres(GetParam())
+                ? "ALTER TABLE tblInputs ADD CHECK (Name <> 'bad')"
+                : "DROP TABLE tblInputs; CREATE TABLE tblInputs (InputID INTEGER PRIMARY KEY, "
+                  "EquipmentID INTEGER NOT NULL, Name VARCHAR(50) CHECK (Name <> 'bad'), Type "
+                  "VARCHAR(20), Conn VARCHAR(20), PinType VARCHAR(10))");
+    const struct {
+        QByteArray value;
+        long number;
+    } cases[] = {{QByteArray(60, 'n'), ErrNo::kDbValueTooLong}, {"bad", ErrNo::kDbIntegrity}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value.toStdString());
+        host.messages.clear();
+        host.report.clear();
+        db.Exec("DELETE FROM tblInputs; DELETE FROM tblEquipment WHERE EquipmentID > 2");
+        Import("e.flx",
+               "<<STARTDEF>>|ACME|LONG-1|Amp|<<STARTBLK>>|hdr|I AES A     ok|I AES A     " +
+                   c.value + "|I AES A     never");
+        ASSERT_EQ(host.messages.size(), 1);
+        EXPECT_TRUE(host.messages[0].startsWith(QString::number(c.number) + " The ") &&
+                    host.messages[0].endsWith(" importflx database"))
+            << host.messages[0].toStdString();
+        EXPECT_EQ(Stored(), QStringList({"LONG-1|Amp|ACME", "in|LONG-1|ok|Normal"}));
+        EXPECT_FALSE(host.report.contains("Added ") || host.report.contains("never"));
+        EXPECT_EQ(outcome.status, FileStatus::kError);
+        EXPECT_EQ(outcome.errorNumber, c.number);
+        ASSERT_EQ(outcome.equipment.size(), 1u);  // stored before the error, and so kept
+        EXPECT_EQ(outcome.equipment[0].inputs, 1);
+    }
 }
 
-TEST_F(ReaderTest, ConsistencyFailureFailsEveryBlock) {
+TEST_P(ReaderTest, ConsistencyFailureFailsEveryBlock) {
     db.Exec(
         "insert into tblEquipment (EquipmentName, ManufacturerID) values ('X', 'JonkyWonderBoy')");
     for (const char* name : {"f1.flx", "f2.flx"}) {
@@ -153,7 +176,43 @@ TEST_F(ReaderTest, ConsistencyFailureFailsEveryBlock) {
     EXPECT_EQ(db.Scalar("select count(*) from tblEquipment where EquipmentName = 'CF-1'"), 0);
 }
 
-TEST_F(ReaderTest, QuotesAndWindows1252ImportVerbatim) {
+// While another importer holds the database the file waits, the window is told and keeps its
+// events; a cancel or the end of the wait's limit ends the file with nothing of it stored.
+TEST_P(ReaderTest, AFileWaitsForAnotherImporterUntilItIsDoneCancelledOrTooLate) {
+    db::Connection::SetWaitLimitForTesting(2000);
+    const auto restore = qScopeGuard([] { db::Connection::SetWaitLimitForTesting(0); });
+    std::shared_ptr<void> hold = db.HoldForImport();
+    const QByteArray device = "<<STARTDEF>>|ACME|WAIT-1|Amp|<<STARTBLK>>|hdr|I AES A     in";
+    const struct {
+        const char* what;
+        std::function<void()> whileWaiting;
+        FileStatus status;
+    } cases[] = {
+        {"cancelled", [this] { session.bCancel = true; }, FileStatus::kCancelled},
+        {"too long", [] {}, FileStatus::kError},
+        {"the other importer is done", [&hold] { hold.reset(); }, FileStatus::kAdded},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        session.bCancel = false;
+        host.waits.clear();
+        host.onProcessEvents = [&] {
+            if (host.waiting) {
+                c.whileWaiting();
+            }
+        };
+        const QString path = Write("wait.flx", QByteArray(device).replace('|', "\r\n"));
+        const FileOutcome outcome = ImportFile(ctx, path);
+        EXPECT_EQ(outcome.status, c.status);
+        EXPECT_EQ(host.waits, QList<bool>({true, false}));
+        EXPECT_EQ(Stored().size(), c.status == FileStatus::kAdded ? 2 : 0);
+    }
+    ASSERT_EQ(host.messages.size(), 1);
+    EXPECT_TRUE(host.messages[0].startsWith(QString::number(ErrNo::kDbLocked) + " The database "))
+        << host.messages[0].toStdString();
+}
+
+TEST_P(ReaderTest, QuotesAndWindows1252ImportVerbatim) {
     Import("q.flx",
            "<<STARTDEF>>|O'NEIL|It's Caf\xE9 \x80|8\" rack|<<STARTBLK>>|hdr|"
            "O 'S' C'n\"  Bob's \"Out\" \x93Q\x94\x9D");
@@ -167,7 +226,7 @@ TEST_F(ReaderTest, QuotesAndWindows1252ImportVerbatim) {
 }
 
 // A file saved in any of today's encodings stores the same values; a versioned name marks each.
-TEST_F(ReaderTest, EveryEncodingStoresTheSameValues) {
+TEST_P(ReaderTest, EveryEncodingStoresTheSameValues) {
     const QString text = QString::fromUtf16(
         u"<<STARTDEF>>\r\nACME\r\nMic-\u00b5\r\nAmp\r\n<<STARTBLK>>\r\nhdr\r\n"
         u"I AES A     Eingang \u00fc\r\n");
@@ -190,10 +249,10 @@ TEST_F(ReaderTest, EveryEncodingStoresTheSameValues) {
 // A NUL byte is read as a character, but a value holding one never reaches the store: SQLite
 // would compare it only up to the NUL, so "\0\0>>_v1" and "\0\0>>_v2" would count as the same
 // name and each block of the file below would try ten times more versions than the last.
-TEST_F(ReaderTest, NulCharactersEndTheFileOnlyWhereAValueReachesTheStore) {
+TEST_P(ReaderTest, NulCharactersEndTheFileOnlyWhereAValueReachesTheStore) {
     Import("nul_model.flx", "<<STARTDEF>>|ACME|\0\0>>|Amp|<<STARTBLK>>|h|"_ba.repeated(6));
     ASSERT_EQ(host.messages.size(), 1);
-    EXPECT_TRUE(host.messages[0].startsWith(QString::number(ErrNo::kDbFail) +
+    EXPECT_TRUE(host.messages[0].startsWith(QString::number(ErrNo::kDbRefused) +
                                             " The value '\\0\\0>>' holds a NUL character"))
         << host.messages[0].toStdString();
     EXPECT_FALSE(host.report.contains("Added "));
@@ -207,7 +266,7 @@ TEST_F(ReaderTest, NulCharactersEndTheFileOnlyWhereAValueReachesTheStore) {
     EXPECT_EQ(Stored(), QStringList({"PAD-1|Amp|ACME", "in|PAD-1|ok|Normal"}));
 }
 
-TEST_F(ReaderTest, LongSectionsPassTheOldSixteenBitLineLimit) {
+TEST_P(ReaderTest, LongSectionsPassTheOldSixteenBitLineLimit) {
     host.logActions = false;
     Import("long.flx", "<<STARTDEF>>|ACME|DEEP-1|Amp|" + QByteArray("filler|").repeated(33000) +
                            "<<STARTBLK>>|hdr|" + QByteArray("- filler|").repeated(33000) +
@@ -216,5 +275,52 @@ TEST_F(ReaderTest, LongSectionsPassTheOldSixteenBitLineLimit) {
     EXPECT_EQ(Stored().last(1), QStringList({"in|DEEP-1|deep|Normal"}));
     EXPECT_TRUE(host.status.startsWith("Added as ACME"));
 }
+
+// The server goes away in the middle of a file: the file ends with a message, nothing of it is
+// stored or counted as stored, the file before it stays, and the next file goes in once the
+// server is back.
+TEST(ReaderOnAServer, TheServerGoingAwayEndsOnlyTheFileInProgress) {
+    PostgresServer server;
+    for (const Store store : {Store::kPostgres, Store::kOdbcPostgres}) {
+        SCOPED_TRACE(StoreName(store));
+        TempDb db(store, DemoRowsSql(store), true, server.socket());
+        SessionState session;
+        session.sEquipConnection = db.connection();
+        FakeHost host;
+        ImportContext ctx{session, host};
+        QTemporaryDir files;
+        const auto import = [&](const QString& model) {
+            const QString path = files.filePath(model + ".flx");
+            QFile file(path);
+            EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(("<<STARTDEF>>\r\nACME\r\n" + model + "\r\nAmp\r\n<<STARTBLK>>\r\nhdr\r\n" +
+                        QString("I AES A     in\r\n").repeated(10))
+                           .toLatin1());
+            file.close();
+            return ImportFile(ctx, path);
+        };
+        EXPECT_TRUE(import("BEFORE").added());
+        host.onProcessEvents = [&, calls = 0]() mutable {
+            if (++calls == 10) {
+                server.Crash();
+            }
+        };
+        const FileOutcome during = import("DURING");
+        EXPECT_EQ(during.status, FileStatus::kError);
+        EXPECT_EQ(during.errorNumber, ErrNo::kDbConnectionLost);
+        EXPECT_TRUE(during.equipment.empty());
+        ASSERT_EQ(host.messages.size(), 1) << host.messages.join('\n').toStdString();
+        server.Resume();
+        host.onProcessEvents = {};
+        EXPECT_TRUE(import("AFTER").added()) << host.messages.join('\n').toStdString();
+        EXPECT_EQ(
+            db.Rows("select EquipmentName, (select count(*) from tblInputs i where "
+                    "i.EquipmentID = e.EquipmentID) from tblEquipment e where EquipmentID > 2 "
+                    "order by EquipmentID"),
+            QStringList({"BEFORE|10", "AFTER|10"}));
+    }
+}
+
+INSTANTIATE_ON_EVERY_STORE(ReaderTest);
 
 }  // namespace

@@ -9,22 +9,42 @@
 #include "core/session.h"
 #include "core/windowing.h"
 #include "manufacturer/frmAddManufacturer.h"
+#include "records/connection.h"
 #include "tests/dialog_hooks.h"
-#include "tests/temp_db.h"
+#include "tests/engine_fixture.h"
 
 namespace {
 
-const char* const kLastRow =
-    "select * from tblManufacturers where rowid = (select max(rowid) from tblManufacturers)";
-
-class AddManufacturerTest : public ::testing::Test {
+class AddManufacturerTest : public ::testing::TestWithParam<Store> {
   protected:
     void SetUp() override { UseDemo({}, {}); }
     // The demo database, with `from` replaced by `to` in its schema.
     void UseDemo(const QString& from, const QString& to) {
-        db = std::make_unique<TempDb>(DemoSchemaSql().replace(from, to) + ';' + DemoRowsSql(),
-                                      false);
+        db = std::make_unique<TempDb>(
+            GetParam(), DemoSchemaSql(GetParam()).replace(from, to) + ';' + DemoRowsSql(GetParam()),
+            false);
         session.sEquipConnection = db->connection();
+    }
+    // The demo database with `column` of tblManufacturers narrowed to `width` characters and
+    // held to `check`. A server refuses rows wider than their columns: there the demo rows that
+    // do not fit are left out.
+    void UseNarrowed(const QString& column, int width, const QString& check = {}) {
+        const QString rule = check.isEmpty() ? QString() : " CHECK (" + check + ")";
+        if (!IsPostgres(GetParam())) {
+            UseDemo(column + " VARCHAR(50)",
+                    QString("%1 VARCHAR(%2)").arg(column).arg(width) + rule);
+            return;
+        }
+        UseDemo({}, {});
+        db->Exec(QString("DELETE FROM tblManufacturers WHERE length(%1) > %2; ALTER TABLE "
+                         "tblManufacturers ALTER COLUMN %1 TYPE VARCHAR(%2) COLLATE nocase")
+                     .arg(column)
+                     .arg(width) +
+                 (rule.isEmpty() ? QString() : "; ALTER TABLE tblManufacturers ADD" + rule));
+    }
+    // The manufacturer row of `id`.
+    QStringList Row(const QString& id) const {
+        return db->Rows("select * from tblManufacturers where ManufacturerID = '" + id + "'");
     }
 
     // Loads the dialog, pre-fills both boxes as the selection dialog does and shows it, active.
@@ -54,7 +74,7 @@ class AddManufacturerTest : public ::testing::Test {
     int beeps = 0;
 };
 
-TEST_F(AddManufacturerTest, TypedEntryIsCopiedUpperCasedCutAndStoredInAllLibraries) {
+TEST_P(AddManufacturerTest, TypedEntryIsCopiedUpperCasedCutAndStoredInAllLibraries) {
     Show("acme");
     EXPECT_TRUE(Name()->hasFocus());
     EXPECT_TRUE(QTest::qWaitFor([&] { return Name()->selectedText() == "acme"; }));
@@ -70,14 +90,14 @@ TEST_F(AddManufacturerTest, TypedEntryIsCopiedUpperCasedCutAndStoredInAllLibrari
     Id()->selectAll();
     QTest::keyClicks(Id(), "newco");
     QTest::mouseClick(dialog->findChild<QWidget*>("Command1"), Qt::LeftButton);
-    EXPECT_EQ(db->Rows(kLastRow), QStringList{"NEWCO|NEW COMPANY|-1|-1|-1|-1|-1|<null>"});
+    EXPECT_EQ(Row("NEWCO"), QStringList{"NEWCO|NEW COMPANY|-1|-1|-1|-1|-1|<null>"});
     EXPECT_EQ(session.sManuID + '|' + session.sManuName, "NEWCO|NEW COMPANY");
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(NewBeeps(), 2);  // one for each cut ID
 }
 
 // Add's access key leaves the box as a click on Add does: its rules apply to what is stored.
-TEST_F(AddManufacturerTest, AccessKeyOfAddAppliesTheRulesOfTheBoxItLeaves) {
+TEST_P(AddManufacturerTest, AccessKeyOfAddAppliesTheRulesOfTheBoxItLeaves) {
     for (const char* box : {"txtManufacturerName", "txtManufacturerID"}) {
         SCOPED_TRACE(box);
         Show("");
@@ -92,8 +112,8 @@ TEST_F(AddManufacturerTest, AccessKeyOfAddAppliesTheRulesOfTheBoxItLeaves) {
     }
 }
 
-TEST_F(AddManufacturerTest, NameIsHeldToItsWidthLeavingABoxUpperCasesAndHoldsTheIdToEight) {
-    UseDemo("ManufacturerName VARCHAR(50)", "ManufacturerName VARCHAR(10)");
+TEST_P(AddManufacturerTest, NameIsHeldToItsWidthLeavingABoxUpperCasesAndHoldsTheIdToEight) {
+    UseNarrowed("ManufacturerName", 10);
     Show("");
     ClickInto(Name());
     QTest::keyClicks(Name(), "abcdefghi");
@@ -130,8 +150,10 @@ TEST_F(AddManufacturerTest, NameIsHeldToItsWidthLeavingABoxUpperCasesAndHoldsThe
     }
 }
 
-TEST_F(AddManufacturerTest, RefusedEntryKeepsTheDialogOpenUntilCorrectedFailedLoadRefusesIt) {
-    UseDemo("ManufacturerID VARCHAR(50)", "ManufacturerID VARCHAR(5)");
+TEST_P(AddManufacturerTest, RefusedEntryKeepsTheDialogOpenUntilCorrectedFailedLoadRefusesIt) {
+    // Only a duplicate ID is "already exists"; a row that another rule refuses says why.
+    UseNarrowed("ManufacturerID", 5, "ManufacturerID <> 'NO'");
+    const int manufacturers = db->Scalar("select count(*) from tblManufacturers").toInt();
     Show("");
     dialog->command1_Click(0);  // nothing to add: only a beep
     EXPECT_EQ(NewBeeps(), 1);
@@ -144,26 +166,33 @@ TEST_F(AddManufacturerTest, RefusedEntryKeepsTheDialogOpenUntilCorrectedFailedLo
     EXPECT_EQ(session.sManuID + '|' + session.sManuName, "acme|Acme Broadcast");
     Id()->setText("Longname");
     dialog->command1_Click(0);
+    Id()->setText("NO");
+    dialog->command1_Click(0);
     EXPECT_EQ(NewBeeps(), 2);
-    EXPECT_EQ(messages.join('\n'),
+    ASSERT_EQ(messages.size(), 3);
+    EXPECT_EQ(messages.mid(0, 2).join('\n'),
               "The ManufacturerID acme already exists in the database. Please modify your entry.\n"
               "The value 'Longname' is too long for tblManufacturers.ManufacturerID, which holds "
               "at most 5 characters.");
+    EXPECT_TRUE(messages[2].startsWith("The row was refused by a rule of tblManufacturers in "))
+        << messages[2].toStdString();
     EXPECT_TRUE(dialog->isVisible());
     Id()->setText("ACME2");  // stores only the corrected row
     dialog->command1_Click(0);
-    EXPECT_EQ(db->Scalar("select count(*) from tblManufacturers").toInt(), 5);
-    EXPECT_EQ(db->Rows(kLastRow), QStringList{"ACME2|Acme Broadcast|-1|-1|-1|-1|-1|<null>"});
+    EXPECT_EQ(db->Scalar("select count(*) from tblManufacturers").toInt(), manufacturers + 1);
+    EXPECT_EQ(Row("ACME2"), QStringList{"ACME2|Acme Broadcast|-1|-1|-1|-1|-1|<null>"});
     EXPECT_FALSE(dialog->isVisible());
     // A table that cannot be opened is reported and refuses the dialog.
     db->Exec("DROP TABLE tblManufacturers");
+    db::Connection::CloseAll();  // a server keeps prepared statements on the table
     EXPECT_FALSE(frmAddManufacturer(session).Form_Load());
-    EXPECT_TRUE(QRegularExpression(R"(^-?\d+ \S)").match(messages.value(2)).hasMatch());
+    EXPECT_TRUE(QRegularExpression(R"(^-?\d+ \S)").match(messages.value(3)).hasMatch());
 }
 
-TEST_F(AddManufacturerTest, AnyNonEmptyEntryIsStoredAsItStandsWithTheFlagsOfItsBoxes) {
-    // Every flag defaults to -1, so a box left unset shows apart from an unchecked one.
-    UseDemo("DEFAULT 0,", "DEFAULT -1,");
+TEST_P(AddManufacturerTest, AnyNonEmptyEntryIsStoredAsItStandsWithTheFlagsOfItsBoxes) {
+    // Every flag defaults to True, so a box left unset shows apart from an unchecked one.
+    IsPostgres(GetParam()) ? UseDemo("DEFAULT FALSE,", "DEFAULT TRUE,")
+                           : UseDemo("DEFAULT 0,", "DEFAULT -1,");
     constexpr Qt::CheckState U = Qt::Unchecked, C = Qt::Checked, G = Qt::PartiallyChecked;
     const char* const boxes[] = {"chkAll", "chkEquip", "chkJF", "chkRTR", "chkJB", "chkCable"};
     const struct {
@@ -184,8 +213,10 @@ TEST_F(AddManufacturerTest, AnyNonEmptyEntryIsStoredAsItStandsWithTheFlagsOfItsB
             dialog->findChild<QCheckBox*>(boxes[i])->setCheckState(c.checks[i]);
         }
         dialog->command1_Click(0);
-        EXPECT_EQ(db->Rows(kLastRow), QStringList{c.row});
+        EXPECT_EQ(Row(c.id), QStringList{c.row});
     }
 }
+
+INSTANTIATE_ON_EVERY_STORE(AddManufacturerTest);
 
 }  // namespace

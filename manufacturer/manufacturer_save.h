@@ -23,7 +23,7 @@ struct DisplayChecks {
 enum class SaveOutcome {
     kStored,         // the row was stored
     kEmptyEntry,     // both texts were empty: nothing was attempted
-    kAlreadyExists,  // the store refused the row as a duplicate (or for a like reason)
+    kAlreadyExists,  // the store refused the row as a duplicate key
     kFailed,         // the store refused the row for another reason
 };
 
@@ -47,6 +47,7 @@ QString AlreadyExistsMessage(const QString& manufacturerId);
 // otherwise each from its own box (a grayed box leaves its flag unset). The texts are not
 // reshaped here. An empty entry is refused without touching the store. Never raises: a refusal
 // of the store comes back as kAlreadyExists (ErrNo::kDbFail, ErrNo::kDbErrorsOccurred) or
-// kFailed, and the refused row is never stored by a later Update on `rs`. Touches no widget.
+// kFailed (any other refusal, with its own description), and the refused row is never stored
+// by a later Update on `rs`. Touches no widget.
 SaveResult SaveManufacturer(db::Recordset& rs, const QString& manufacturerId,
                             const QString& manufacturerName, const DisplayChecks& checks);

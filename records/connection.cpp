@@ -6,19 +6,20 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSqlError>
+#include <QSqlField>
+#include <QSqlIndex>
 #include <QSqlRecord>
 #include <algorithm>
 #include <map>
 
 #include "core/error.h"
 #include "core/platform.h"
+#include "records/connection_detail.h"
 
 namespace db {
 namespace {
 
-const QString kSource = QStringLiteral("importflx database");
-const QString kSourceKey = QStringLiteral("Data Source=");
-const QString kTailKey = QStringLiteral(";Persist Security Info=");
+using detail::kSource;
 
 // Shared connections by connection string. Ordered so that CloseAll is deterministic. Never
 // destroyed by static destruction, which runs after Qt SQL's own globals are gone; the
@@ -35,8 +36,16 @@ std::map<QString, std::unique_ptr<Connection>>& Registry() {
     return *registry;
 }
 
+// Connections whose session broke: kept until CloseAll, as a caller may still hold one.
+std::vector<std::unique_ptr<Connection>>& Retired() {
+    static auto* retired = new std::vector<std::unique_ptr<Connection>>;
+    return *retired;
+}
+
 int nextConnectionId = 0;
-int deferredScopes = 0;
+
+// How long SQLite waits by itself for a lock before importflx's own waiting takes over.
+constexpr int kDriverLockWaitMs = 100;
 
 // The database file for a Data Source path, matched without regard to the letter case of its
 // name. Raises when there is none.
@@ -63,8 +72,11 @@ QString LocateFile(const QString& dataSource) {
     return found;
 }
 
-// Refuses a file that is not an SQLite database (an empty file is an empty database).
-void CheckHeader(const QString& path) {
+enum class FileFormat { kSqlite, kAccess };
+
+// The format of a database file by its header (an empty file is an empty SQLite database).
+// Raises for a file that cannot be read or that no driver here opens.
+FileFormat CheckHeader(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         throw AppError(
@@ -72,31 +84,89 @@ void CheckHeader(const QString& path) {
             QString("The database file '%1' cannot be read: %2.").arg(path, file.errorString()),
             kSource);
     }
-    const QByteArray header = file.read(16);
+    const QByteArray header = file.read(32);
     if (header.isEmpty() && file.size() == 0) {
-        return;
+        return FileFormat::kSqlite;
     }
-    if (header != QByteArray("SQLite format 3\0", 16)) {
+    if (header.startsWith(QByteArray("SQLite format 3\0", 16))) {
+        return FileFormat::kSqlite;
+    }
+    const QByteArray engine = header.mid(4, 15);
+    if (engine == "Standard Jet DB" || engine == "Standard ACE DB") {
+#ifdef _WIN32
+        return FileFormat::kAccess;
+#else
         throw AppError(ErrNo::kDbUnrecognized,
-                       QString("The database file '%1' is in a format that cannot be opened "
-                               "here: it is not an SQLite database.")
+                       QString("The database file '%1' is a Microsoft Access database, a format "
+                               "that cannot be opened here: importflx opens it on Windows, through "
+                               "ODBC with the Microsoft Access driver. On this system, import "
+                               "into an SQLite or PostgreSQL database.")
                            .arg(path),
                        kSource);
+#endif
+    }
+    throw AppError(ErrNo::kDbUnrecognized,
+                   QString("The database file '%1' is in a format that cannot be opened "
+                           "here: it is not an SQLite database.")
+                       .arg(path),
+                   kSource);
+}
+
+// One keyword of a libpq connection string, quoted.
+QString ConnectOption(const QString& key, const QString& value) {
+    QString quoted = value;
+    quoted.replace('\\', QLatin1String("\\\\")).replace('\'', QLatin1String("\\'"));
+    return key + QStringLiteral("='") + quoted + '\'';
+}
+
+// Opens `database` (configured) or raises a connection failure naming `shown`.
+void OpenOrRaise(QSqlDatabase& database, Driver driver, const QString& shown, const QString& name) {
+    if (database.open()) {
+        return;
+    }
+    const Diagnostic diagnostic = DiagnosticOf(driver, nullptr, database);
+    database = QSqlDatabase();
+    QSqlDatabase::removeDatabase(name);
+    throw AppError(
+        ErrNo::kDbConnectionLost,
+        QString("Could not connect to the database '%1': %2").arg(shown, diagnostic.text), kSource);
+}
+
+// Qt's ODBC driver writes a warning of its own for every statement that fails, and both server
+// drivers one for every statement they cannot free once the server has gone; the failure is
+// reported where it is handled, so the drivers' duplicates are dropped (everything else passes).
+QtMessageHandler previousHandler = nullptr;
+
+void WithoutDriverWarnings(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type == QtWarningMsg && (text.startsWith(QLatin1String("QODBCResult::")) ||
+                                 text.startsWith(QLatin1String("QODBCDriver::")) ||
+                                 text.startsWith(QLatin1String("Unable to free statement")))) {
+        return;
+    }
+    if (previousHandler != nullptr) {
+        previousHandler(type, context, text);
+    } else {
+        qt_message_output(type, context, text);
     }
 }
 
-std::optional<int> WidthOf(const QString& declaredType) {
-    static const QRegularExpression textType(
-        R"(^\s*\w*(CHAR|TEXT|CLOB|STRING)\w*\s*\(\s*(\d+)\s*\))",
-        QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch match = textType.match(declaredType);
-    if (!match.hasMatch()) {
-        return std::nullopt;
-    }
-    return match.captured(2).toInt();
+void QuietDriverWarnings() {
+    static const bool installed = [] {
+        previousHandler = qInstallMessageHandler(WithoutDriverWarnings);
+        return true;
+    }();
+    (void)installed;
 }
 
 }  // namespace
+
+std::vector<Connection*> detail::LiveConnections() {
+    std::vector<Connection*> live;
+    for (auto& [name, connection] : Registry()) {
+        live.push_back(connection.get());
+    }
+    return live;
+}
 
 QString BuildConnectionString(const QString& appFolder) {
     QString folder = appFolder;
@@ -111,36 +181,120 @@ QString ConnectionStringForFile(const QString& path) {
            ";Persist Security Info=False";
 }
 
-QString DataSourceOf(const QString& connectionString) {
-    const int start = connectionString.indexOf(kSourceKey, 0, Qt::CaseInsensitive);
-    if (start < 0) {
-        return {};
-    }
-    const int valueStart = start + kSourceKey.size();
-    int end = connectionString.lastIndexOf(kTailKey, -1, Qt::CaseInsensitive);
-    if (end < valueStart) {
-        end = connectionString.indexOf(';', valueStart);
-    }
-    if (end < 0) {
-        end = connectionString.size();
-    }
-    return connectionString.mid(valueStart, end - valueStart).trimmed();
-}
-
 Connection& Connection::ForString(const QString& connectionString) {
     auto& registry = Registry();
     const auto it = registry.find(connectionString);
     if (it != registry.end()) {
-        return *it->second;
+        if (!it->second->broken()) {
+            return *it->second;
+        }
+        Retired().push_back(std::move(it->second));
+        registry.erase(it);
+    }
+    std::unique_ptr<Connection> connection = Open(connectionString);
+    Connection& result = *connection;
+    registry.emplace(connectionString, std::move(connection));
+    return result;
+}
+
+std::unique_ptr<Connection> Connection::Open(const QString& connectionString) {
+    const QString name = QString("importflx-%1").arg(++nextConnectionId);
+    const QString shown = DescribeConnection(connectionString);
+    switch (KindOfTarget(connectionString)) {
+        case TargetKind::kPostgres: {
+            PostgresAddress address;
+            QString error;
+            if (!ParsePostgresUri(connectionString, address, error)) {
+                throw AppError(ErrNo::kDbConnectionLost, error, kSource);
+            }
+            QStringList options;
+            bool timeoutGiven = false;
+            for (const auto& [key, value] : address.parameters) {
+                // The driver joins its options with ';': a value cannot hold one.
+                if (value.contains(';')) {
+                    throw AppError(ErrNo::kDbConnectionLost,
+                                   QString("The PostgreSQL address '%1' is not valid here: the "
+                                           "value of %2 holds a ';'.")
+                                       .arg(shown, key),
+                                   kSource);
+                }
+                options << ConnectOption(key, value);
+                timeoutGiven |= key == QLatin1String("connect_timeout");
+            }
+            if (!address.port.isEmpty()) {
+                options << ConnectOption(QStringLiteral("port"), address.port);
+            }
+            if (!timeoutGiven) {  // an unreachable host would otherwise hold the window
+                options << ConnectOption(QStringLiteral("connect_timeout"), QStringLiteral("10"));
+            }
+            {
+                QSqlDatabase database = QSqlDatabase::addDatabase("QPSQL", name);
+                database.setHostName(address.host);
+                database.setDatabaseName(address.dbname);
+                database.setUserName(address.user);
+                database.setPassword(address.password);
+                database.setConnectOptions(options.join(';'));
+                OpenOrRaise(database, Driver::kPostgres, shown, name);
+            }
+            QuietDriverWarnings();
+            std::unique_ptr<Connection> connection(
+                new Connection(name, shown, Dialect(System::kPostgres, Driver::kPostgres)));
+            QSqlQuery setup(connection->database());
+            setup.exec(connection->dialect_.ShortLockWait(kDriverLockWaitMs * 2));
+            // The server's notices would reach the batch tool's standard error.
+            setup.exec(QStringLiteral("SET client_min_messages = error"));
+            return connection;
+        }
+        case TargetKind::kOdbc: {
+            QuietDriverWarnings();
+            System system = System::kOther;
+            {
+                QSqlDatabase database = QSqlDatabase::addDatabase("QODBC", name);
+                const QString odbc = OdbcConnectionString(connectionString);
+                database.setDatabaseName(odbc);
+                OpenOrRaise(database, Driver::kOdbc, shown, name);
+                system = OdbcSystem(database);
+                // The SQLite driver waits for a lock by its own Timeout (100 s unless given),
+                // and not by the database's setting: it is connected again to wait briefly.
+                static const QRegularExpression timeout(R"((^|;)\s*Timeout\s*=)",
+                                                        QRegularExpression::CaseInsensitiveOption);
+                if (system == System::kSqlite && !odbc.contains(timeout)) {
+                    database.close();
+                    database.setDatabaseName(odbc +
+                                             QStringLiteral(";Timeout=%1").arg(kDriverLockWaitMs));
+                    OpenOrRaise(database, Driver::kOdbc, shown, name);
+                }
+            }
+            std::unique_ptr<Connection> connection(
+                new Connection(name, shown, Dialect(system, Driver::kOdbc)));
+            const QString shortWait = connection->dialect_.ShortLockWait(kDriverLockWaitMs);
+            if (!shortWait.isEmpty()) {
+                QSqlQuery setup(connection->database());
+                setup.exec(shortWait);
+            }
+            return connection;
+        }
+        case TargetKind::kFile:
+            break;
     }
     const QString path = LocateFile(DataSourceOf(connectionString));
-    CheckHeader(path);
-
-    const QString name = QString("importflx-%1").arg(++nextConnectionId);
+    if (CheckHeader(path) == FileFormat::kAccess) {
+        QuietDriverWarnings();
+        // Written from the driver's documentation; the driver's bitness must match the
+        // program's.
+        {
+            QSqlDatabase database = QSqlDatabase::addDatabase("QODBC", name);
+            database.setDatabaseName(
+                QStringLiteral("DRIVER={Microsoft Access Driver (*.mdb, *.accdb)};DBQ=") + path);
+            OpenOrRaise(database, Driver::kOdbc, path, name);
+        }
+        return std::unique_ptr<Connection>(
+            new Connection(name, path, Dialect(System::kAccess, Driver::kOdbc)));
+    }
     {
         QSqlDatabase database = QSqlDatabase::addDatabase("QSQLITE", name);
         database.setDatabaseName(path);
-        database.setConnectOptions(QString("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+        database.setConnectOptions(QString("QSQLITE_BUSY_TIMEOUT=%1").arg(kDriverLockWaitMs));
         if (!database.open()) {
             const QString reason = database.lastError().text();
             database = QSqlDatabase();
@@ -150,31 +304,37 @@ Connection& Connection::ForString(const QString& connectionString) {
                            kSource);
         }
     }
-    std::unique_ptr<Connection> connection(new Connection(name, path));
+    std::unique_ptr<Connection> connection(
+        new Connection(name, path, Dialect(System::kSqlite, Driver::kSqlite)));
     // Reading the schema makes SQLite look at the whole header now, so that a damaged file is
     // reported as such before any statement of the import runs.
+    connection->opening_ = true;
     QSqlQuery probe(connection->database());
-    if (!probe.exec("PRAGMA schema_version")) {
-        connection->Raise(probe, "open");
-    }
+    probe.prepare("PRAGMA schema_version");
+    connection->Run(probe, "open", {});
     probe.finish();
+    connection->opening_ = false;
     // An empty file is left as it is: switching its journal would write a database into it.
     if (QFileInfo(path).size() > 0) {
-        connection->UseWriteAheadLog();
+        connection->UseWriteAheadLog(path);
     }
-    Connection& result = *connection;
-    registry.emplace(connectionString, std::move(connection));
-    return result;
+    return connection;
 }
 
 void Connection::CloseAll() {
     Registry().clear();
+    Retired().clear();
 }
 
-Connection::Connection(QString connectionName, QString filePath)
-    : connectionName_(std::move(connectionName)), filePath_(std::move(filePath)) {}
+Connection::Connection(QString connectionName, QString description, Dialect dialect)
+    : connectionName_(std::move(connectionName)),
+      description_(std::move(description)),
+      dialect_(dialect) {}
 
-void Connection::UseWriteAheadLog() {
+void Connection::UseWriteAheadLog(const QString& path) {
+    if (platform::OnNetworkFileSystem(path)) {
+        return;
+    }
     QSqlQuery query(database());
     if (!query.exec("PRAGMA journal_mode") || !query.next()) {
         return;
@@ -191,7 +351,9 @@ void Connection::UseWriteAheadLog() {
 
 Connection::~Connection() {
     if (inTransaction_) {
-        database().rollback();
+        QSqlQuery rollback(database());
+        const QString statement = dialect_.RollbackStatement();
+        statement.isEmpty() ? (void)database().rollback() : (void)rollback.exec(statement);
     }
     prepared_.clear();
     if (!restoreJournalMode_.isEmpty()) {
@@ -211,16 +373,99 @@ QSqlDatabase Connection::database() const {
     return QSqlDatabase::database(connectionName_, false);
 }
 
-QSqlQuery& Connection::Prepared(const QString& sqlText) {
+QSqlQuery& Connection::Prepared(const sql::Statement& statement) {
+    StatementNames names{QString::fromUtf8(statement.table), {}};
+    for (const char* column : statement.columns) {
+        names.columns << QString::fromUtf8(column);
+    }
+    return Prepared(dialect_.Form(statement), names);
+}
+
+QSqlQuery& Connection::Prepared(const QString& sqlText, const StatementNames& names) {
     auto it = prepared_.find(sqlText);
     if (it != prepared_.end()) {
         return **it;
     }
+    // Preparing is a statement of its own: inside an import it belongs to the file's
+    // transaction, and on PostgreSQL a refused one must not abort that transaction.
+    BeforeStatement();
     auto query = std::make_shared<QSqlQuery>(database());
-    if (!query->prepare(sqlText)) {
-        Raise(*query, "prepare");
-    }
+    query->setForwardOnly(true);
+    Prepare(*query, sqlText, names);
     return **prepared_.insert(sqlText, query);
+}
+
+void Connection::Prepare(QSqlQuery& query, const QString& sqlText, const StatementNames& names,
+                         const QString& what) {
+    QElapsedTimer waited;
+    bool told = false;
+    for (;;) {
+        const bool guarded = TakeSavepoint();
+        if (query.prepare(sqlText)) {
+            EndWait(told);
+            return;
+        }
+        const Diagnostic diagnostic = DiagnosticOf(dialect_.driver(), &query, database());
+        const Failure failure = dialect_.Classify(diagnostic);
+        if (guarded) {
+            QSqlQuery back(database());
+            ExecDirect(back, dialect_.RollbackToSavepoint());
+        }
+        // Preparing reads the schema, which another program's commit may hold a moment.
+        if (failure == Failure::kBusy && WaitTurn(waited, told)) {
+            continue;
+        }
+        EndWait(told);
+        Raise(failure, diagnostic, what, names, {});
+    }
+}
+
+bool Connection::ExecDirect(QSqlQuery& query, const QString& sqlText) {
+    return !sqlText.isEmpty() && query.exec(sqlText);
+}
+
+bool Connection::TakeSavepoint() {
+    if (!inTransaction_) {
+        return false;
+    }
+    const QString statement = dialect_.SavepointBefore(!savepointTaken_);
+    if (statement.isEmpty()) {
+        return false;
+    }
+    QSqlQuery savepoint(database());
+    savepointTaken_ = savepoint.exec(statement);
+    return savepointTaken_;
+}
+
+void Connection::Run(QSqlQuery& query, const QString& what, const StatementNames& names,
+                     const QVariantList& inserted) {
+    BeforeStatement();
+    const bool write = what == QLatin1String("execute") || what == QLatin1String("add a row");
+    if (write && inTransaction_) {
+        ++writesInTransaction_;
+    }
+    QElapsedTimer waited;
+    bool told = false;
+    for (;;) {
+        const bool guarded = TakeSavepoint();
+        if (query.exec()) {
+            EndWait(told);
+            return;
+        }
+        const Diagnostic diagnostic = DiagnosticOf(dialect_.driver(), &query, database());
+        const Failure failure = dialect_.Classify(diagnostic);
+        if (guarded) {
+            QSqlQuery back(database());
+            ExecDirect(back, dialect_.RollbackToSavepoint());
+        }
+        if (failure == Failure::kBusy && WaitTurn(waited, told)) {
+            // The driver's statement is reset before it runs again (ODBC refuses otherwise).
+            query.finish();
+            continue;
+        }
+        EndWait(told);
+        Raise(failure, diagnostic, what, names, inserted);
+    }
 }
 
 const QList<ColumnInfo>& Connection::Columns(const QString& table) {
@@ -229,20 +474,36 @@ const QList<ColumnInfo>& Connection::Columns(const QString& table) {
     if (it != columns_.end()) {
         return *it;
     }
-    QSqlQuery query(database());
-    query.prepare("SELECT name, type FROM pragma_table_info(?)");
-    query.addBindValue(table);
-    if (!query.exec()) {
-        Raise(query, "table columns");
-    }
     QList<ColumnInfo> columns;
-    while (query.next()) {
-        const QString type = query.value(1).toString();
-        columns.append(ColumnInfo{query.value(0).toString(), type, WidthOf(type)});
+    const QString catalog = dialect_.ColumnsQuery();
+    if (catalog.isEmpty()) {
+        const QSqlRecord record = database().record(table);
+        for (int i = 0; i < record.count(); ++i) {
+            const QSqlField field = record.field(i);
+            const bool text = field.metaType().id() == QMetaType::QString;
+            columns.append(ColumnInfo{
+                field.name(), QString::fromLatin1(field.metaType().name()),
+                text && field.length() > 0 ? std::optional<int>(field.length()) : std::nullopt,
+                false});
+        }
+    } else {
+        QSqlQuery query(database());
+        query.setForwardOnly(true);
+        Prepare(query, catalog, {table, {}}, "table columns");
+        query.addBindValue(table);
+        Run(query, "table columns", {table, {}});
+        while (query.next()) {
+            const QString type = query.value(1).toString();
+            const int width = query.value(2).isNull() ? Dialect::WidthOfDeclaredType(type)
+                                                      : query.value(2).toInt();
+            columns.append(ColumnInfo{query.value(0).toString(), type,
+                                      width >= 0 ? std::optional<int>(width) : std::nullopt,
+                                      query.value(3).toBool()});
+        }
     }
     if (columns.isEmpty()) {
         throw AppError(ErrNo::kDbNoObject,
-                       QString("The database '%1' has no table '%2'.").arg(filePath_, table),
+                       QString("The database '%1' has no table '%2'.").arg(description_, table),
                        kSource);
     }
     return *columns_.insert(key, columns);
@@ -264,161 +525,161 @@ const ColumnInfo* Connection::FindColumn(const QString& table, const QString& co
     return it->second ? &*it->second : nullptr;
 }
 
-void Connection::Begin() {
-    if (inTransaction_) {
-        return;
+bool Connection::KeyExists(const StatementNames& names, const QVariantList& inserted) {
+    const QSqlIndex key = database().primaryIndex(names.table);
+    if (key.isEmpty() || names.table.isEmpty()) {
+        return false;
+    }
+    QStringList conditions;
+    QVariantList values;
+    for (int i = 0; i < key.count(); ++i) {
+        const auto at = std::find_if(names.columns.begin(), names.columns.end(), [&](auto& c) {
+            return c.compare(key.fieldName(i), Qt::CaseInsensitive) == 0;
+        });
+        const qsizetype index = at - names.columns.begin();
+        if (at == names.columns.end() || index >= inserted.size()) {
+            return false;
+        }
+        conditions << dialect_.Column(key.fieldName(i)) + QStringLiteral(" = ?");
+        values << inserted.at(index);
     }
     QSqlQuery query(database());
-    if (!query.exec("BEGIN")) {
-        Raise(query, "begin");
+    query.prepare(QStringLiteral("SELECT 1 FROM %1 WHERE %2")
+                      .arg(dialect_.Table(names.table), conditions.join(QStringLiteral(" AND "))));
+    for (const QVariant& value : values) {
+        query.addBindValue(value);
     }
-    inTransaction_ = true;
-    writesInTransaction_ = 0;
+    return query.exec() && query.next();
 }
 
-void Connection::BeforeWrite() {
-    if (deferredScopes > 0) {
-        Begin();
-    }
-    if (inTransaction_) {
-        ++writesInTransaction_;
-    }
-}
-
-void Connection::Commit() {
-    if (!inTransaction_) {
-        return;
-    }
-    inTransaction_ = false;
-    QSqlQuery query(database());
-    if (!query.exec("COMMIT")) {
-        // SQLite may already have rolled the transaction back (a full disk); make sure no
-        // transaction stays open either way.
-        QSqlQuery rollback(database());
-        rollback.exec("ROLLBACK");
-        Raise(query, "commit");
-    }
-}
-
-DeferredCommits::DeferredCommits() {
-    ++deferredScopes;
-}
-
-DeferredCommits::~DeferredCommits() {
-    --deferredScopes;
-    for (auto& [name, connection] : Registry()) {
-        try {
-            connection->Commit();
-        } catch (const AppError&) {
-            // Already rolled back by Commit; a destructor cannot report it.
+void Connection::Raise(Failure failure, const Diagnostic& diagnostic, const QString& what,
+                       const StatementNames& names, const QVariantList& inserted) {
+    const bool commit = what == QLatin1String("commit");
+    const QString place =
+        dialect_.system() == System::kSqlite ? QFileInfo(description_).fileName() : description_;
+    if (failure == Failure::kConnectionLost) {
+        // Without a code the statement may have failed on this side: the session tells.
+        QSqlQuery probe(database());
+        if (diagnostic.sqlState.isEmpty() && database().isOpen() &&
+            probe.exec(QStringLiteral("SELECT 1"))) {
+            failure = Failure::kOther;
+        } else {
+            broken_ = true;
         }
     }
-}
 
-bool DeferredCommits::Active() {
-    return deferredScopes > 0;
-}
-
-void DeferredCommits::Flush() {
-    for (auto& [name, connection] : Registry()) {
-        connection->Commit();
-    }
-}
-
-void Connection::Rollback() {
-    if (!inTransaction_) {
-        return;
-    }
-    QSqlQuery query(database());
-    query.exec("ROLLBACK");
-    inTransaction_ = false;
-}
-
-void Connection::Raise(const QSqlQuery& query, const QString& what) {
-    const QSqlError error = query.lastError();
-    const QString text = error.databaseText().isEmpty() ? error.text() : error.databaseText();
-    const QString lower = text.toLower();
-    const QString file = QFileInfo(filePath_).fileName();
-    const bool commit = what == QLatin1String("commit");
-
-    // After some failures (a full disk, an I/O error) SQLite gives up the whole transaction. A
-    // BEGIN succeeds only then: it tells, and leaves the connection in a transaction again, as
-    // the rest of the unit of work expects.
+    // After some failures the store gives up the whole open transaction: a full disk or an I/O
+    // error (SQLite), a lost connection. The rest of the file then begins a new one.
     QString tail;
-    if (inTransaction_) {
-        QSqlQuery begin(database());
-        if (begin.exec("BEGIN")) {
-            const bool failedWrite = what == QLatin1String("execute") || what == "add a row";
+    if (commit) {
+        tail = " The rows added since the last commit were not stored.";
+    } else if (inTransaction_) {
+        bool lost = broken_;
+        if (!lost && dialect_.system() == System::kSqlite) {
+            QSqlQuery begin(database());
+            lost = begin.exec(QStringLiteral("BEGIN"));
+            if (lost) {
+                begin.exec(QStringLiteral("ROLLBACK"));
+            }
+        }
+        if (lost) {
+            const bool failedWrite =
+                what == QLatin1String("execute") || what == QLatin1String("add a row");
             if (writesInTransaction_ > (failedWrite ? 1 : 0)) {
                 tail = " The rows added since the last commit were not stored either.";
             }
-            writesInTransaction_ = 0;
+            LoseTransaction();
         }
-    } else if (commit) {
-        tail = " The rows added since the last commit were not stored.";
     }
-    const auto fail = [&](long number, const QString& description) {
-        throw AppError(number, description + tail, kSource);
+    const auto error = [&](long number, const QString& description) {
+        return AppError(number, description + tail, kSource);
     };
 
-    static const QRegularExpression uniqueRe(
-        R"((unique|primary key) constraint failed: ([\w.,\s]+))",
-        QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression noTableRe(R"(no such table: ([\w.]+))",
-                                              QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression noColumnRe(R"((no such column|has no column named):? ([\w.]+))",
-                                               QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression notNullRe(R"(not null constraint failed: ([\w.]+))",
-                                              QRegularExpression::CaseInsensitiveOption);
-
-    if (const auto m = uniqueRe.match(text); m.hasMatch()) {
-        fail(ErrNo::kDbFail, QString("The row was refused: %1 already holds this value in %2 "
-                                     "(duplicate key).")
-                                 .arg(m.captured(2).trimmed(), file));
+    if (failure == Failure::kIntegrityUnknown) {
+        failure = KeyExists(names, inserted) ? Failure::kDuplicateKey : Failure::kIntegrity;
     }
-    if (const auto m = noTableRe.match(text); m.hasMatch()) {
-        fail(ErrNo::kDbNoObject,
-             QString("The database '%1' has no table '%2'.").arg(filePath_, m.captured(1)));
+    if ((failure == Failure::kStatement || failure == Failure::kNoObject) &&
+        !names.table.isEmpty() && what != QLatin1String("table columns")) {
+        Columns(names.table);  // raises for a missing table
+        for (const QString& column : names.columns) {
+            if (FindColumn(names.table, column) == nullptr) {
+                throw error(
+                    ErrNo::kDbNoObject,
+                    QString("The database '%1' has no column '%2'.").arg(description_, column));
+            }
+        }
     }
-    if (const auto m = noColumnRe.match(text); m.hasMatch()) {
-        fail(ErrNo::kDbNoObject,
-             QString("The database '%1' has no column '%2'.").arg(filePath_, m.captured(2)));
+    switch (failure) {
+        case Failure::kDuplicateKey: {
+            const QSqlIndex key = database().primaryIndex(names.table);
+            QStringList keyColumns;
+            for (int i = 0; i < key.count(); ++i) {
+                keyColumns << names.table + '.' + key.fieldName(i);
+            }
+            throw error(
+                ErrNo::kDbFail,
+                keyColumns.isEmpty()
+                    ? QString("The row was refused: %1 already holds a row with these values "
+                              "in %2 (duplicate key).")
+                          .arg(names.table, place)
+                    : QString("The row was refused: %1 already holds this value in %2 "
+                              "(duplicate key).")
+                          .arg(keyColumns.join(", "), place));
+        }
+        case Failure::kIntegrity:
+        case Failure::kIntegrityUnknown:
+            throw error(ErrNo::kDbIntegrity,
+                        QString("The row was refused by a rule of %1 in %2: %3")
+                            .arg(names.table, place, diagnostic.text));
+        case Failure::kValueTooLong:
+            throw error(ErrNo::kDbValueTooLong,
+                        QString("A value is too long for its column of %1 in %2: %3")
+                            .arg(names.table, place, diagnostic.text));
+        case Failure::kNoObject:
+            throw error(
+                ErrNo::kDbNoObject,
+                QString("The database '%1' lacks a table or column that the statement names: %2")
+                    .arg(description_, diagnostic.text));
+        case Failure::kReadOnly:
+            throw error(
+                ErrNo::kDbReadOnly,
+                QString("The database '%1' is read-only: rows cannot be added.").arg(description_));
+        case Failure::kCannotWrite:
+            // The database itself is open: what cannot be opened is the journal beside it.
+            if (what != QLatin1String("open")) {
+                throw error(
+                    ErrNo::kDbReadOnly,
+                    QString("The database '%1' cannot be written: the journal file that every "
+                            "change needs cannot be created in its folder.")
+                        .arg(description_));
+            }
+            break;
+        case Failure::kBusy:
+            throw error(
+                ErrNo::kDbLocked,
+                QString("The database '%1' is locked by another program (waited %2 seconds). "
+                        "Close the other program and try again.")
+                    .arg(description_)
+                    .arg(lastWaitLimitMs_ / 1000));
+        case Failure::kDiskFull:
+            // A failed commit tells what was lost in its tail.
+            throw error(ErrNo::kDbDiskFull,
+                        QString("The disk that holds '%1' is full%2")
+                            .arg(description_, commit ? "." : ": the row was not stored."));
+        case Failure::kDamaged:
+            throw error(ErrNo::kDbUnrecognized,
+                        QString("The database file '%1' is damaged or not a database (%2).")
+                            .arg(description_, diagnostic.text));
+        case Failure::kConnectionLost:
+            throw error(ErrNo::kDbConnectionLost,
+                        QString("The connection to the database '%1' was lost: %2")
+                            .arg(description_, diagnostic.text));
+        case Failure::kStatement:
+        case Failure::kOther:
+            break;
     }
-    if (const auto m = notNullRe.match(text); m.hasMatch()) {
-        fail(ErrNo::kDbFail,
-             QString("The row was refused: %1 needs a value in %2.").arg(m.captured(1), file));
-    }
-    if (lower.contains("readonly") || lower.contains("read-only")) {
-        fail(ErrNo::kDbReadOnly,
-             QString("The database '%1' is read-only: rows cannot be added.").arg(filePath_));
-    }
-    // The database itself is open: what cannot be opened is the journal beside it.
-    if (lower.contains("unable to open database file") && what != QLatin1String("open")) {
-        fail(ErrNo::kDbReadOnly, QString("The database '%1' cannot be written: the journal file "
-                                         "that every change needs cannot be created in its "
-                                         "folder.")
-                                     .arg(filePath_));
-    }
-    if (lower.contains("locked") || lower.contains("busy")) {
-        fail(ErrNo::kDbLocked, QString("The database '%1' is locked by another program (waited %2 "
-                                       "seconds). Close the other program and try again.")
-                                   .arg(filePath_)
-                                   .arg(kBusyTimeoutMs / 1000));
-    }
-    if (lower.contains("disk is full") || lower.contains("database or disk is full")) {
-        // A failed commit tells what was lost in its tail.
-        fail(ErrNo::kDbDiskFull, QString("The disk that holds '%1' is full%2")
-                                     .arg(filePath_, commit ? "." : ": the row was not stored."));
-    }
-    if (lower.contains("not a database") || lower.contains("malformed")) {
-        fail(ErrNo::kDbUnrecognized,
-             QString("The database file '%1' is damaged or not a database (%2).")
-                 .arg(filePath_, text));
-    }
-    throw AppError(
-        ErrNo::kDbFail,
-        QString("The database '%1' refused a statement (%2): %3").arg(filePath_, what, text) + tail,
-        kSource);
+    throw error(ErrNo::kDbRefused, QString("The database '%1' refused a statement (%2): %3")
+                                       .arg(description_, what, diagnostic.text));
 }
 
 }  // namespace db

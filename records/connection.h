@@ -1,14 +1,22 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
 #include <QStringList>
+#include <QVariantList>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <unordered_map>
 #include <utility>
+#include <vector>
+
+#include "records/dialect.h"
+#include "records/statements.h"
+#include "records/target.h"
 
 namespace db {
 
@@ -18,82 +26,158 @@ QString BuildConnectionString(const QString& appFolder);
 // The same connection string for the database file at `path`, named as given.
 QString ConnectionStringForFile(const QString& path);
 
-// The path named by the "Data Source" of a connection string, exactly as written. The value
-// runs to the ";Persist Security Info=" that closes the string, so a folder holding ';' or '='
-// survives; without that tail it runs to the next ';'.
-QString DataSourceOf(const QString& connectionString);
-
 // One column of a table as the store declares it.
 struct ColumnInfo {
     QString name;
     QString declaredType;
     // Maximum number of characters of a text column; std::nullopt when none is declared.
     std::optional<int> width;
+    // The column holds a real boolean (PostgreSQL's boolean), not a number.
+    bool boolean = false;
 };
 
-// The shared connection for one connection string. Opening it locates the database file without
-// regard to the letter case of its name, checks by the file's header that it is an SQLite
-// database (anything else is refused with a message naming the file), and sets a busy timeout
-// so that a file locked by another program is waited for briefly and then reported.
-// All errors are raised as AppError with a description that names the file.
+// Told while an import waits for a database that another program holds.
+class Waiter {
+  public:
+    virtual ~Waiter() = default;
+    // Called about every 50 ms while waiting, with the time waited so far (0 at the first
+    // call). Returns false to stop waiting: the statement then raises ErrNo::kDbWaitCancelled.
+    virtual bool KeepWaiting(qint64 waitedMs) = 0;
+    // The wait is over: the database is free, or the wait failed or was stopped.
+    virtual void WaitOver() {}
+};
+
+// What a statement names, for the messages of its failures.
+struct StatementNames {
+    QString table;
+    QStringList columns;
+};
+
+// The shared connection for one connection string (see records/target.h for the forms):
+//   - a Jet-style string naming a file: located without regard to the letter case of its name;
+//     an SQLite file (by its header) is opened as such; an Access file is opened through ODBC
+//     on Windows and refused elsewhere with a message that says what would open it; anything
+//     else is refused with a message naming the file;
+//   - a PostgreSQL URI, reached through the PostgreSQL driver;
+//   - "odbc:" and an ODBC connection string, whose driver reports the database system.
+// What differs between the systems is asked of the Dialect. Every statement runs through Run,
+// which waits while another program holds the database and turns a failure into the AppError
+// its codes call for, each failure mapped once (Raise) to the error numbers the user knows.
 class Connection {
   public:
-    // How long a locked database is waited for before the statement fails.
+    // How long a locked database is waited for when nobody can be told about it (a dialog's
+    // statement), and when the import tells the user that it waits.
     static constexpr int kBusyTimeoutMs = 3000;
+    static constexpr int kWaitLimitMs = 60000;
 
     // The open connection for `connectionString`, opened on first use and shared afterwards.
+    // A connection whose server went away is opened anew.
     static Connection& ForString(const QString& connectionString);
 
     // Closes every shared connection (tests, program end). Recordsets must be closed first.
     static void CloseAll();
 
-    const QString& filePath() const { return filePath_; }
+    // Shortens the import's wait (tests); 0 restores kWaitLimitMs.
+    static void SetWaitLimitForTesting(int milliseconds);
+
+    // How the messages name the database: the file's path, or the address without a password.
+    const QString& filePath() const { return description_; }
+    const Dialect& dialect() const { return dialect_; }
     QSqlDatabase database() const;
 
-    // A prepared query for `sqlText`, reused across calls with the same text. Raises on a
+    // A prepared query for `statement` in this store's form, reused across calls. Raises on a
     // statement that the store cannot prepare (missing table or column).
-    QSqlQuery& Prepared(const QString& sqlText);
+    QSqlQuery& Prepared(const sql::Statement& statement);
+    // The same for a statement this layer builds itself.
+    QSqlQuery& Prepared(const QString& sqlText, const StatementNames& names);
+
+    // Runs `query` (prepared, values bound). Inside an import (DeferredCommits) the file's
+    // transaction is begun first. A database that another program holds is waited for; any
+    // other failure raises. `what` names the step for the messages ("open", "execute", "add a
+    // row"); `inserted` are the values of an insert, to tell a duplicate key by them.
+    void Run(QSqlQuery& query, const QString& what, const StatementNames& names,
+             const QVariantList& inserted = {});
+    // Prepares `query`, waiting while another program holds the database; raises on failure.
+    void Prepare(QSqlQuery& query, const QString& sqlText, const StatementNames& names,
+                 const QString& what = QStringLiteral("prepare"));
+    // Runs a statement of this layer without values (begin, commit, catalog queries).
+    bool ExecDirect(QSqlQuery& query, const QString& sqlText);
 
     // The columns of `table` in declaration order; raises when the table does not exist.
     const QList<ColumnInfo>& Columns(const QString& table);
-
     // The column of `table` named `column` without regard to case, or nullptr.
     const ColumnInfo* FindColumn(const QString& table, const QString& column);
 
-    // Begins a transaction when commits are deferred (DeferredCommits) and none is open yet;
-    // called before every write.
-    void BeforeWrite();
+    // Where the database has no lock that all importers take (Dialect::LockManufacturer):
+    // locks manufacturer `id`'s row for the open transaction, before a model name is chosen.
+    void HoldManufacturer(const QVariant& id);
 
-    // Explicit transactions. Begin is ignored while one is open; Commit and Rollback are
-    // ignored while none is. A failed Commit rolls back and raises.
+    // Explicit transactions. Begin is ignored while one is open, Commit and Rollback while none
+    // is. A failed Commit rolls back and raises. Begin holds the database for this importer
+    // (see Dialect::BeginUnit), waiting while another one holds it.
     void Begin();
     void Commit();
     void Rollback();
     bool InTransaction() const { return inTransaction_; }
 
-    // Turns a failed query of this connection into the AppError to raise. `what` names the step
-    // ("open", "prepare", "execute", "add a row", "begin", "commit"). After a failed write the
-    // store may have rolled back the whole open transaction (a full disk): the transaction is
-    // then begun anew and the description says that the earlier rows were not stored either.
-    [[noreturn]] void Raise(const QSqlQuery& query, const QString& what);
+    // Marks the connection's session as gone, so that ForString opens a new one.
+    bool broken() const { return broken_; }
 
     ~Connection();
 
   private:
-    Connection(QString connectionName, QString filePath);
+    friend class DeferredCommits;
+    friend class DryRun;
+
+    Connection(QString connectionName, QString description, Dialect dialect);
+    static std::unique_ptr<Connection> Open(const QString& connectionString);
 
     // An import commits once per file: the write-ahead log turns each commit into an append
     // instead of several flushes to disk, and a killed import still leaves a consistent
-    // database. The file's own journal mode is restored when the connection closes.
-    void UseWriteAheadLog();
+    // database. The file's own journal mode is restored when the connection closes. A database
+    // on a network file system keeps its rollback journal: the log needs memory that every
+    // process using the file shares, which only processes of one machine have.
+    void UseWriteAheadLog(const QString& path);
+    void BeforeStatement();
+    // Before a statement inside a transaction where a failed statement aborts it: takes the
+    // statement's savepoint; true when one was taken.
+    bool TakeSavepoint();
+    // Waits a turn while the database is held: false once the limit has passed. Raises
+    // ErrNo::kDbWaitCancelled when the waiter stops the wait.
+    bool WaitTurn(QElapsedTimer& waited, bool& told);
+    void EndWait(bool told);
+    // Turns a failure into the AppError to raise; the one place where failures get their
+    // numbers and descriptions. After some failures the store gives up the whole open
+    // transaction: the connection then begins anew (or is marked broken) and the description
+    // says that the rows since the last commit were not stored either.
+    [[noreturn]] void Raise(Failure failure, const Diagnostic& diagnostic, const QString& what,
+                            const StatementNames& names, const QVariantList& inserted);
+    // After a refusal that the codes do not tell apart: true when a row with the inserted
+    // primary key values exists.
+    bool KeyExists(const StatementNames& names, const QVariantList& inserted);
+    void LoseTransaction();
+    // PostgreSQL's sequences at the start of a dry run, to be set back after it.
+    void NoteSequences();
+    void RestoreSequences();
 
     QString connectionName_;
-    QString filePath_;
+    QString description_;
+    Dialect dialect_;
     bool inTransaction_ = false;
-    int writesInTransaction_ = 0;  // writes begun since the open transaction began
-    QString restoreJournalMode_;   // the mode to restore at close; empty when none was changed
+    bool savepointTaken_ = false;
+    bool broken_ = false;
+    bool opening_ = false;                  // the checks of Open run outside any unit
+    int lastWaitLimitMs_ = kBusyTimeoutMs;  // the limit of the last wait, for its message
+    int writesInTransaction_ = 0;           // writes begun since the open transaction began
+    QString restoreJournalMode_;  // the mode to restore at close; empty when none was changed
     QHash<QString, std::shared_ptr<QSqlQuery>> prepared_;
     QHash<QString, QList<ColumnInfo>> columns_;
+    struct Sequence {
+        QString name;
+        QVariant lastValue;  // null: never drawn from
+        QVariant startValue;
+    };
+    std::optional<std::vector<Sequence>> sequences_;
     struct ColumnKeyHash {
         std::size_t operator()(const std::pair<QString, QString>& key) const {
             return qHash(key.first) ^ (qHash(key.second) * 31);
@@ -106,23 +190,65 @@ class Connection {
 };
 
 // Groups the writes of one unit of work (one FLX file) into one transaction per connection, so
-// that a unit costs one commit instead of one per row. While a scope is alive, the first write
-// through a shared connection begins a transaction; Flush() commits every open one, and the
-// owner calls it before the user is told anything (a message, a dialog, a failure line) and at
-// the unit's end, so what the user sees as stored is stored. A scope that ends without a Flush
-// (an exception passing through) commits what it can; rows are never rolled back silently.
+// that a unit costs one commit instead of one per row, and holds the database for the unit:
+// while a scope is alive, the first statement through a shared connection begins a
+// transaction that keeps other importers out (Dialect::BeginUnit), so that what the unit reads
+// before it writes (is this model name taken?) cannot change under it. Flush() commits every
+// open one; the owner calls it before the user is told anything (a message, a failure line)
+// and at the unit's end, so what the user sees as stored is stored. A scope that ends without
+// a Flush (an exception passing through) commits what it can; rows are never rolled back
+// silently. While another program holds the database, the scope's waiter is told.
 class DeferredCommits {
   public:
-    DeferredCommits();
+    explicit DeferredCommits(Waiter* waiter = nullptr);
     ~DeferredCommits();
     DeferredCommits(const DeferredCommits&) = delete;
     DeferredCommits& operator=(const DeferredCommits&) = delete;
 
-    // True while a scope is alive.
+    // True while a scope is alive and not paused.
     static bool Active();
     // Commits every open transaction of the shared connections. Raises when a commit fails;
     // the failed transaction is then rolled back, so nothing half-written remains.
     static void Flush();
+
+    // The number of commits so far: rows written now are stored by the next one. Losses()
+    // counts the transactions that the store gave up (a failed commit, a disk that ran full, a
+    // server that went away); LastLossMark() is Mark() as it stood at the last of them, so the
+    // rows written at that mark were lost with it.
+    static std::uint64_t Mark();
+    static std::size_t Losses();
+    static std::uint64_t LastLossMark();
+
+    // While a dialog is open: commits what is pending (Flush) and lets the dialog's own
+    // statements commit themselves, so that the database is not held while the user thinks.
+    class Paused {
+      public:
+        Paused();
+        ~Paused();
+        Paused(const Paused&) = delete;
+        Paused& operator=(const Paused&) = delete;
+
+      private:
+        Waiter* waiter_;
+    };
+
+  private:
+    friend class Connection;
+    Waiter* previousWaiter_;
+};
+
+// A run that changes nothing: while the scope lives, the transactions that DeferredCommits
+// begins are never committed (a Flush leaves them open, so later files see earlier files'
+// rows), and when it ends every one is rolled back and PostgreSQL's sequences are set back.
+// The database is held for the whole run.
+class DryRun {
+  public:
+    DryRun();
+    ~DryRun();
+    DryRun(const DryRun&) = delete;
+    DryRun& operator=(const DryRun&) = delete;
+
+    static bool Active();
 };
 
 }  // namespace db

@@ -18,11 +18,13 @@ class EquipmentTest : public EngineTest {
     }
 };
 
-TEST_F(EquipmentTest, TakesTheFirstFreeVersionedName) {
-    // Besides the demo's DA-100 of ACME and MX-8 of NORTHLN.
+TEST_P(EquipmentTest, TakesTheFirstFreeVersionedName) {
+    // Besides the demo's DA-100 of ACME and MX-8 of NORTHLN; names that only look like a
+    // version of DA-100 take none.
     db.Exec(
         "insert into tblEquipment (EquipmentName, ManufacturerID) values ('DA-100_v2', "
-        "'ACME'), ('MX-8_v1', 'NORTHLN')");
+        "'ACME'), ('MX-8_v1', 'NORTHLN'), ('DA-100_v01', 'ACME'), ('DA-100_v1 ', 'ACME'), "
+        "('DA-100_v0', 'ACME'), ('DA-100_vx', 'ACME'), ('DA-100_v1', 'KESTREL')");
     const struct {
         QString manuId, model, stored;  // a null model: the next block of the same definition
     } cases[] = {
@@ -43,18 +45,18 @@ TEST_F(EquipmentTest, TakesTheFirstFreeVersionedName) {
     }
 }
 
-TEST_F(EquipmentTest, RowTakesTrimmedTypeAndManufacturerIdAsStored) {
+TEST_P(EquipmentTest, RowTakesTrimmedTypeAndManufacturerIdAsStored) {
     ASSERT_EQ(Add("acme", "NEW-2", "  Router\t "), RefusalReason::kNone);
     // The new row stays current, with the key the store gave it.
     EXPECT_EQ(session.rsEquipment->Field("EquipmentID"),
               db.Scalar("select max(EquipmentID) from tblEquipment"));
     ASSERT_EQ(Add("ACME", "NO-TYPE", QString()), RefusalReason::kNone);  // empty text, not NULL
     EXPECT_EQ(db.Rows("select EquipmentName, ManufacturerID, EquipmentType, EquipmentDescription, "
-                      "BlockRef from tblEquipment where EquipmentName like 'N%' order by 1"),
+                      "BlockRef from tblEquipment where EquipmentID > 2 order by 1"),
               QStringList({"NEW-2|ACME|Router\t|Router\t|<null>", "NO-TYPE|ACME|||<null>"}));
 }
 
-TEST_F(EquipmentTest, NothingIsAddedOnCancelOrFailedResolution) {
+TEST_P(EquipmentTest, NothingIsAddedOnCancelOrFailedResolution) {
     host.unattended = false;
     session.bCancel = true;  // on entry: not even the dialog
     EXPECT_EQ(Add("UNKNOWN", "X"), RefusalReason::kUserCancelled);
@@ -76,5 +78,7 @@ TEST_F(EquipmentTest, NothingIsAddedOnCancelOrFailedResolution) {
     }
     EXPECT_EQ(db.Scalar("select count(*) from tblEquipment").toInt(), 2);
 }
+
+INSTANTIATE_ON_EVERY_STORE(EquipmentTest);
 
 }  // namespace

@@ -19,7 +19,7 @@ QVariant IdValue(const QString& id) {
     return id.isNull() ? QStringLiteral("") : id;
 }
 
-void OpenStaticOptimistic(db::Recordset& rs, const char* statement,
+void OpenStaticOptimistic(db::Recordset& rs, const sql::Statement& statement,
                           const QVariantList& values = {}) {
     rs.Open(statement, values, db::CursorType::kStatic, db::LockType::kOptimistic);
 }
@@ -59,7 +59,8 @@ RefusalReason ResolveManufacturer(ImportContext& ctx, QString& manufacturerId) {
                 }
             }
             if (!mapped) {
-                db::DeferredCommits::Flush();
+                // The database is not held while the user chooses.
+                const db::DeferredCommits::Paused paused;
                 if (!ctx.host.SelectManufacturer(s)) {
                     return RefusalReason::kUnknownManufacturer;
                 }

@@ -9,8 +9,7 @@ namespace {
 class ResolutionTest : public EngineTest {
   protected:
     ResolutionTest()
-        : EngineTest(DemoRowsSql() +
-                     ";insert into tblManufacturers (ManufacturerID) values ('NONAME')") {}
+        : EngineTest("insert into tblManufacturers (ManufacturerID) values ('NONAME')") {}
     bool Resolve(const QString& id) {
         session.sManuID = id;
         return ResolveManufacturer(ctx, session.sManuID) == RefusalReason::kNone;
@@ -22,7 +21,7 @@ class ResolutionTest : public EngineTest {
     }
 };
 
-TEST_F(ResolutionTest, KnownIdIsFoundAndAnUnknownOneAddedUnattendedWithoutAsking) {
+TEST_P(ResolutionTest, KnownIdIsFoundAndAnUnknownOneAddedUnattendedWithoutAsking) {
     for (const bool unattended : {false, true}) {
         host.unattended = unattended;
         session.sManuName = "left over";
@@ -41,7 +40,7 @@ TEST_F(ResolutionTest, KnownIdIsFoundAndAnUnknownOneAddedUnattendedWithoutAsking
     EXPECT_TRUE(host.messages.isEmpty());
 }
 
-TEST_F(ResolutionTest, AttendedWalksTheMapFirstMatchWinningThenAsksTheDialog) {
+TEST_P(ResolutionTest, AttendedWalksTheMapFirstMatchWinningThenAsksTheDialog) {
     host.unattended = false;
     session.aManuMap.push_back({"kes", "Kestrel Systems", "KESTREL"});
     session.aManuMap.push_back({"kes", "Videoworks", "VIDEOWRX"});
@@ -79,5 +78,7 @@ TEST_F(ResolutionTest, AttendedWalksTheMapFirstMatchWinningThenAsksTheDialog) {
     EXPECT_TRUE(host.messages.isEmpty());
     EXPECT_EQ(db.Scalar("select count(*) from tblManufacturers").toInt(), 5);
 }
+
+INSTANTIATE_ON_EVERY_STORE(ResolutionTest);
 
 }  // namespace

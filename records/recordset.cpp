@@ -1,7 +1,7 @@
 #include "records/recordset.h"
 
 #include <QHash>
-#include <QRegularExpression>
+#include <QSqlIndex>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <climits>
@@ -14,54 +14,24 @@ namespace {
 
 const QString kSource = QStringLiteral("importflx database");
 
-bool IsSelect(const QString& statement) {
-    return statement.trimmed().startsWith(QLatin1String("select"), Qt::CaseInsensitive);
-}
-
-QString Unbracket(QString name) {
-    name = name.trimmed();
-    if ((name.startsWith('[') && name.endsWith(']')) ||
-        (name.startsWith('"') && name.endsWith('"'))) {
-        name = name.mid(1, name.size() - 2);
+StatementNames NamesOf(const sql::Statement& statement) {
+    StatementNames names{QString::fromUtf8(statement.table), {}};
+    for (const char* column : statement.columns) {
+        names.columns << QString::fromUtf8(column);
     }
-    return name;
+    return names;
 }
 
-// The table a select reads from (the first name after FROM).
-QString TableOfSelect(const QString& statement) {
-    static const QRegularExpression re(R"(\bfrom\s+(\[[^\]]+\]|"[^"]+"|\w+))",
-                                       QRegularExpression::CaseInsensitiveOption);
-    const auto match = re.match(statement);
-    return match.hasMatch() ? Unbracket(match.captured(1)) : QString();
-}
-
-// The table and column list of "INSERT INTO table (columns) VALUES ...".
-bool ParseInsert(const QString& statement, QString* table, QStringList* columns) {
-    static const QRegularExpression re(
-        R"(^\s*insert\s+into\s+(\[[^\]]+\]|"[^"]+"|\w+)\s*\(([^)]*)\))",
-        QRegularExpression::CaseInsensitiveOption);
-    const auto match = re.match(statement);
-    if (!match.hasMatch()) {
-        return false;
-    }
-    *table = Unbracket(match.captured(1));
-    columns->clear();
-    for (const QString& column : match.captured(2).split(',')) {
-        columns->append(Unbracket(column));
-    }
-    return true;
-}
-
-QString Quoted(const QString& identifier) {
-    return '"' + QString(identifier).replace('"', "\"\"") + '"';
-}
-
-// Booleans are stored as the original store kept them: True -1, False 0.
+// A Boolean is stored as its column holds it: true or false in a boolean column, and as the
+// original store kept it, -1 (True) or 0 (False), in any other.
 // A null QString is empty text, not SQL NULL: the original store kept "" for an empty value.
 // Text holding a NUL character is refused: SQLite compares such text only up to the NUL (two
 // different names would count as equal, so versioned names could never be told apart).
-QVariant StoredValue(const QVariant& value) {
+QVariant StoredValue(const QVariant& value, const ColumnInfo* column = nullptr) {
     if (value.typeId() == QMetaType::Bool) {
+        if (column != nullptr && column->boolean) {
+            return value;
+        }
         return value.toBool() ? -1 : 0;
     }
     if (value.typeId() == QMetaType::QString) {
@@ -71,7 +41,7 @@ QVariant StoredValue(const QVariant& value) {
         }
         if (text.contains(QChar(u'\0'))) {
             QString shown = text.left(40).replace(QChar(u'\0'), QLatin1String("\\0"));
-            throw AppError(ErrNo::kDbFail,
+            throw AppError(ErrNo::kDbRefused,
                            QString("The value '%1%2' holds a NUL character, which the database "
                                    "cannot store or compare.")
                                .arg(shown, text.size() > 40 ? "..." : ""),
@@ -81,14 +51,24 @@ QVariant StoredValue(const QVariant& value) {
     return value;
 }
 
-// Refuses a text value longer than its column's declared width.
-void CheckWidth(Connection& connection, const QString& table, const QString& column,
-                const QVariant& value) {
-    if (value.isNull() || value.typeId() != QMetaType::QString) {
-        return;
+// The column's name as the statements spell it (the catalog of a server may fold it to lower
+// case), else as the catalog has it.
+QString Spelled(const ColumnInfo& info) {
+    const std::span<const char* const> lists[] = {sql::kManufacturerByIdColumns,
+                                                  sql::kEquipmentColumns, sql::kConnectorColumns};
+    for (const std::span<const char* const> list : lists) {
+        for (const char* known : list) {
+            if (info.name.compare(QLatin1String(known), Qt::CaseInsensitive) == 0) {
+                return QString::fromLatin1(known);
+            }
+        }
     }
-    const ColumnInfo* info = connection.FindColumn(table, column);
-    if (info == nullptr || !info->width) {
+    return info.name;
+}
+
+// Refuses a text value longer than its column's declared width.
+void CheckWidth(const ColumnInfo* info, const QString& table, const QVariant& value) {
+    if (info == nullptr || !info->width || value.isNull() || value.typeId() != QMetaType::QString) {
         return;
     }
     const QString text = value.toString();
@@ -97,7 +77,7 @@ void CheckWidth(Connection& connection, const QString& table, const QString& col
         throw AppError(ErrNo::kDbValueTooLong,
                        QString("The value '%1' is too long for %2.%3, which holds at most %4 "
                                "characters.")
-                           .arg(shown, table, info->name)
+                           .arg(shown, table, Spelled(*info))
                            .arg(*info->width),
                        kSource);
     }
@@ -124,7 +104,7 @@ void Recordset::requireOpen() const {
     }
 }
 
-void Recordset::Open(const QString& statement, const QVariantList& values, CursorType cursor,
+void Recordset::Open(const sql::Statement& statement, const QVariantList& values, CursorType cursor,
                      LockType lock) {
     if (open_) {
         throw AppError(ErrNo::kObjectOpen, "Operation is not allowed when the object is open.",
@@ -137,29 +117,22 @@ void Recordset::Open(const QString& statement, const QVariantList& values, Curso
         lock_ = lock;
     }
     Connection& db = connection();
+    const StatementNames names = NamesOf(statement);
 
-    if (!IsSelect(statement)) {
-        // The statements are a handful of constants: parse each one once.
-        static QHash<QString, std::pair<QString, QStringList>> parsedInserts;
-        auto parsed = parsedInserts.find(statement);
-        if (parsed == parsedInserts.end()) {
-            QString table;
-            QStringList columns;
-            ParseInsert(statement, &table, &columns);
-            parsed = parsedInserts.insert(statement, {table, columns});
-        }
-        const auto& [table, columns] = *parsed;
-        for (int i = 0; i < columns.size() && i < values.size(); ++i) {
-            CheckWidth(db, table, columns.at(i), values.at(i));
+    if (statement.kind == sql::Kind::kInsert) {
+        QVariantList stored;
+        for (int i = 0; i < values.size(); ++i) {
+            const ColumnInfo* info = i < names.columns.size()
+                                         ? db.FindColumn(names.table, names.columns.at(i))
+                                         : nullptr;
+            CheckWidth(info, names.table, values.at(i));
+            stored << StoredValue(values.at(i), info);
         }
         QSqlQuery& query = db.Prepared(statement);
-        for (int i = 0; i < values.size(); ++i) {
-            query.bindValue(i, StoredValue(values.at(i)));
+        for (int i = 0; i < stored.size(); ++i) {
+            query.bindValue(i, stored.at(i));
         }
-        db.BeforeWrite();
-        if (!query.exec()) {
-            db.Raise(query, "execute");
-        }
+        db.Run(query, "execute", names, stored);
         query.finish();
         return;
     }
@@ -168,9 +141,7 @@ void Recordset::Open(const QString& statement, const QVariantList& values, Curso
     for (int i = 0; i < values.size(); ++i) {
         query.bindValue(i, StoredValue(values.at(i)));
     }
-    if (!query.exec()) {
-        db.Raise(query, "open");
-    }
+    db.Run(query, "open", names);
     const QSqlRecord record = query.record();
     columns_.clear();
     for (int i = 0; i < record.count(); ++i) {
@@ -186,7 +157,7 @@ void Recordset::Open(const QString& statement, const QVariantList& values, Curso
         rows_.push_back(std::move(row));
     }
     query.finish();
-    table_ = TableOfSelect(statement);
+    table_ = names.table;
     position_ = 0;
     adding_ = false;
     open_ = true;
@@ -267,7 +238,8 @@ void Recordset::SetField(const QString& column, const QVariant& value) {
         throw AppError(ErrNo::kUpdateWithoutAddNew,
                        "Update or CancelUpdate without AddNew or Edit.", kSource);
     }
-    newRow_[index] = StoredValue(value);
+    // A Boolean keeps its type until Update, which stores it as its column holds it.
+    newRow_[index] = value.typeId() == QMetaType::Bool ? value : StoredValue(value);
     newRowSet_[index] = true;
 }
 
@@ -281,56 +253,73 @@ void Recordset::Update() {
     // by a later attempt.
     adding_ = false;
     Connection& db = connection();
+    const Dialect& dialect = db.dialect();
 
     QStringList names;
     QVariantList values;
     for (int i = 0; i < columns_.size(); ++i) {
         if (newRowSet_[i]) {
-            CheckWidth(db, table_, columns_.at(i), newRow_.at(i));
-            names.append(Quoted(columns_.at(i)));
-            values.append(newRow_.at(i));
+            const ColumnInfo* info = db.FindColumn(table_, columns_.at(i));
+            CheckWidth(info, table_, newRow_.at(i));
+            names.append(columns_.at(i));
+            values.append(StoredValue(newRow_.at(i), info));
         }
     }
-    QString statement;
-    if (names.isEmpty()) {
-        statement = QString("INSERT INTO %1 DEFAULT VALUES").arg(Quoted(table_));
-    } else {
-        statement = QString("INSERT INTO %1 (%2) VALUES (%3)")
-                        .arg(Quoted(table_), names.join(','),
-                             QStringList(QList<QString>(names.size(), "?")).join(','));
-    }
-    QSqlQuery& insert = db.Prepared(statement);
+    const StatementNames statementNames{table_, names};
+    QSqlQuery& insert = db.Prepared(dialect.Insert(table_, names, columns_), statementNames);
     for (int i = 0; i < values.size(); ++i) {
         insert.bindValue(i, values.at(i));
     }
-    db.BeforeWrite();
-    if (!insert.exec()) {
-        db.Raise(insert, "add a row");
-    }
-    const QVariant rowId = insert.lastInsertId();
-    insert.finish();
+    db.Run(insert, "add a row", statementNames, values);
 
-    // Read the stored row back so that the values the store assigned (the key, defaults) are
-    // readable on the current row.
+    // The stored row, so that the values the store assigned (the key, defaults) are readable
+    // on the current row.
     QVariantList stored = newRow_;
-    if (rowId.isValid()) {
-        QStringList selectList;
-        for (const QString& column : columns_) {
-            selectList.append(Quoted(column));
-        }
-        QSqlQuery readBack(db.database());
-        readBack.prepare(
-            QString("SELECT %1 FROM %2 WHERE rowid = ?").arg(selectList.join(','), Quoted(table_)));
-        readBack.addBindValue(rowId);
-        // A table without rowid keeps the values as set; the row itself is stored either way.
-        if (readBack.exec() && readBack.next()) {
+    if (dialect.InsertReturnsRow()) {
+        if (insert.next()) {
             for (int i = 0; i < columns_.size(); ++i) {
-                stored[i] = readBack.value(i);
+                stored[i] = insert.value(i);
             }
         }
+        insert.finish();
+    } else {
+        insert.finish();
+        ReadBack(db, stored);
     }
     rows_.push_back(std::move(stored));
     position_ = rows_.size() - 1;
+}
+
+void Recordset::ReadBack(Connection& db, QVariantList& stored) const {
+    const Dialect& dialect = db.dialect();
+    QSqlQuery key(db.database());
+    if (!db.ExecDirect(key, dialect.NewKeyQuery()) || !key.next() || key.value(0).isNull()) {
+        return;
+    }
+    const QVariant id = key.value(0);
+    key.finish();
+    QString keyColumn = QStringLiteral("rowid");
+    if (!dialect.KeyIsRowid()) {
+        const QSqlIndex primary = db.database().primaryIndex(table_);
+        if (primary.count() != 1) {
+            return;
+        }
+        keyColumn = dialect.Column(primary.fieldName(0));
+    }
+    QStringList selectList;
+    for (const QString& column : columns_) {
+        selectList.append(dialect.Column(column));
+    }
+    QSqlQuery readBack(db.database());
+    readBack.prepare(QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
+                         .arg(selectList.join(','), dialect.Table(table_), keyColumn));
+    readBack.addBindValue(id);
+    // A table without rowid keeps the values as set; the row itself is stored either way.
+    if (readBack.exec() && readBack.next()) {
+        for (int i = 0; i < columns_.size(); ++i) {
+            stored[i] = readBack.value(i);
+        }
+    }
 }
 
 void Recordset::UpdateBatch(int /*affectRecords*/) {

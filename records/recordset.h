@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+#include "records/statements.h"
+
 namespace db {
 
 class Connection;
@@ -22,15 +24,17 @@ inline constexpr int kAffectAll = 3;
 // run a statement, count and walk its rows, read columns by name, and add one row.
 //
 // A select reads its whole result at Open, so RecordCount is always exact and the store holds
-// no lock afterwards. Any other statement is executed and leaves the handle closed. Column and
-// table names are matched without regard to letter case; null values stay null. A Boolean
-// written to a column is stored as -1 (True) or 0 (False).
+// no lock afterwards. An insert is executed and leaves the handle closed. Column and table
+// names are matched without regard to letter case; null values stay null. A Boolean written to
+// a column is stored as the column holds it: true or false in a boolean column, -1 (True) or 0
+// (False) in any other.
 //
 // Every failure raises AppError: the connection cannot be opened, the store refuses a statement
-// or a row (duplicate key: ErrNo::kDbFail), a value is longer than its column's declared width
-// (ErrNo::kDbValueTooLong), a text value holding a NUL character, which SQLite cannot compare
-// (ErrNo::kDbFail), no current row (ErrNo::kNoCurrentRecord), an unknown column
-// (ErrNo::kItemNotFound), or an operation on a closed handle (ErrNo::kObjectClosed).
+// or a row (duplicate key: ErrNo::kDbFail, never for another reason), a value is longer than its
+// column's declared width (ErrNo::kDbValueTooLong), a text value holding a NUL character, which
+// SQLite cannot compare (ErrNo::kDbRefused), no current row (ErrNo::kNoCurrentRecord), an
+// unknown column (ErrNo::kItemNotFound), or an operation on a closed handle
+// (ErrNo::kObjectClosed).
 class Recordset {
   public:
     Recordset() = default;
@@ -46,7 +50,7 @@ class Recordset {
     // Runs `statement` with `values` bound to its `?` placeholders, in order. Unspecified cursor
     // or lock keeps the handle's current setting (a new handle is forward-only and read-only).
     // Raises ErrNo::kObjectOpen when the handle is already open.
-    void Open(const QString& statement, const QVariantList& values = {},
+    void Open(const sql::Statement& statement, const QVariantList& values = {},
               CursorType cursor = CursorType::kUnspecified, LockType lock = LockType::kUnspecified);
 
     // 1 when open, 0 when closed.
@@ -79,6 +83,9 @@ class Recordset {
 
   private:
     Connection& connection() const;
+    // Reads the row just added back by the key the store gave it, where the insert does not
+    // return it.
+    void ReadBack(Connection& db, QVariantList& stored) const;
     int columnIndex(const QString& column) const;
     void requireOpen() const;
 

@@ -8,7 +8,7 @@
 #include "core/error.h"
 #include "records/connection.h"
 #include "records/statements.h"
-#include "tests/temp_db.h"
+#include "tests/engine_fixture.h"
 
 namespace {
 
@@ -33,18 +33,32 @@ INSERT INTO TBLMANUFACTURERS (MANUFACTURERID, manufacturername) VALUES ('ACME', 
 INSERT INTO tblequipment (EquipmentName, ManufacturerID) VALUES ('DA-100', 'ACME');
 )";
 
-struct Shape {
-    const char* label;
-    QString extraSql;
-    bool withSchema;
+// Statements that no program sends, for the refusals they provoke.
+const char* const kNoColumns[] = {"Nope"};
+constexpr sql::Statement kMissingTable{"Select * from tblNothing", "tblNothing", {}};
+constexpr sql::Statement kMissingColumn{"Select Nope from tblEquipment", "tblEquipment",
+                                        kNoColumns};
+
+// The demo schema on every store, and on SQLite also a database shaped unlike it.
+class RecordsetTest : public ::testing::TestWithParam<Store> {
+  protected:
+    std::vector<std::pair<const char*, std::unique_ptr<TempDb>>> Shapes() const {
+        std::vector<std::pair<const char*, std::unique_ptr<TempDb>>> shapes;
+        shapes.emplace_back("demo schema",
+                            std::make_unique<TempDb>(GetParam(), DemoRowsSql(GetParam())));
+        if (GetParam() == Store::kSqlite) {
+            shapes.emplace_back("other shape", std::make_unique<TempDb>(kOtherShape, false));
+        }
+        return shapes;
+    }
+    TempDb Demo(const QString& extraSql = {}) const {
+        return TempDb(GetParam(), DemoRowsSql(GetParam()) + ";\n" + extraSql);
+    }
 };
 
-std::vector<Shape> Shapes() {
-    return {{"demo schema", DemoRowsSql(), true}, {"other shape", kOtherShape, false}};
-}
-
-Recordset OpenOn(const TempDb& temp, const char* statement, const QVariantList& values = {},
-                 CursorType cursor = CursorType::kStatic, LockType lock = LockType::kOptimistic) {
+Recordset OpenOn(const TempDb& temp, const sql::Statement& statement,
+                 const QVariantList& values = {}, CursorType cursor = CursorType::kStatic,
+                 LockType lock = LockType::kOptimistic) {
     Recordset rs;
     rs.setActiveConnection(temp.connection());
     rs.Open(statement, values, cursor, lock);
@@ -60,10 +74,10 @@ long ErrorNumberOf(const std::function<void()>& action) {
     return 0;
 }
 
-TEST(Recordset, EveryStatementRunsOnEveryShape) {
-    for (const Shape& shape : Shapes()) {
-        SCOPED_TRACE(shape.label);
-        TempDb temp(shape.extraSql, shape.withSchema);
+TEST_P(RecordsetTest, EveryStatementRunsOnEveryShape) {
+    for (const auto& [label, db] : Shapes()) {
+        SCOPED_TRACE(label);
+        const TempDb& temp = *db;
 
         Recordset m;
         m.setActiveConnection(temp.connection());
@@ -109,10 +123,10 @@ TEST(Recordset, EveryStatementRunsOnEveryShape) {
     }
 }
 
-TEST(Recordset, AddedEquipmentRowStaysCurrentWithItsAssignedKey) {
-    for (const Shape& shape : Shapes()) {
-        SCOPED_TRACE(shape.label);
-        TempDb temp(shape.extraSql, shape.withSchema);
+TEST_P(RecordsetTest, AddedEquipmentRowStaysCurrentWithItsAssignedKey) {
+    for (const auto& [label, db] : Shapes()) {
+        SCOPED_TRACE(label);
+        const TempDb& temp = *db;
         Recordset rs = OpenOn(temp, sql::kEquipmentForAdding);
         for (const QString name : {"MX-1", "O'Brien \"Mk II\""}) {
             rs.AddNew();
@@ -133,24 +147,35 @@ TEST(Recordset, AddedEquipmentRowStaysCurrentWithItsAssignedKey) {
     }
 }
 
-TEST(Recordset, BooleansAreStoredAsTheStoreKeepsThemAndNullsStayNull) {
-    TempDb temp(DemoRowsSql());
-    Recordset rs = OpenOn(temp, sql::kManufacturerById, {"NEW"});
-    ASSERT_EQ(rs.RecordCount(), 0);
-    rs.AddNew();
-    rs.SetField("ManufacturerID", "NEW");
-    rs.SetField("DisplayInEquipment", true);
-    rs.Update();
-    EXPECT_TRUE(rs.Field("ManufacturerName").isNull());
-    EXPECT_EQ(rs.Field("DisplayInEquipment").toInt(), -1);
-    EXPECT_EQ(temp.Rows("SELECT DisplayInEquipment, DisplayInRouters, ManufacturerName FROM "
-                        "tblManufacturers WHERE ManufacturerID = 'NEW'"),
-              QStringList{"-1|0|<null>"});
+// A Yes/No column of PostgreSQL may be a boolean (the demo schema) or a number; True goes in as
+// the column holds it, and reads back as the SQLite store keeps it.
+TEST_P(RecordsetTest, BooleansAreStoredAsTheColumnHoldsThemAndNullsStayNull) {
+    for (const bool numeric : {false, true}) {
+        SCOPED_TRACE(numeric ? "numeric flags" : "flags of the demo schema");
+        const QString schema =
+            numeric ? DemoSchemaSql(GetParam())
+                          .replace("BOOLEAN NOT NULL DEFAULT FALSE", "SMALLINT NOT NULL DEFAULT 0")
+                    : DemoSchemaSql(GetParam());
+        TempDb temp(GetParam(), schema, false);
+        Recordset rs = OpenOn(temp, sql::kManufacturerById, {"NEW"});
+        ASSERT_EQ(rs.RecordCount(), 0);
+        rs.AddNew();
+        rs.SetField("ManufacturerID", "NEW");
+        rs.SetField("DisplayInEquipment", true);
+        rs.Update();
+        EXPECT_TRUE(rs.Field("ManufacturerName").isNull());
+        EXPECT_EQ(temp.Rows("SELECT DisplayInEquipment, DisplayInRouters, ManufacturerName FROM "
+                            "tblManufacturers WHERE ManufacturerID = 'NEW'"),
+                  QStringList{"-1|0|<null>"});
+    }
 }
 
-TEST(Recordset, DefinedSizeComesFromTheDeclaredWidth) {
-    TempDb demo(DemoRowsSql());
+TEST_P(RecordsetTest, DefinedSizeComesFromTheDeclaredWidth) {
+    TempDb demo = Demo();
     EXPECT_EQ(OpenOn(demo, sql::kManufacturerTable).DefinedSize("manufacturerNAME"), 50);
+    if (GetParam() != Store::kSqlite) {
+        return;
+    }
     TempDb other(kOtherShape, false);
     Recordset rs = OpenOn(other, sql::kManufacturerTable);
     EXPECT_EQ(rs.DefinedSize("ManufacturerName"), 12);
@@ -158,8 +183,8 @@ TEST(Recordset, DefinedSizeComesFromTheDeclaredWidth) {
     EXPECT_EQ(ErrorNumberOf([&] { rs.DefinedSize("NoSuchColumn"); }), ErrNo::kItemNotFound);
 }
 
-TEST(Recordset, RefusalsRaiseTheirOwnNumbers) {
-    TempDb temp(DemoRowsSql());
+TEST_P(RecordsetTest, RefusalsRaiseTheirOwnNumbers) {
+    TempDb temp = Demo();
     struct Case {
         const char* label;
         std::function<void()> action;
@@ -174,6 +199,14 @@ TEST(Recordset, RefusalsRaiseTheirOwnNumbers) {
              rs.Update();
          },
          ErrNo::kDbFail},
+        // A row that a rule other than a key refuses is no duplicate.
+        {"a value the table needs is missing",
+         [&] {
+             Recordset rs;
+             rs.setActiveConnection(temp.connection());
+             rs.Open(sql::kInsertInput, {QVariant(), "In", "A", "B", "Normal"});
+         },
+         ErrNo::kDbIntegrity},
         {"value too long for its column",
          [&] {
              Recordset rs;
@@ -192,24 +225,23 @@ TEST(Recordset, RefusalsRaiseTheirOwnNumbers) {
         // SQLite compares text only up to a NUL: such values are neither stored nor looked up.
         {"NUL in a looked-up value",
          [&] { OpenOn(temp, sql::kManufacturerById, {QString::fromUtf16(u"AC\0ME", 5)}); },
-         ErrNo::kDbFail},
+         ErrNo::kDbRefused},
         {"NUL in an inserted value",
          [&] {
              Recordset rs;
              rs.setActiveConnection(temp.connection());
              rs.Open(sql::kInsertInput, {1, QString::fromUtf16(u"In\0 1", 5), "A", "B", "Normal"});
          },
-         ErrNo::kDbFail},
+         ErrNo::kDbRefused},
         {"NUL on AddNew",
          [&] {
              Recordset rs = OpenOn(temp, sql::kEquipmentForAdding);
              rs.AddNew();
              rs.SetField("EquipmentName", QString(1, QChar(u'\0')));
          },
-         ErrNo::kDbFail},
-        {"missing table", [&] { OpenOn(temp, "Select * from tblNothing"); }, ErrNo::kDbNoObject},
-        {"missing column", [&] { OpenOn(temp, "Select Nope from tblEquipment"); },
-         ErrNo::kDbNoObject},
+         ErrNo::kDbRefused},
+        {"missing table", [&] { OpenOn(temp, kMissingTable); }, ErrNo::kDbNoObject},
+        {"missing column", [&] { OpenOn(temp, kMissingColumn); }, ErrNo::kDbNoObject},
         {"read-only result",
          [&] {
              Recordset rs =
@@ -249,5 +281,7 @@ TEST(Recordset, RefusalsRaiseTheirOwnNumbers) {
     EXPECT_EQ(temp.Scalar("SELECT COUNT(*) FROM tblEquipment").toInt(), 2);
     EXPECT_EQ(temp.Scalar("SELECT COUNT(*) FROM tblInputs").toInt(), 0);
 }
+
+INSTANTIATE_ON_EVERY_STORE(RecordsetTest);
 
 }  // namespace

@@ -3,12 +3,14 @@
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
-# Packages to build and run importflx.
+# Packages to build and run importflx: Qt's SQL drivers for SQLite, PostgreSQL and ODBC, and the
+# ODBC driver manager with its headers.
 BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite
-    libgl-dev sqlite3)
-# Extra packages the tests use: GoogleTest, a real RTF reader, a virtual display, a JSON reader.
-TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libreoffice-writer-nogui fonts-dejavu-core xvfb python3
-    xauth)
+    libqt6sql6-psql libqt6sql6-odbc unixodbc unixodbc-dev libgl-dev sqlite3)
+# Extra packages the tests use: GoogleTest, a real RTF reader, a virtual display, a JSON reader,
+# a PostgreSQL server of their own, and the ODBC drivers for SQLite and PostgreSQL.
+TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libreoffice-writer-nogui fonts-dejavu-core xvfb
+    python3 xauth postgresql libsqliteodbc odbc-postgresql)
 # Extra packages of the fuzzer: clang and its libFuzzer and sanitizer runtimes.
 FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 # Extra packages of bench/run's window under a real X server, clicked as a user clicks.

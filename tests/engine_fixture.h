@@ -8,11 +8,13 @@
 #include "tests/fake_host.h"
 #include "tests/temp_db.h"
 
-// A fixture for the import logic: a temporary demo database (plus `extraSql`), a session
-// connected to it and a scripted host.
-class EngineTest : public ::testing::Test {
+// A fixture for the import logic, run on every store (INSTANTIATE_ON_EVERY_STORE): a temporary
+// demo database with the demo rows plus `extraSql`, a session connected to it and a scripted
+// host.
+class EngineTest : public ::testing::TestWithParam<Store> {
   protected:
-    explicit EngineTest(const QString& extraSql = DemoRowsSql()) : db(extraSql) {}
+    explicit EngineTest(const QString& extraSql = {})
+        : db(GetParam(), DemoRowsSql(GetParam()) + ";\n" + extraSql) {}
 
     void SetUp() override { session.sEquipConnection = db.connection(); }
 
@@ -21,3 +23,9 @@ class EngineTest : public ::testing::Test {
     FakeHost host;
     ImportContext ctx{session, host};
 };
+
+// Instantiates the parametrized suite `suite` once per store, named after the store.
+#define INSTANTIATE_ON_EVERY_STORE(suite)                \
+    INSTANTIATE_TEST_SUITE_P(                            \
+        Stores, suite, ::testing::ValuesIn(AllStores()), \
+        [](const ::testing::TestParamInfo<Store>& info) { return StoreName(info.param); })

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 #include <ostream>
 
 // Readable GoogleTest output for Qt's string types.
@@ -14,4 +15,7 @@ inline void PrintTo(const QStringList& list, std::ostream* os) {
         *os << (i ? ", " : "") << '"' << list.at(i).toStdString() << '"';
     }
     *os << ']';
+}
+inline void PrintTo(const QVariant& value, std::ostream* os) {
+    *os << value.typeName() << '(' << value.toString().toStdString() << ')';
 }
