@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -26,20 +25,6 @@ TEST(Platform, FindFileNoCasePicksExactThenFirstInByteOrder) {
         EXPECT_EQ(platform::FileExistsNoCase(dir.path(), wanted), !path.isEmpty()) << wanted;
     }
     EXPECT_EQ(platform::FindFileNoCase(dir.filePath("absent"), "dbEquip.mdb"), "");
-}
-
-TEST(Platform, JoinPathNeverDoublesTheSeparator) {
-    EXPECT_EQ(platform::JoinPath("/data/flx", "a b.flx"), "/data/flx/a b.flx");
-    EXPECT_EQ(platform::JoinPath("/data/flx/", "a.flx"), "/data/flx/a.flx");
-    EXPECT_EQ(platform::JoinPath("/", "a.flx"), "/a.flx");
-    EXPECT_EQ(platform::JoinPath("", "a.flx"), "a.flx");
-}
-
-TEST(Platform, AppFolderOverrideAndRestore) {
-    platform::SetAppFolderForTesting("/some/where");
-    EXPECT_EQ(platform::AppFolder(), "/some/where");
-    platform::SetAppFolderForTesting({});
-    EXPECT_EQ(platform::AppFolder(), QCoreApplication::applicationDirPath());
 }
 
 // SQLite's write-ahead log needs memory that all its users share: only a local file gets it.

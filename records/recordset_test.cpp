@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <functional>
 
 #include "core/error.h"
@@ -33,12 +32,6 @@ INSERT INTO TBLMANUFACTURERS (MANUFACTURERID, manufacturername) VALUES ('ACME', 
 INSERT INTO tblequipment (EquipmentName, ManufacturerID) VALUES ('DA-100', 'ACME');
 )";
 
-// Statements that no program sends, for the refusals they provoke.
-const char* const kNoColumns[] = {"Nope"};
-constexpr sql::Statement kMissingTable{"Select * from tblNothing", "tblNothing", {}};
-constexpr sql::Statement kMissingColumn{"Select Nope from tblEquipment", "tblEquipment",
-                                        kNoColumns};
-
 // The demo schema on every store, and on SQLite also a database shaped unlike it.
 class RecordsetTest : public ::testing::TestWithParam<Store> {
   protected:
@@ -51,9 +44,6 @@ class RecordsetTest : public ::testing::TestWithParam<Store> {
         }
         return shapes;
     }
-    TempDb Demo(const QString& extraSql = {}) const {
-        return TempDb(GetParam(), DemoRowsSql(GetParam()) + ";\n" + extraSql);
-    }
 };
 
 Recordset OpenOn(const TempDb& temp, const sql::Statement& statement,
@@ -63,15 +53,6 @@ Recordset OpenOn(const TempDb& temp, const sql::Statement& statement,
     rs.setActiveConnection(temp.connection());
     rs.Open(statement, values, cursor, lock);
     return rs;
-}
-
-long ErrorNumberOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const AppError& e) {
-        return e.number();
-    }
-    return 0;
 }
 
 TEST_P(RecordsetTest, EveryStatementRunsOnEveryShape) {
@@ -99,13 +80,10 @@ TEST_P(RecordsetTest, EveryStatementRunsOnEveryShape) {
         EXPECT_EQ(OpenOn(temp, sql::kResolvedManufacturer, {"ACME"}).RecordCount(), 1);
         EXPECT_EQ(OpenOn(temp, sql::kEquipmentConsistencyCheck).RecordCount(), 0);
 
-        Recordset in;
-        in.setActiveConnection(temp.connection());
-        in.Open(sql::kInsertInput, {1, "In 'A'", "AES", "XLR", "Normal"});
-        EXPECT_EQ(in.State(), 0);  // an action statement leaves the handle closed
-        Recordset out;
-        out.setActiveConnection(temp.connection());
-        out.Open(sql::kInsertOutput, {1, "Out", "SDI", "BNC", "Normal"});
+        // An action statement leaves the handle closed.
+        EXPECT_EQ(OpenOn(temp, sql::kInsertInput, {1, "In 'A'", "AES", "XLR", "Normal"}).State(),
+                  0);
+        OpenOn(temp, sql::kInsertOutput, {1, "Out", "SDI", "BNC", "Normal"});
         EXPECT_EQ(temp.Rows("SELECT EquipmentID, Name, Type, Conn, PinType FROM tblInputs"),
                   QStringList{"1|In 'A'|AES|XLR|Normal"});
         EXPECT_EQ(temp.Rows("SELECT EquipmentID, Name, Type, Conn, PinType FROM tblOutputs"),
@@ -119,31 +97,19 @@ TEST_P(RecordsetTest, EveryStatementRunsOnEveryShape) {
             list.MoveNext();
         }
         EXPECT_EQ(walked, list.RecordCount());
-        EXPECT_EQ(OpenOn(temp, sql::kManufacturerTable).RecordCount(), walked);
-    }
-}
+        Recordset table = OpenOn(temp, sql::kManufacturerTable);
+        EXPECT_EQ(table.RecordCount(), walked);
+        EXPECT_EQ(table.DefinedSize("manufacturerNAME"), label == QString("other shape") ? 12 : 50);
 
-TEST_P(RecordsetTest, AddedEquipmentRowStaysCurrentWithItsAssignedKey) {
-    for (const auto& [label, db] : Shapes()) {
-        SCOPED_TRACE(label);
-        const TempDb& temp = *db;
+        // An added row stays current, with the key that the store gave it.
         Recordset rs = OpenOn(temp, sql::kEquipmentForAdding);
-        for (const QString name : {"MX-1", "O'Brien \"Mk II\""}) {
-            rs.AddNew();
-            rs.SetField("EquipmentName", name);
-            rs.SetField("EquipmentDescription", "Mixer");
-            rs.SetField("ManufacturerID", "ACME");
-            rs.SetField("EquipmentType", "Mixer");
-            rs.UpdateBatch(db::kAffectAll);
-            const QVariant id = rs.Field("EquipmentID");
-            ASSERT_FALSE(id.isNull());
-            EXPECT_EQ(temp.Scalar("SELECT EquipmentName FROM tblEquipment WHERE EquipmentID = " +
-                                  id.toString())
-                          .toString(),
-                      name);
-            EXPECT_EQ(rs.Field("equipmentname").toString(), name);
-        }
-        EXPECT_EQ(rs.RecordCount(), 2);
+        rs.AddNew();
+        rs.SetField("EquipmentName", "O'Brien \"Mk II\"");
+        rs.SetField("ManufacturerID", "ACME");
+        rs.UpdateBatch(db::kAffectAll);
+        EXPECT_EQ(temp.Scalar("SELECT EquipmentName FROM tblEquipment WHERE EquipmentID = " +
+                              rs.Field("EquipmentID").toString()),
+                  rs.Field("equipmentname"));
     }
 }
 
@@ -170,115 +136,36 @@ TEST_P(RecordsetTest, BooleansAreStoredAsTheColumnHoldsThemAndNullsStayNull) {
     }
 }
 
-TEST_P(RecordsetTest, DefinedSizeComesFromTheDeclaredWidth) {
-    TempDb demo = Demo();
-    EXPECT_EQ(OpenOn(demo, sql::kManufacturerTable).DefinedSize("manufacturerNAME"), 50);
-    if (GetParam() != Store::kSqlite) {
-        return;
-    }
-    TempDb other(kOtherShape, false);
-    Recordset rs = OpenOn(other, sql::kManufacturerTable);
-    EXPECT_EQ(rs.DefinedSize("ManufacturerName"), 12);
-    EXPECT_EQ(rs.DefinedSize("Notes"), INT_MAX);
-    EXPECT_EQ(ErrorNumberOf([&] { rs.DefinedSize("NoSuchColumn"); }), ErrNo::kItemNotFound);
-}
-
 TEST_P(RecordsetTest, RefusalsRaiseTheirOwnNumbers) {
-    TempDb temp = Demo();
-    struct Case {
-        const char* label;
-        std::function<void()> action;
-        long number;
-    };
-    const Case cases[] = {
-        {"duplicate manufacturer in other case",
-         [&] {
-             Recordset rs = OpenOn(temp, sql::kManufacturerTable);
-             rs.AddNew();
-             rs.SetField("manufacturerID", "acme");
-             rs.Update();
-         },
-         ErrNo::kDbFail},
+    TempDb temp(GetParam(), DemoRowsSql(GetParam()));
+    const std::pair<std::function<void()>, long> cases[] = {
         // A row that a rule other than a key refuses is no duplicate.
-        {"a value the table needs is missing",
-         [&] {
-             Recordset rs;
-             rs.setActiveConnection(temp.connection());
-             rs.Open(sql::kInsertInput, {QVariant(), "In", "A", "B", "Normal"});
+        {[&] {
+             OpenOn(temp, sql::kInsertInput, {QVariant(), "In", "A", "B", "Normal"});
          },
          ErrNo::kDbIntegrity},
-        {"value too long for its column",
-         [&] {
-             Recordset rs;
-             rs.setActiveConnection(temp.connection());
-             rs.Open(sql::kInsertInput, {1, QString(51, 'n'), "A", "B", "Normal"});
-         },
-         ErrNo::kDbValueTooLong},
-        {"too long on AddNew",
-         [&] {
-             Recordset rs = OpenOn(temp, sql::kEquipmentForAdding);
-             rs.AddNew();
-             rs.SetField("EquipmentName", QString(51, 'x'));
-             rs.Update();
-         },
-         ErrNo::kDbValueTooLong},
-        // SQLite compares text only up to a NUL: such values are neither stored nor looked up.
-        {"NUL in a looked-up value",
-         [&] { OpenOn(temp, sql::kManufacturerById, {QString::fromUtf16(u"AC\0ME", 5)}); },
+        // SQLite compares text only up to a NUL: such values are not even looked up.
+        {[&] { OpenOn(temp, sql::kManufacturerById, {QString::fromUtf16(u"AC\0ME", 5)}); },
          ErrNo::kDbRefused},
-        {"NUL in an inserted value",
-         [&] {
-             Recordset rs;
-             rs.setActiveConnection(temp.connection());
-             rs.Open(sql::kInsertInput, {1, QString::fromUtf16(u"In\0 1", 5), "A", "B", "Normal"});
-         },
-         ErrNo::kDbRefused},
-        {"NUL on AddNew",
-         [&] {
-             Recordset rs = OpenOn(temp, sql::kEquipmentForAdding);
-             rs.AddNew();
-             rs.SetField("EquipmentName", QString(1, QChar(u'\0')));
-         },
-         ErrNo::kDbRefused},
-        {"missing table", [&] { OpenOn(temp, kMissingTable); }, ErrNo::kDbNoObject},
-        {"missing column", [&] { OpenOn(temp, kMissingColumn); }, ErrNo::kDbNoObject},
-        {"read-only result",
-         [&] {
-             Recordset rs =
-                 OpenOn(temp, sql::kManufacturerList, {}, CursorType::kStatic, LockType::kReadOnly);
-             rs.AddNew();
+        {[&] {
+             OpenOn(temp, sql::kManufacturerList, {}, CursorType::kStatic, LockType::kReadOnly)
+                 .AddNew();
          },
          ErrNo::kNotUpdatable},
-        {"no current row", [&] { OpenOn(temp, sql::kEquipmentForAdding).Field("EquipmentID"); },
+        {[&] { OpenOn(temp, sql::kEquipmentForAdding).Field("EquipmentID"); },
          ErrNo::kNoCurrentRecord},
-        {"unknown column", [&] { OpenOn(temp, sql::kManufacturerById, {"ACME"}).Field("Website"); },
+        {[&] { OpenOn(temp, sql::kManufacturerById, {"ACME"}).Field("Website"); },
          ErrNo::kItemNotFound},
-        {"closed handle",
-         [&] {
-             Recordset rs;
-             rs.RecordCount();
-         },
-         ErrNo::kObjectClosed},
-        {"open twice",
-         [&] {
-             Recordset rs = OpenOn(temp, sql::kManufacturerList);
-             rs.Open(sql::kManufacturerList);
-         },
+        {[&] { OpenOn(temp, sql::kManufacturerTable).DefinedSize("NoSuchColumn"); },
+         ErrNo::kItemNotFound},
+        {[] { Recordset().RecordCount(); }, ErrNo::kObjectClosed},
+        {[&] { OpenOn(temp, sql::kManufacturerList).Open(sql::kManufacturerList); },
          ErrNo::kObjectOpen},
-        {"no connection",
-         [&] {
-             Recordset rs;
-             rs.Open(sql::kManufacturerList);
-         },
-         ErrNo::kNoConnection},
+        {[] { Recordset().Open(sql::kManufacturerList); }, ErrNo::kNoConnection},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.label);
-        EXPECT_EQ(ErrorNumberOf(c.action), c.number);
+    for (const auto& [action, number] : cases) {
+        EXPECT_TRUE(ErrorOf(action).startsWith(QString::number(number) + ' ')) << number;
     }
-    // None of the refused rows reached the database.
-    EXPECT_EQ(temp.Scalar("SELECT COUNT(*) FROM tblManufacturers").toInt(), 4);
-    EXPECT_EQ(temp.Scalar("SELECT COUNT(*) FROM tblEquipment").toInt(), 2);
     EXPECT_EQ(temp.Scalar("SELECT COUNT(*) FROM tblInputs").toInt(), 0);
 }
 
