@@ -69,32 +69,17 @@ TEST_P(ReaderTest, MarkersSectionsAndLookAlikes) {
     EXPECT_TRUE(outcome.added());
 }
 
-// Several blocks per definition and no end marker, in every style of line end.
-TEST_P(ReaderTest, SeveralBlocksPerDefinitionInEveryLineEndStyle) {
-    const QList<QByteArrayList> styles = {{"\r\n"}, {"\n"}, {"\r"}, {"\n", "\r\n", "\r"}};
-    for (qsizetype s = 0; s < styles.size(); ++s) {
-        SCOPED_TRACE(s);
-        const QString m = QString("M%1").arg(s);
-        const QStringList lines =
-            QString(
-                "<<STARTDEF>>|ACME|%1|Amp|<<STARTBLK>>|hdr|I AES A     In|<<STARTBLK>>|hdr|O AES A "
-                "    Out|<<STARTDEF>>|NORTHLN|N%1|<<STARTBLK>>|hdr|L AES A     In2")
-                .arg(m)
-                .split('|');
-        QByteArray bytes;
-        for (qsizetype i = 0; i < lines.size(); ++i) {
-            bytes += lines[i].toLatin1() + styles[s][i % styles[s].size()];
-        }
-        host.report.clear();
-        const QString path = Write(m + ".flx", bytes);
-        ImportFile(ctx, path);
-        EXPECT_EQ(Stored().filter(m), QString("%1|Amp|ACME,%1_v1|Amp|ACME,N%1|Amp|NORTHLN,in|%1|In|"
-                                              "Normal,in|N%1|In2|Loop,out|%1_v1|Out|Normal")
-                                          .arg(m)
-                                          .split(','));
-        EXPECT_EQ(host.ReportLines().size(), 12);
-        EXPECT_EQ(host.ReportLines().last(4), EndLines(path, "NORTHLN Northline Audio N" + m));
-    }
+// Several blocks per definition, no end marker, and a second definition in the same file.
+TEST_P(ReaderTest, SeveralBlocksPerDefinitionAndDefinitionsPerFile) {
+    const QString path =
+        Import("m.flx",
+               "<<STARTDEF>>|ACME|M|Amp|<<STARTBLK>>|hdr|I AES A     In|<<STARTBLK>>|"
+               "hdr|O AES A     Out|<<STARTDEF>>|NORTHLN|N|<<STARTBLK>>|hdr|L AES A  "
+               "   In2");
+    EXPECT_EQ(Stored(), QStringList({"M|Amp|ACME", "M_v1|Amp|ACME", "N|Amp|NORTHLN",
+                                     "in|M|In|Normal", "in|N|In2|Loop", "out|M_v1|Out|Normal"}));
+    EXPECT_EQ(host.ReportLines().size(), 12);
+    EXPECT_EQ(host.ReportLines().last(4), EndLines(path, "NORTHLN Northline Audio N"));
 }
 
 TEST_P(ReaderTest, FileWithoutMarkersLogsOnlyTheEndLines) {
@@ -290,14 +275,9 @@ TEST(ReaderOnAServer, TheServerGoingAwayEndsOnlyTheFileInProgress) {
         ImportContext ctx{session, host};
         QTemporaryDir files;
         const auto import = [&](const QString& model) {
-            const QString path = files.filePath(model + ".flx");
-            QFile file(path);
-            EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-            file.write(("<<STARTDEF>>\r\nACME\r\n" + model + "\r\nAmp\r\n<<STARTBLK>>\r\nhdr\r\n" +
-                        QString("I AES A     in\r\n").repeated(10))
-                           .toLatin1());
-            file.close();
-            return ImportFile(ctx, path);
+            const auto device = flxtest::Device("ACME", model, flxtest::Connectors(10));
+            return ImportFile(ctx,
+                              flxtest::Write(files.path(), model + ".flx", flxtest::Bytes(device)));
         };
         EXPECT_TRUE(import("BEFORE").added());
         host.onProcessEvents = [&, calls = 0]() mutable {
