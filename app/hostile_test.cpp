@@ -31,24 +31,12 @@
 
 namespace {
 
-QString WriteBytes(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-    file.write(bytes);
-    return path;
-}
-
-// FLX text (CR LF line ends, a byte a character) of `count` devices of `id` with `inputs` input
-// lines each, named `model` or, for several, model-N.
+// `count` devices of `id` with `inputs` input lines each, named `model` or, for several, model-N.
 QByteArray Devices(const QString& id, const QString& model, int inputs = 1, int count = 1) {
     QStringList lines;
     for (int d = 0; d < count; ++d) {
         const QString name = count == 1 ? model : QString("%1-%2").arg(model).arg(d);
-        lines += {"<<STARTDEF>>", id, name, "Router", "<<STARTBLK>>", "T SIG CONN  NAME"};
-        for (int i = 0; i < inputs; ++i) {
-            lines << QString("I SDI BNC   Input %1 of %2").arg(i).arg(name);
-        }
-        lines << "<<ENDBLK>>";
+        lines += flxtest::Device(id, name, flxtest::Connectors(inputs, "Input of " + name));
     }
     return flxtest::Bytes(lines);
 }
@@ -70,8 +58,7 @@ QByteArray HostileFlx() {
 // The integrity check's verdict, then every table ("table name") and its rows ("name: row"); or
 // the bytes of a file that is no database.
 QStringList Take(const TempDb& db) {
-    QFile file(db.path());
-    const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const QByteArray bytes = flxtest::Read(db.path());
     if (!bytes.startsWith("SQLite format 3")) {
         return {QString::fromLatin1(bytes.toBase64())};
     }
@@ -294,16 +281,16 @@ TEST_P(HostileTest, IsReportedAndKeepsEveryRow) {
     const QString folder = temp.filePath(QString::fromUtf8("a b 'c' \"d\"; e=f {g}\\h é 中"));
     ASSERT_TRUE(QDir().mkpath(folder));
     for (const QString& file : c.files) {
-        WriteBytes(folder + "/" + file,
-                   contents.count(file) ? contents.at(file) : Devices("ZEPHYR", "QX-1"));
+        flxtest::Write(folder, file,
+                       contents.count(file) ? contents.at(file) : Devices("ZEPHYR", "QX-1"));
     }
     if (disk) {
         db.Exec(DemoSchemaSql() + ";\n" + DemoRowsSql());
     }
     if (c.how.startsWith('=')) {
-        WriteBytes(db.path(), c.how.mid(1).toLatin1());
+        flxtest::Write(db.folder(), "dbEquip.mdb", c.how.mid(1).toLatin1());
     } else if (c.how == "full disk") {
-        WriteBytes(db.folder() + "/filler", QByteArray(1 << 20, 'x'));  // more than fits
+        flxtest::Write(db.folder(), "filler", QByteArray(1 << 20, 'x'));  // more than fits
     } else if (QRegularExpression("^(alter|create|drop) ").match(c.how).hasMatch()) {
         db.Exec(c.how);
     }
@@ -365,7 +352,7 @@ TEST(Hostile, ATerminalShowsControlCharactersAsSymbolsAndValuesAreStoredExactly)
     }
     ::close(probe);
     TempDb db;
-    const QString flx = WriteBytes(db.folder() + "/values.flx", HostileFlx());
+    const QString flx = flxtest::Write(db.folder(), "values.flx", HostileFlx());
     QProcess script;  // gives the tool a terminal for standard output and standard error
     script.setStandardInputFile(QProcess::nullDevice());
     const QString command = QString("'%1' --db '%2' --unattended '%3'");
@@ -415,8 +402,8 @@ TEST(Hostile, AFileOf200MbWithoutLineEndsFinishesInBoundedMemory) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TempDb db;
-        const QString flx = WriteBytes(db.folder() + "/huge.flx",
-                                       c.head + QByteArray(size - c.head.size(), c.fill));
+        const QString flx = flxtest::Write(db.folder(), "huge.flx",
+                                           c.head + QByteArray(size - c.head.size(), c.fill));
         QProcess process;
         process.setStandardOutputFile(db.folder() + "/report.txt");
         process.start(IMPORTFLX_BATCH_EXE, {"--db", db.path(), "--unattended", flx});

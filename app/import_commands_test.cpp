@@ -149,16 +149,6 @@ TEST_P(CommandsTest, CancelStopsTheRunBeforeTheNextEntry) {
     }
 }
 
-TEST_P(CommandsTest, EmptyListLogsZeroTotals) {
-    for (auto command : {cmdOne_Click, cmdAll_Click}) {
-        host.report.clear();
-        const RunOutcome run = command(ctx);
-        EXPECT_TRUE(run.started && !run.cancelled && run.parts == 0);
-        EXPECT_EQ(host.ReportLines(), QStringList{Totals(0, 0, 0)});
-        EXPECT_FALSE(host.cancelEnabled || host.runActive);
-    }
-}
-
 INSTANTIATE_ON_EVERY_STORE(CommandsTest);
 
 }  // namespace
