@@ -13,11 +13,7 @@ inline void PrintTo(const QString& text, std::ostream* os) {
     *os << '"' << text.toStdString() << '"';
 }
 inline void PrintTo(const QStringList& list, std::ostream* os) {
-    *os << '[';
-    for (int i = 0; i < list.size(); ++i) {
-        *os << (i ? ", " : "") << '"' << list.at(i).toStdString() << '"';
-    }
-    *os << ']';
+    *os << (list.isEmpty() ? "[]" : "[\"" + list.join("\", \"").toStdString() + "\"]");
 }
 inline void PrintTo(const QVariant& value, std::ostream* os) {
     *os << value.typeName() << '(' << value.toString().toStdString() << ')';

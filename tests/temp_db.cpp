@@ -16,17 +16,12 @@
 #include <cstdlib>
 
 #include "records/connection.h"
+#include "tests/flx_builder.h"
 
 namespace {
 
 constexpr int kServerPort = 5432;
 int nextSchema = 0;
-
-QString ReadText(const QString& path) {
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << "cannot read " << path.toStdString();
-    return QString::fromUtf8(file.readAll());
-}
 
 // Opens a connection named `name` to the SQLite file `path`, or, when `path` is empty, to the
 // test server listening in `socket` with `schema` first in the search path.
@@ -110,7 +105,7 @@ PostgresServer::PostgresServer()
     : socket_(QDir::temp().filePath(QString("importflx-pg-%1-%2")
                                         .arg(QCoreApplication::applicationPid())
                                         .arg(QUuid::createUuid().toString(QUuid::Id128).left(8)))) {
-    EXPECT_TRUE(Run("start")) << "the PostgreSQL server for the tests did not start";
+    EXPECT_TRUE(Control("start")) << "the PostgreSQL server for the tests did not start";
 }
 
 PostgresServer::~PostgresServer() {
@@ -120,15 +115,7 @@ PostgresServer::~PostgresServer() {
     [[maybe_unused]] const int status = std::system(command.c_str());
 }
 
-void PostgresServer::Crash() {
-    EXPECT_TRUE(Run("crash"));
-}
-
-void PostgresServer::Resume() {
-    EXPECT_TRUE(Run("resume"));
-}
-
-bool PostgresServer::Run(const char* action) {
+bool PostgresServer::Control(const char* action) {
     return QProcess::execute("bash", {ServerScript(), action, socket_}) == 0;
 }
 
@@ -155,11 +142,12 @@ bool IsPostgres(Store store) {
 }
 
 QString DemoSchemaSql(Store store) {
-    return ReadText(IMPORTFLX_DATA_DIR +
-                    QString(IsPostgres(store) ? "/schema_pg.sql" : "/schema.sql"));
+    return flxtest::Read(IMPORTFLX_DATA_DIR +
+                         QString(IsPostgres(store) ? "/schema_pg.sql" : "/schema.sql"));
 }
 QString DemoRowsSql(Store store) {
-    return ReadText(IMPORTFLX_DATA_DIR + QString(IsPostgres(store) ? "/demo_pg.sql" : "/demo.sql"));
+    return flxtest::Read(IMPORTFLX_DATA_DIR +
+                         QString(IsPostgres(store) ? "/demo_pg.sql" : "/demo.sql"));
 }
 
 TempDb::TempDb(const QString& extraSql, bool withSchema, const QString& fileName)
@@ -179,10 +167,8 @@ TempDb::TempDb(Store store, const QString& extraSql, bool withSchema, const QStr
     if (IsPostgres(store)) {
         socket_ = socket.isEmpty() ? TestServerSocket() : socket;
         schema_ = QString("t_%1_%2").arg(QCoreApplication::applicationPid()).arg(++nextSchema);
-        Connect({}, "public", socket_, [&](QSqlDatabase& db) {
-            QSqlQuery query(db);
-            Run(query, "CREATE SCHEMA " + schema_);
-        });
+        Connect({}, "public", socket_,
+                [&](QSqlDatabase& db) { RunScript(db, "CREATE SCHEMA " + schema_); });
         Exec((withSchema ? DemoSchemaSql(store) + ";\n" : QString()) + extraSql);
     }
 }
@@ -190,9 +176,8 @@ TempDb::TempDb(Store store, const QString& extraSql, bool withSchema, const QStr
 TempDb::~TempDb() {
     db::Connection::CloseAll();
     if (!schema_.isEmpty()) {
-        Connect({}, "public", socket_, [&](QSqlDatabase& db) {
-            QSqlQuery(db).exec("DROP SCHEMA " + schema_ + " CASCADE");
-        });
+        Connect({}, "public", socket_,
+                [&](QSqlDatabase& db) { RunScript(db, "DROP SCHEMA " + schema_ + " CASCADE"); });
     }
 }
 
@@ -201,25 +186,19 @@ QString TempDb::path() const {
 }
 
 QString TempDb::connection() const {
+    const QString port = QString::number(kServerPort);
     switch (store_) {
-        case Store::kSqlite:
-            break;
         case Store::kPostgres:
-            return QString("postgresql:///importflx?host=%1&port=%2&user=postgres")
-                       .arg(socket_)
-                       .arg(kServerPort) +
-                   "&options=-csearch_path%3D" + schema_;
+            return "postgresql:///importflx?host=" + socket_ + "&port=" + port +
+                   "&user=postgres&options=-csearch_path%3D" + schema_;
         case Store::kOdbcSqlite:
             return "odbc:DRIVER={SQLite3};Database=" + path();
         case Store::kOdbcPostgres:
-            return QString(
-                       "odbc:DRIVER={PostgreSQL Unicode};Server=%1;Port=%2;Database=importflx;"
-                       "UID=postgres;ConnSettings=SET search_path TO %3")
-                .arg(socket_)
-                .arg(kServerPort)
-                .arg(schema_);
+            return "odbc:DRIVER={PostgreSQL Unicode};Server=" + socket_ + ";Port=" + port +
+                   ";Database=importflx;UID=postgres;ConnSettings=SET search_path TO " + schema_;
+        default:
+            return db::BuildConnectionString(QDir::toNativeSeparators(folder()));
     }
-    return db::BuildConnectionString(QDir::toNativeSeparators(folder()));
 }
 
 QString TempDb::target() const {
@@ -233,10 +212,6 @@ void TempDb::WithConnection(Fn fn) const {
 
 void TempDb::Exec(const QString& sqlText) const {
     WithConnection([&](QSqlDatabase& db) { RunScript(db, sqlText); });
-}
-
-void TempDb::ExecOn(const QString& path, const QString& sqlText) {
-    Connect(path, {}, {}, [&](QSqlDatabase& db) { RunScript(db, sqlText); });
 }
 
 QList<QVariantList> TempDb::Values(const QString& sqlText) const {

@@ -30,12 +30,11 @@ class PostgresServer {
     PostgresServer& operator=(const PostgresServer&) = delete;
 
     const QString& socket() const { return socket_; }
-    // Stops the server at once, as a power cut would, and starts it again.
-    void Crash();
-    void Resume();
+    // Runs tests/pg_server.sh `action` on it ("crash" stops it at once, as a power cut would;
+    // "resume" starts it again); true on success.
+    bool Control(const char* action);
 
   private:
-    bool Run(const char* action);
     QString socket_;
 };
 
@@ -57,7 +56,6 @@ class TempDb {
            const QString& socket = {});
     ~TempDb();
 
-    Store store() const { return store_; }
     // A temporary folder that exists for every store; the SQLite file lies in it.
     QString folder() const { return dir_.path(); }
     QString path() const;
@@ -77,8 +75,6 @@ class TempDb {
     // Holds the database as another importer does for its file (SQLite's write lock, or the
     // importers' lock of PostgreSQL) until the result goes.
     std::shared_ptr<void> HoldForImport() const;
-    // Runs statements separated by ';' on the SQLite file at `path`.
-    static void ExecOn(const QString& path, const QString& sqlText);
 
   private:
     template <typename Fn>
