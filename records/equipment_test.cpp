@@ -1,8 +1,5 @@
 #include "records/equipment.h"
 
-#include <gtest/gtest.h>
-
-#include "core/error.h"
 #include "records/manufacturer_resolution.h"
 #include "tests/engine_fixture.h"
 

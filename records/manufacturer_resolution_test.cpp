@@ -1,7 +1,5 @@
 #include "records/manufacturer_resolution.h"
 
-#include <gtest/gtest.h>
-
 #include "tests/engine_fixture.h"
 
 namespace {
