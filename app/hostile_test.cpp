@@ -14,17 +14,13 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
-#include <QTemporaryDir>
 #include <functional>
 #include <map>
 #include <memory>
 #include <utility>
 
 #include "app/import_commands.h"
-#include "core/host.h"
-#include "core/session.h"
 #include "records/connection.h"
-#include "records/manufacturer_resolution.h"
 #include "tests/fake_host.h"
 #include "tests/flx_builder.h"
 #include "tests/temp_db.h"
