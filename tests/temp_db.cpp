@@ -11,7 +11,6 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <QStandardPaths>
 #include <QUuid>
 #include <cstdlib>
 
@@ -250,14 +249,10 @@ QStringList TempDb::Rows(const QString& sqlText) const {
 QString TempDb::Dump() const {
     QProcess dump;
     if (IsPostgres(store_)) {
-        // The server's own version of the tool, as tests/pg_server.sh picks it.
-        QStringList bins;
-        for (const QString& version :
-             QDir("/usr/lib/postgresql")
-                 .entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::Reversed)) {
-            bins << "/usr/lib/postgresql/" + version + "/bin";
-        }
-        dump.start(QStandardPaths::findExecutable("pg_dump", bins),
+        // The server's own version of the tool: the newest, as tests/pg_server.sh picks it.
+        const QString versions = "/usr/lib/postgresql";
+        dump.start(versions + "/" + QDir(versions).entryList(QDir::Dirs, QDir::Name).last() +
+                       "/bin/pg_dump",
                    {"-h", socket_, "-p", QString::number(kServerPort), "-U", "postgres", "-n",
                     schema_, "importflx"});
     } else {
