@@ -62,14 +62,9 @@ TEST(LineReader, EachLineEndEndsALineInEveryEncodingWhateverTheChunkSize) {
                 << chunk << ": " << bytes.toPercentEncoding().toStdString();
         }
     }
-    // A line far longer than a chunk, holding a NUL; a closed reader is at its end.
-    QByteArray longLine(300000, 'x');
-    longLine.replace(150000, 2, QByteArray("\xE9\0", 2));
-    flx::LineReader reader(flxtest::Write(dir.path(), "f.flx", longLine + "\r\nend\r\nnever"),
-                           4096);
-    EXPECT_TRUE(reader.ReadLine() == flx::DecodeCp1252(QByteArrayView(longLine)));
-    EXPECT_EQ(reader.ReadLine(), "end");
-    reader.Close();
+    // Lines far longer than a chunk, and NULs: the reader's tests of 200 MB lines and of NULs.
+    flx::LineReader reader(flxtest::Write(dir.path(), "f.flx", "a\r\nb"));
+    reader.Close();  // a closed reader is at its end
     EXPECT_TRUE(reader.AtEnd());
     reader.Close();  // closing twice is harmless
 }
