@@ -14,7 +14,8 @@
 #include "core/session.h"
 
 // The import window's stand-in for the headless batch tool. The file list is the command
-// line's files, all of them imported; logging is always on. The report goes to standard output
+// line's files, all of them imported; logging is on while the report goes somewhere, and there
+// are no labels. The report goes to standard output
 // (UTF-8, CR LF written as LF, buffered) unless --quiet or --json - keep it off, message boxes go
 // to standard error one per line, and when standard error is a terminal (and --no-progress is
 // not given) one progress line is kept up to date there: "Processing i of n files", the rows
@@ -34,7 +35,8 @@ class BatchHost : public ImportHost {
     ~BatchHost() override;
 
     bool Unattended() const override { return unattended_; }
-    bool LogActions() const override { return true; }
+    bool LogActions() const override { return keepReport_ || !quiet_; }
+    bool ShowsLabels() const override { return false; }
     void AppendReportLine(const QString& line) override;
     void MessageBox(const QString& text) override;
     // Writes the question to standard error and answers No: nobody is there to answer.

@@ -52,6 +52,9 @@ class ImportHost {
     // Display: the status label (last action) and the equipment label, redrawn at once.
     virtual void SetStatus(const QString& /*text*/) {}
     virtual void SetEquipment(const QString& /*text*/) {}
+    // Display: whether the host has these labels at all; one without them answers false, so
+    // that their texts are not made.
+    virtual bool ShowsLabels() const { return true; }
     // Display: shows the report window, not modal.
     virtual void ShowReport() {}
     // Display: progress of a run.

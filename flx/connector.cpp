@@ -1,5 +1,7 @@
 #include "flx/connector.h"
 
+#include <QStringBuilder>
+
 #include "core/error.h"
 #include "core/session.h"
 #include "flx/flx_format.h"
@@ -18,8 +20,8 @@ ConnectorRow AddConnector(ImportContext& ctx, const QString& line) {
     s.sConn = std::move(fields.conn);
     s.sName = std::move(fields.name);
 
-    LogAction(ctx, QStringLiteral("IOType = ") + s.sType + QStringLiteral("\t Sig = ") + s.sSig +
-                       QStringLiteral("\t Conn = ") + s.sConn + QStringLiteral("\t Name = \t") +
+    LogAction(ctx, QLatin1String("IOType = ") % s.sType % QLatin1String("\t Sig = ") % s.sSig %
+                       QLatin1String("\t Conn = ") % s.sConn % QLatin1String("\t Name = \t") %
                        s.sName);
 
     const sql::Statement* statement = nullptr;

@@ -107,7 +107,7 @@ void ReadFile(ImportContext& ctx, const QString& path, FileOutcome& outcome,
     }
     file.Close();
     db::DeferredCommits::Flush();
-    LogAction(ctx, QStringLiteral("Added ") + path + QStringLiteral("\r\n"));
+    LogAction(ctx, QLatin1String("Added ") % path % QLatin1String("\r\n"));
     // Built in one piece: a chain of + copies the whole text at every step, and a model name
     // may be hundreds of megabytes long.
     LogAction(ctx, QStringLiteral("Added as ") % s.sManuID % u' ' % s.sManuName % u' ' %
@@ -171,13 +171,13 @@ ConnectorRow ProcessLine(ImportContext& ctx, SectionState state, std::int64_t li
         case SectionState::kDefinition:
             if (lineNumber == 1) {
                 s.sManuID = TrimBlanks(line);
-                LogAction(ctx, QStringLiteral("ManufacturerID: \t") + line);
+                LogAction(ctx, QLatin1String("ManufacturerID: \t") % line);
             } else if (lineNumber == 2) {
                 s.sEquipName = TrimBlanks(line);
-                LogAction(ctx, QStringLiteral("Model: \t\t") + line);
+                LogAction(ctx, QLatin1String("Model: \t\t") % line);
             } else if (lineNumber == 3) {
                 s.sEquipType = TrimBlanks(line);
-                LogAction(ctx, QStringLiteral("Type: \t\t") + line);
+                LogAction(ctx, QLatin1String("Type: \t\t") % line);
             }
             break;
         case SectionState::kBlock:

@@ -53,6 +53,17 @@ struct StatementNames {
     QStringList columns;
 };
 
+// A statement of records/statements.h as one connection keeps it for its whole life, so that
+// running it again costs no more than binding its values: what its failures name, the column
+// each value of an insert goes to, and its prepared query.
+struct CachedStatement {
+    const sql::Statement* statement;
+    StatementNames names;
+    // An insert's values by position: the table's column, nullptr where the table has none.
+    std::vector<const ColumnInfo*> boundColumns;
+    std::optional<QSqlQuery> query;  // prepared on first use
+};
+
 // The shared connection for one connection string (see records/target.h for the forms):
 //   - a Jet-style string naming a file: located without regard to the letter case of its name;
 //     an SQLite file (by its header) is opened as such; an Access file is opened through ODBC
@@ -85,18 +96,23 @@ class Connection {
     const Dialect& dialect() const { return dialect_; }
     QSqlDatabase database() const;
 
-    // A prepared query for `statement` in this store's form, reused across calls. Raises on a
-    // statement that the store cannot prepare (missing table or column).
-    QSqlQuery& Prepared(const sql::Statement& statement);
-    // The same for a statement this layer builds itself.
+    // What this connection keeps of `statement` (the statements are constants: they are known
+    // by the address of their text). Raises when an insert's table does not exist.
+    CachedStatement& Statement(const sql::Statement& statement);
+    // The statement's query in this store's form, prepared on first use and reused after. Raises
+    // on a statement that the store cannot prepare (missing table or column).
+    QSqlQuery& Prepared(CachedStatement& statement);
+    // The same for a statement this layer builds itself, known by its text.
     QSqlQuery& Prepared(const QString& sqlText, const StatementNames& names);
+    // A statement of this layer that may not suit every table (a read-back by rowid), prepared
+    // on first use and reused after; nullptr when the store cannot prepare it.
+    QSqlQuery* PreparedIfValid(const QString& sqlText);
 
     // Runs `query` (prepared, values bound). Inside an import (DeferredCommits) the file's
     // transaction is begun first. A database that another program holds is waited for; any
     // other failure raises. `what` names the step for the messages ("open", "execute", "add a
-    // row"); `inserted` are the values of an insert, to tell a duplicate key by them.
-    void Run(QSqlQuery& query, const QString& what, const StatementNames& names,
-             const QVariantList& inserted = {});
+    // row"); an insert's bound values tell a duplicate key apart where the codes do not.
+    void Run(QSqlQuery& query, const QString& what, const StatementNames& names);
     // Prepares `query`, waiting while another program holds the database; raises on failure.
     void Prepare(QSqlQuery& query, const QString& sqlText, const StatementNames& names,
                  const QString& what = QStringLiteral("prepare"));
@@ -171,6 +187,7 @@ class Connection {
     int writesInTransaction_ = 0;           // writes begun since the open transaction began
     QString restoreJournalMode_;  // the mode to restore at close; empty when none was changed
     QHash<QString, std::shared_ptr<QSqlQuery>> prepared_;
+    std::unordered_map<const char*, std::unique_ptr<CachedStatement>> statements_;
     QHash<QString, QList<ColumnInfo>> columns_;
     struct Sequence {
         QString name;

@@ -1,6 +1,7 @@
 #include "records/recordset.h"
 
 #include <QHash>
+#include <QSqlDriver>
 #include <QSqlIndex>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -13,14 +14,6 @@ namespace db {
 namespace {
 
 const QString kSource = QStringLiteral("importflx database");
-
-StatementNames NamesOf(const sql::Statement& statement) {
-    StatementNames names{QString::fromUtf8(statement.table), {}};
-    for (const char* column : statement.columns) {
-        names.columns << QString::fromUtf8(column);
-    }
-    return names;
-}
 
 // A Boolean is stored as its column holds it: true or false in a boolean column, and as the
 // original store kept it, -1 (True) or 0 (False), in any other.
@@ -117,27 +110,29 @@ void Recordset::Open(const sql::Statement& statement, const QVariantList& values
         lock_ = lock;
     }
     Connection& db = connection();
-    const StatementNames names = NamesOf(statement);
+    CachedStatement& cached = db.Statement(statement);
+    const StatementNames& names = cached.names;
 
     if (statement.kind == sql::Kind::kInsert) {
+        // Every value is checked before anything is bound or run.
         QVariantList stored;
+        stored.reserve(values.size());
         for (int i = 0; i < values.size(); ++i) {
-            const ColumnInfo* info = i < names.columns.size()
-                                         ? db.FindColumn(names.table, names.columns.at(i))
-                                         : nullptr;
+            const ColumnInfo* info =
+                i < qsizetype(cached.boundColumns.size()) ? cached.boundColumns[i] : nullptr;
             CheckWidth(info, names.table, values.at(i));
             stored << StoredValue(values.at(i), info);
         }
-        QSqlQuery& query = db.Prepared(statement);
+        QSqlQuery& query = db.Prepared(cached);
         for (int i = 0; i < stored.size(); ++i) {
             query.bindValue(i, stored.at(i));
         }
-        db.Run(query, "execute", names, stored);
+        db.Run(query, "execute", names);
         query.finish();
         return;
     }
 
-    QSqlQuery& query = db.Prepared(statement);
+    QSqlQuery& query = db.Prepared(cached);
     for (int i = 0; i < values.size(); ++i) {
         query.bindValue(i, StoredValue(values.at(i)));
     }
@@ -193,6 +188,11 @@ void Recordset::MoveNext() {
 }
 
 int Recordset::columnIndex(const QString& column) const {
+    // Callers mostly spell a column as the statement does: that is found without folding case.
+    const qsizetype exact = columns_.indexOf(column);
+    if (exact >= 0) {
+        return int(exact);
+    }
     for (int i = 0; i < columns_.size(); ++i) {
         if (columns_.at(i).compare(column, Qt::CaseInsensitive) == 0) {
             return i;
@@ -270,7 +270,7 @@ void Recordset::Update() {
     for (int i = 0; i < values.size(); ++i) {
         insert.bindValue(i, values.at(i));
     }
-    db.Run(insert, "add a row", statementNames, values);
+    db.Run(insert, "add a row", statementNames);
 
     // The stored row, so that the values the store assigned (the key, defaults) are readable
     // on the current row.
@@ -283,21 +283,31 @@ void Recordset::Update() {
         }
         insert.finish();
     } else {
+        // The driver's own last key where it keeps one, else the database's.
+        const QVariant key = insert.driver()->hasFeature(QSqlDriver::LastInsertId)
+                                 ? insert.lastInsertId()
+                                 : QVariant();
         insert.finish();
-        ReadBack(db, stored);
+        ReadBack(db, key, stored);
     }
     rows_.push_back(std::move(stored));
     position_ = rows_.size() - 1;
 }
 
-void Recordset::ReadBack(Connection& db, QVariantList& stored) const {
+void Recordset::ReadBack(Connection& db, QVariant id, QVariantList& stored) const {
     const Dialect& dialect = db.dialect();
-    QSqlQuery key(db.database());
-    if (!db.ExecDirect(key, dialect.NewKeyQuery()) || !key.next() || key.value(0).isNull()) {
+    if (!id.isValid()) {
+        const QString newKey = dialect.NewKeyQuery();
+        QSqlQuery* const key = newKey.isEmpty() ? nullptr : db.PreparedIfValid(newKey);
+        if (key == nullptr || !key->exec() || !key->next()) {
+            return;
+        }
+        id = key->value(0);
+        key->finish();
+    }
+    if (id.isNull()) {
         return;
     }
-    const QVariant id = key.value(0);
-    key.finish();
     QString keyColumn = QStringLiteral("rowid");
     if (!dialect.KeyIsRowid()) {
         const QSqlIndex primary = db.database().primaryIndex(table_);
@@ -310,16 +320,19 @@ void Recordset::ReadBack(Connection& db, QVariantList& stored) const {
     for (const QString& column : columns_) {
         selectList.append(dialect.Column(column));
     }
-    QSqlQuery readBack(db.database());
-    readBack.prepare(QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
-                         .arg(selectList.join(','), dialect.Table(table_), keyColumn));
-    readBack.addBindValue(id);
-    // A table without rowid keeps the values as set; the row itself is stored either way.
-    if (readBack.exec() && readBack.next()) {
+    QSqlQuery* const readBack =
+        db.PreparedIfValid(QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
+                               .arg(selectList.join(','), dialect.Table(table_), keyColumn));
+    if (readBack == nullptr) {
+        return;  // a table without rowid keeps the values as set; the row is stored either way
+    }
+    readBack->bindValue(0, id);
+    if (readBack->exec() && readBack->next()) {
         for (int i = 0; i < columns_.size(); ++i) {
-            stored[i] = readBack.value(i);
+            stored[i] = readBack->value(i);
         }
     }
+    readBack->finish();
 }
 
 void Recordset::UpdateBatch(int /*affectRecords*/) {

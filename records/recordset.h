@@ -83,9 +83,9 @@ class Recordset {
 
   private:
     Connection& connection() const;
-    // Reads the row just added back by the key the store gave it, where the insert does not
-    // return it.
-    void ReadBack(Connection& db, QVariantList& stored) const;
+    // Reads the row just added back by the key the store gave it (`id`, or when that is invalid
+    // the database's last key), where the insert does not return it.
+    void ReadBack(Connection& db, QVariant id, QVariantList& stored) const;
     int columnIndex(const QString& column) const;
     void requireOpen() const;
 

@@ -4,7 +4,7 @@
 
 #include "core/session.h"
 
-void LogAction(ImportContext& ctx, QString text) {
+void ShowActionLine(ImportContext& ctx, QString text) {
     SessionState& s = ctx.session;
     if (ctx.host.LogActions()) {
         ctx.host.AppendReportLine(text);
@@ -12,6 +12,9 @@ void LogAction(ImportContext& ctx, QString text) {
             ctx.host.ShowReport();
             s.bReportShown = true;
         }
+    }
+    if (!ctx.host.ShowsLabels()) {
+        return;
     }
     text.remove(QLatin1Char('\t'));
     ctx.host.SetStatus(text);
