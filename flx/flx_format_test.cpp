@@ -8,13 +8,9 @@
 #include "tests/flx_builder.h"
 #include "tests/printers.h"
 
-namespace {
+using namespace Qt::StringLiterals;  // "..."_ba keeps the NULs
 
-// The bytes of a literal, NULs included.
-template <std::size_t N>
-QByteArray Bytes(const char (&text)[N]) {
-    return QByteArray(text, N - 1);
-}
+namespace {
 
 // Bytes -> lines read, each followed by '|'. Without a byte-order mark, bytes are UTF-8 only when
 // the whole file is valid UTF-8; otherwise Windows-1252, even its five undefined ones.
@@ -48,8 +44,8 @@ TEST(LineReader, EachLineEndEndsALineInEveryEncodingWhateverTheChunkSize) {
         {"\xEF\xBB\xBF"
          "a\xFF\xC3\r\xC3",
          "a\ufffd\ufffd|\ufffd|"},
-        {Bytes("\xFF\xFEM\0\xB5\0\r\0\n\0\x3D\xD8\x00\xDE\n\0\r\0"), "M\u00b5|\U0001F600||"},
-        {Bytes("\xFE\xFF\0<\0\xFC\0\r\0x\0\r\0\n\0y\x01"), "<\u00fc|x|y\ufffd|"},
+        {"\xFF\xFEM\0\xB5\0\r\0\n\0\x3D\xD8\x00\xDE\n\0\r\0"_ba, "M\u00b5|\U0001F600||"},
+        {"\xFE\xFF\0<\0\xFC\0\r\0x\0\r\0\n\0y\x01"_ba, "<\u00fc|x|y\ufffd|"},
     };
     for (qint64 chunk : {qint64(1), qint64(2), qint64(3), flx::LineReader::kDefaultChunkSize}) {
         for (const auto& [bytes, expected] : cases) {

@@ -46,7 +46,6 @@ TEST(Recordset, EveryStatementRunsOnAnotherShape) {
     ASSERT_EQ(m.RecordCount(), 1);  // text equality of the store ignores case
     EXPECT_EQ(m.Field("manufacturerid").toString(), "ACME");
     m.Close();
-    EXPECT_EQ(m.State(), 0);
     m.Open(sql::kManufacturerNameById, {"ACME"});
     EXPECT_EQ(m.Field("ManufacturerID").toString(), "ACME");
     const auto count = [&](const sql::Statement& statement, const QVariantList& values = {}) {

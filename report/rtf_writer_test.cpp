@@ -29,7 +29,6 @@ TEST(RtfWriterTest, WritesEveryCharacterAsText) {
         QByteArray body;
     } cases[] = {
         {"empty report", {}, ""},
-        {"empty line", {""}, "\\par\r\n"},
         {"outside printable ASCII as signed \\uN?, beyond U+FFFF as a surrogate pair",
          {QStringLiteral("\u00e9\u20ac\ufffd\U0001F600") + QChar(1) + QChar(0x7f)},
          "\\u233?\\u8364?\\u-3?\\u-10179?\\u-8704?\\u1?\\u127?\\par\r\n"},

@@ -16,9 +16,6 @@ enum class Store { kSqlite, kPostgres, kOdbcSqlite, kOdbcPostgres };
 
 std::vector<Store> AllStores();
 std::string StoreName(Store store);
-inline void PrintTo(Store store, std::ostream* os) {
-    *os << StoreName(store);
-}
 bool IsPostgres(Store store);
 
 // A PostgreSQL server of its own (tests/pg_server.sh) in a new socket folder, removed when it goes.
