@@ -440,11 +440,17 @@ QSqlQuery* Connection::PreparedIfValid(const QString& sqlText) {
 
 void Connection::Prepare(QSqlQuery& query, const QString& sqlText, const StatementNames& names,
                          const QString& what) {
+    // Preparing reads the schema, which another program's commit may hold a moment.
+    Attempt(query, &sqlText, what, names);
+}
+
+void Connection::Attempt(QSqlQuery& query, const QString* prepareText, const QString& what,
+                         const StatementNames& names) {
     QElapsedTimer waited;
     bool told = false;
     for (;;) {
         const bool guarded = TakeSavepoint();
-        if (query.prepare(sqlText)) {
+        if (prepareText != nullptr ? query.prepare(*prepareText) : query.exec()) {
             EndWait(told);
             return;
         }
@@ -454,12 +460,16 @@ void Connection::Prepare(QSqlQuery& query, const QString& sqlText, const Stateme
             QSqlQuery back(database());
             ExecDirect(back, dialect_.RollbackToSavepoint());
         }
-        // Preparing reads the schema, which another program's commit may hold a moment.
         if (failure == Failure::kBusy && WaitTurn(waited, told)) {
+            if (prepareText == nullptr) {
+                // The driver's statement is reset before it runs again (ODBC refuses otherwise).
+                query.finish();
+            }
             continue;
         }
         EndWait(told);
-        Raise(failure, diagnostic, what, names, {});
+        Raise(failure, diagnostic, what, names,
+              prepareText != nullptr ? QVariantList() : query.boundValues());
     }
 }
 
@@ -486,28 +496,7 @@ void Connection::Run(QSqlQuery& query, const QString& what, const StatementNames
     if (write && inTransaction_) {
         ++writesInTransaction_;
     }
-    QElapsedTimer waited;
-    bool told = false;
-    for (;;) {
-        const bool guarded = TakeSavepoint();
-        if (query.exec()) {
-            EndWait(told);
-            return;
-        }
-        const Diagnostic diagnostic = DiagnosticOf(dialect_.driver(), &query, database());
-        const Failure failure = dialect_.Classify(diagnostic);
-        if (guarded) {
-            QSqlQuery back(database());
-            ExecDirect(back, dialect_.RollbackToSavepoint());
-        }
-        if (failure == Failure::kBusy && WaitTurn(waited, told)) {
-            // The driver's statement is reset before it runs again (ODBC refuses otherwise).
-            query.finish();
-            continue;
-        }
-        EndWait(told);
-        Raise(failure, diagnostic, what, names, query.boundValues());
-    }
+    Attempt(query, nullptr, what, names);
 }
 
 const QList<ColumnInfo>& Connection::Columns(const QString& table) {

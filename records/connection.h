@@ -158,6 +158,10 @@ class Connection {
     // Before a statement inside a transaction where a failed statement aborts it: takes the
     // statement's savepoint; true when one was taken.
     bool TakeSavepoint();
+    // Prepares `query` with `*prepareText`, or runs it when that is null, under the statement's
+    // savepoint; waits while another program holds the database and raises any other failure.
+    void Attempt(QSqlQuery& query, const QString* prepareText, const QString& what,
+                 const StatementNames& names);
     // Waits a turn while the database is held: false once the limit has passed. Raises
     // ErrNo::kDbWaitCancelled when the waiter stops the wait.
     bool WaitTurn(QElapsedTimer& waited, bool& told);
