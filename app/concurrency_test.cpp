@@ -1,16 +1,14 @@
 // Eight importers at once into one database of each kind: no model name is stored twice for a
 // manufacturer, every file reported added is stored whole, and no importer fails.
-#include <gtest/gtest.h>
 
-#include <QDir>
-#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
-#include <iostream>
 #include <memory>
 #include <vector>
 
 #include "tests/engine_fixture.h"
+#include "tests/flx_builder.h"
 
 namespace {
 
@@ -25,21 +23,11 @@ class ConcurrencyTest : public ::testing::TestWithParam<Store> {};
 QString WriteFile(const QString& folder, int i, int f) {
     const int n = i * kFilesEach + f;
     const QString tag = QString("P%1F%2").arg(i).arg(f);
-    QStringList lines{"<<STARTDEF>>",
-                      QStringList{"ACME", "NORTHLN", "NEWCO", "OTHERCO"}[n % 4],
-                      QString("MODEL-%1").arg(n % 5),
-                      "Router",
-                      "<<STARTBLK>>",
-                      "T SIG CONN  NAME"};
-    for (int k = 0; k < kConnectors; ++k) {
-        lines << QString("%1 SDI BNC   %2 %3").arg(k % 2 ? "O" : "I", tag).arg(k);
-    }
-    lines << "<<ENDBLK>>";
-    const QString path = QDir(folder).filePath(tag + ".flx");
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write((lines.join("\r\n") + "\r\n").toLatin1());
-    return path;
+    const QStringList device = flxtest::Device(
+        QStringList{"ACME", "NORTHLN", "NEWCO", "OTHERCO"}[n % 4], QString("MODEL-%1").arg(n % 5),
+        flxtest::Connectors(kConnectors / 2, tag + " in") +
+            flxtest::Connectors(kConnectors / 2, tag + " out", 'O'));
+    return flxtest::Write(folder, tag + ".flx", flxtest::Bytes(device));
 }
 
 TEST_P(ConcurrencyTest, EightImportersNeverStoreANameTwiceAndLoseNoFile) {
@@ -81,13 +69,6 @@ TEST_P(ConcurrencyTest, EightImportersNeverStoreANameTwiceAndLoseNoFile) {
     for (const QString& tag : added) {
         EXPECT_EQ(counts.value(tag), QString("|1|1").repeated(kConnectors)) << tag.toStdString();
     }
-    const int rows = db.Scalar(
-                           "SELECT (SELECT COUNT(*) FROM tblEquipment) + (SELECT COUNT(*) "
-                           "FROM tblInputs) + (SELECT COUNT(*) FROM tblOutputs)")
-                         .toInt();
-    std::cout << "[ figures  ] " << StoreName(GetParam()) << ": " << kImporters << " processes, "
-              << added.size() << " files, " << rows << " rows, " << duplicates.size()
-              << " duplicates\n";
 }
 
 INSTANTIATE_ON_EVERY_STORE(ConcurrencyTest);

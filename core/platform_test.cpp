@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -26,31 +25,7 @@ TEST(Platform, FindFileNoCasePicksExactThenFirstInByteOrder) {
         EXPECT_EQ(platform::FileExistsNoCase(dir.path(), wanted), !path.isEmpty()) << wanted;
     }
     EXPECT_EQ(platform::FindFileNoCase(dir.filePath("absent"), "dbEquip.mdb"), "");
-}
-
-TEST(Platform, JoinPathNeverDoublesTheSeparator) {
-    EXPECT_EQ(platform::JoinPath("/data/flx", "a b.flx"), "/data/flx/a b.flx");
-    EXPECT_EQ(platform::JoinPath("/data/flx/", "a.flx"), "/data/flx/a.flx");
-    EXPECT_EQ(platform::JoinPath("/", "a.flx"), "/a.flx");
-    EXPECT_EQ(platform::JoinPath("", "a.flx"), "a.flx");
-}
-
-TEST(Platform, AppFolderOverrideAndRestore) {
-    platform::SetAppFolderForTesting("/some/where");
-    EXPECT_EQ(platform::AppFolder(), "/some/where");
-    platform::SetAppFolderForTesting({});
-    EXPECT_EQ(platform::AppFolder(), QCoreApplication::applicationDirPath());
-}
-
-// SQLite's write-ahead log needs memory that all its users share: only a local file gets it.
-TEST(Platform, NetworkFileSystemsAreToldApart) {
-    for (const unsigned long type : {0x6969UL, 0xFF534D42UL, 0xFE534D42UL, 0x517BUL}) {
-        EXPECT_TRUE(platform::IsNetworkFileSystemType(type)) << std::hex << type;
-    }
-    for (const unsigned long type : {0xEF53UL, 0x01021994UL, 0x58465342UL, 0x9123683EUL}) {
-        EXPECT_FALSE(platform::IsNetworkFileSystemType(type)) << std::hex << type;
-    }
-    QTemporaryDir dir;
+    // SQLite's write-ahead log needs memory that all its users share: a local disk gives it.
     EXPECT_FALSE(platform::OnNetworkFileSystem(dir.path()));
 }
 

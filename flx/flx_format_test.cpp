@@ -2,64 +2,20 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 
-#include "core/error.h"
+#include "tests/flx_builder.h"
+#include "tests/printers.h"
+
+using namespace Qt::StringLiterals;  // "..."_ba keeps the NULs
 
 namespace {
 
-TEST(FlxFormat, TrimBlanksRemovesOnlySpacesAtBothEnds) {
-    const QStringList cases = {
-        "  ACME  ", "ACME", "\tACME\t", "\tACME\t", " \t A B \t ",   "\t A B \t",
-        "",         "",     "    ",     "",         "\u00a0x\u00a0", "\u00a0x\u00a0"};
-    for (qsizetype i = 0; i < cases.size(); i += 2) {
-        EXPECT_EQ(TrimBlanks(cases[i]), cases[i + 1]) << cases[i].toStdString();
-    }
-    // Empty results are empty text, never null (a null would be stored as NULL).
-    EXPECT_FALSE(TrimBlanks(QString()).isNull());
-}
-
-TEST(FlxFormat, CutConnectorLineCutsFixedCharacterColumns) {
-    // A tab is one character.
-    const QString cases[][2] = {{"I AES DB25  Input 1", "I|AES|DB25|Input 1"},
-                                {"O VID BNC-1 Program Out", "O|VID|BNC-1|Program Out"},
-                                {"O XLR XLR-3 ", "O|XLR|XLR-3|"},
-                                {"I AB", "I|AB||"},
-                                {"", "|||"},
-                                {"I   A CONN1   Inner  Name  ", "I|A|CONN1|Inner  Name"},
-                                {"I\tAES\tDB25\tName", "I|AES|DB25\t|ame"},
-                                {"  AES DB25  blank code", "|AES|DB25|blank code"},
-                                {"Ixabcxdefghxname", "I|abc|defgh|name"}};
-    for (const auto& c : cases) {
-        const flx::ConnectorFields f = flx::CutConnectorLine(c[0]);
-        EXPECT_EQ(QStringList({f.type, f.sig, f.conn, f.name}).join('|'), c[1]);
-        EXPECT_FALSE(f.type.isNull() || f.sig.isNull() || f.conn.isNull() || f.name.isNull());
-    }
-}
-
-class LineReaderTest : public ::testing::Test {
-  protected:
-    QString Write(const QByteArray& bytes, const QString& name = "f.flx") {
-        QFile file(dir.filePath(name));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-        return file.fileName();
-    }
-    QTemporaryDir dir;
-};
-
-// The bytes of a literal, NULs included.
-template <std::size_t N>
-QByteArray Bytes(const char (&text)[N]) {
-    return QByteArray(text, N - 1);
-}
-
 // Bytes -> lines read, each followed by '|'. Without a byte-order mark, bytes are UTF-8 only when
 // the whole file is valid UTF-8; otherwise Windows-1252, even its five undefined ones.
-TEST_F(LineReaderTest, EachLineEndEndsALineInEveryEncodingWhateverTheChunkSize) {
+TEST(LineReader, EachLineEndEndsALineInEveryEncodingWhateverTheChunkSize) {
+    QTemporaryDir dir;
     const std::pair<QByteArray, const char*> cases[] = {
         {"", ""},
         {"a", "a|"},
@@ -88,12 +44,12 @@ TEST_F(LineReaderTest, EachLineEndEndsALineInEveryEncodingWhateverTheChunkSize) 
         {"\xEF\xBB\xBF"
          "a\xFF\xC3\r\xC3",
          "a\ufffd\ufffd|\ufffd|"},
-        {Bytes("\xFF\xFEM\0\xB5\0\r\0\n\0\x3D\xD8\x00\xDE\n\0\r\0"), "M\u00b5|\U0001F600||"},
-        {Bytes("\xFE\xFF\0<\0\xFC\0\r\0x\0\r\0\n\0y\x01"), "<\u00fc|x|y\ufffd|"},
+        {"\xFF\xFEM\0\xB5\0\r\0\n\0\x3D\xD8\x00\xDE\n\0\r\0"_ba, "M\u00b5|\U0001F600||"},
+        {"\xFE\xFF\0<\0\xFC\0\r\0x\0\r\0\n\0y\x01"_ba, "<\u00fc|x|y\ufffd|"},
     };
     for (qint64 chunk : {qint64(1), qint64(2), qint64(3), flx::LineReader::kDefaultChunkSize}) {
         for (const auto& [bytes, expected] : cases) {
-            flx::LineReader reader(Write(bytes), chunk);
+            flx::LineReader reader(flxtest::Write(dir.path(), "f.flx", bytes), chunk);
             QString lines;
             while (!reader.AtEnd()) {
                 lines += reader.ReadLine() + '|';
@@ -102,37 +58,18 @@ TEST_F(LineReaderTest, EachLineEndEndsALineInEveryEncodingWhateverTheChunkSize) 
                 << chunk << ": " << bytes.toPercentEncoding().toStdString();
         }
     }
-    // A line far longer than a chunk, holding a NUL; a closed reader is at its end.
-    QByteArray longLine(300000, 'x');
-    longLine.replace(150000, 2, QByteArray("\xE9\0", 2));
-    flx::LineReader reader(Write(longLine + "\r\nend\r\nnever"), 4096);
-    EXPECT_TRUE(reader.ReadLine() == flx::DecodeCp1252(QByteArrayView(longLine)));
-    EXPECT_EQ(reader.ReadLine(), "end");
-    reader.Close();
+    // Lines far longer than a chunk, and NULs: the reader's tests of 200 MB lines and of NULs.
+    flx::LineReader reader(flxtest::Write(dir.path(), "f.flx", "a\r\nb"));
+    reader.Close();  // a closed reader is at its end
     EXPECT_TRUE(reader.AtEnd());
     reader.Close();  // closing twice is harmless
 }
 
-TEST_F(LineReaderTest, OpenFailuresRaiseFileErrors) {
-    QDir(dir.path()).mkdir("folder.flx");
-    const QString unreadable = Write("x", "locked.flx");
-    QFile::setPermissions(unreadable, QFileDevice::Permissions());
-    QList<std::pair<QString, QString>> cases = {
-        {"", "52 Bad file name or number importflx"},
-        {dir.path() + "/missing.flx", "53 File not found importflx"},
-        {dir.path() + "/folder.flx", "53 File not found importflx"},
-        {dir.path() + "/nowhere/x.flx", "76 Path not found importflx"}};
-    if (geteuid() != 0) {  // root reads any file
-        cases.append({unreadable, "70 Permission denied importflx"});
-    }
-    for (const auto& [path, error] : cases) {
-        try {
-            flx::LineReader reader(path);
-            ADD_FAILURE() << "opened " << path.toStdString();
-        } catch (const AppError& e) {
-            EXPECT_EQ(QString("%1 %2 %3").arg(e.number()).arg(e.description(), e.source()), error);
-        }
-    }
+// A missing file and a folder are the reader's to report; the others fail here.
+TEST(LineReader, OpenFailuresRaiseFileErrors) {
+    EXPECT_EQ(ErrorOf([] { flx::LineReader reader(""); }), "52 Bad file name or number importflx");
+    EXPECT_EQ(ErrorOf([] { flx::LineReader reader(QDir::tempPath() + "/nowhere/x.flx"); }),
+              "76 Path not found importflx");
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include "records/manufacturer_resolution.h"
 
-#include <gtest/gtest.h>
-
 #include "tests/engine_fixture.h"
 
 namespace {
@@ -35,7 +33,6 @@ TEST_P(ResolutionTest, KnownIdIsFoundAndAnUnknownOneAddedUnattendedWithoutAsking
     ASSERT_TRUE(Resolve("NEWCO"));  // added once
     EXPECT_EQ(db.Rows("select * from tblManufacturers where ManufacturerID = 'NEWCO'"),
               QStringList({"NEWCO|NEWCO|-1|0|0|0|0|<null>"}));
-    EXPECT_EQ(db.Scalar("select count(*) from tblManufacturers").toInt(), 6);
     EXPECT_EQ(host.selections, 0);
     EXPECT_TRUE(host.messages.isEmpty());
 }

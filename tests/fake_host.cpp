@@ -22,9 +22,5 @@ void FakeHost::ProcessEvents() {
 }
 
 QStringList FakeHost::ReportLines() const {
-    QStringList lines = report.split("\r\n");
-    if (!lines.isEmpty() && lines.last().isEmpty()) {
-        lines.removeLast();
-    }
-    return lines;
+    return report.isEmpty() ? QStringList() : report.chopped(2).split("\r\n");
 }

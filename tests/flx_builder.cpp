@@ -41,4 +41,9 @@ QString Write(const QString& folder, const QString& name, const QByteArray& byte
     return file.fileName();
 }
 
+QByteArray Read(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 }  // namespace flxtest

@@ -22,5 +22,7 @@ QStringList Device(const QString& manufacturerId, const QString& model,
 
 // Writes `bytes` to `name` in `folder` and returns the file's path.
 QString Write(const QString& folder, const QString& name, const QByteArray& bytes);
+// The bytes of the file at `path`; empty when it cannot be read.
+QByteArray Read(const QString& path);
 
 }  // namespace flxtest

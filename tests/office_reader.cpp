@@ -3,12 +3,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QUrl>
 #include <csignal>
+
+#include "tests/flx_builder.h"
 
 QString ReadWithOffice(const QString& rtfPath, const QString& workDir) {
     const QString soffice = QStandardPaths::findExecutable("soffice");
@@ -34,16 +35,10 @@ QString ReadWithOffice(const QString& rtfPath, const QString& workDir) {
         ADD_FAILURE() << "soffice failed: " << office.readAllStandardError().toStdString();
         return {};
     }
-    QFile text(workDir + "/out/" + QFileInfo(rtfPath).completeBaseName() + ".txt");
-    if (!text.open(QIODevice::ReadOnly)) {
-        ADD_FAILURE() << "soffice wrote no text file: "
-                      << office.readAllStandardError().toStdString();
-        return {};
-    }
-    QString read = QString::fromUtf8(text.readAll());
-    if (read.startsWith(QChar(0xfeff))) {
-        read.remove(0, 1);
-    }
-    read.replace("\r\n", "\n");
-    return read;
+    const QByteArray text =
+        flxtest::Read(workDir + "/out/" + QFileInfo(rtfPath).completeBaseName() + ".txt");
+    EXPECT_FALSE(text.isEmpty()) << "soffice wrote no text: "
+                                 << office.readAllStandardError().toStdString();
+    return QString::fromUtf8(text.startsWith("\xEF\xBB\xBF") ? text.mid(3) : text)
+        .replace("\r\n", "\n");
 }

@@ -11,52 +11,82 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <QStandardPaths>
 #include <QUuid>
 #include <cstdlib>
 
 #include "records/connection.h"
+#include "tests/flx_builder.h"
 
 namespace {
 
 constexpr int kServerPort = 5432;
 int nextSchema = 0;
 
-QString ReadText(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        ADD_FAILURE() << "cannot read " << path.toStdString();
-        return {};
+// Opens a connection named `name` to the SQLite file `path`, or, when `path` is empty, to the
+// test server listening in `socket` with `schema` first in the search path.
+QSqlDatabase Open(const QString& name, const QString& path, const QString& schema,
+                  const QString& socket) {
+    QSqlDatabase db = QSqlDatabase::addDatabase(path.isEmpty() ? "QPSQL" : "QSQLITE", name);
+    if (path.isEmpty()) {
+        db.setHostName(socket);
+        db.setPort(kServerPort);
+        db.setDatabaseName("importflx");
+        db.setUserName("postgres");
+        db.setConnectOptions("options='-csearch_path=" + schema +
+                             " -cclient_min_messages=warning'");
+    } else {
+        db.setDatabaseName(path);
     }
-    return QString::fromUtf8(file.readAll());
+    EXPECT_TRUE(db.open()) << "cannot open " << (path.isEmpty() ? schema : path).toStdString()
+                           << ": " << db.lastError().text().toStdString();
+    return db;
 }
 
-// Calls `fn` with a private connection to the SQLite file `path`, or with `schema` first in the
-// search path of the test server's database when `path` is empty; removed afterwards.
+// Calls `fn` with a private connection (see Open), removed afterwards.
 template <typename Fn>
-void Connect(const QString& path, const QString& schema, Fn fn, const QString& socket = {}) {
+void Connect(const QString& path, const QString& schema, const QString& socket, Fn fn) {
     const QString name = "tempdb-" + QUuid::createUuid().toString();
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(path.isEmpty() ? "QPSQL" : "QSQLITE", name);
-        if (path.isEmpty()) {
-            db.setHostName(socket.isEmpty() ? TestServerSocket() : socket);
-            db.setPort(kServerPort);
-            db.setDatabaseName("importflx");
-            db.setUserName("postgres");
-            db.setConnectOptions("options='-csearch_path=" + schema +
-                                 " -cclient_min_messages=warning'");
-        } else {
-            db.setDatabaseName(path);
-        }
-        if (!db.open()) {
-            ADD_FAILURE() << "cannot open " << (path.isEmpty() ? schema : path).toStdString()
-                          << ": " << db.lastError().text().toStdString();
-        } else {
+        QSqlDatabase db = Open(name, path, schema, socket);
+        if (db.isOpen()) {
             fn(db);
         }
         db.close();
     }
     QSqlDatabase::removeDatabase(name);
+}
+
+bool Run(QSqlQuery& query, const QString& statement) {
+    const bool ok = query.exec(statement);
+    EXPECT_TRUE(ok) << "SQL failed: " << statement.toStdString() << ": "
+                    << query.lastError().text().toStdString();
+    return ok;
+}
+
+// Runs the statements of `text`, separated by ';' outside quotes; lines starting "--" are left out.
+void RunScript(QSqlDatabase& db, const QString& text) {
+    QStringList statements{QString()};
+    bool inQuote = false;
+    for (const QString& line : text.split('\n')) {
+        if (!inQuote && line.trimmed().startsWith("--")) {
+            continue;
+        }
+        for (const QChar c : line) {
+            inQuote ^= c == '\'';
+            if (c == ';' && !inQuote) {
+                statements << QString();
+            } else {
+                statements.last() += c;
+            }
+        }
+        statements.last() += '\n';
+    }
+    for (const QString& statement : statements) {
+        QSqlQuery query(db);
+        if (!statement.trimmed().isEmpty()) {
+            Run(query, statement.trimmed());
+        }
+    }
 }
 
 // A value as the SQLite store shows it: Booleans as -1 and 0.
@@ -68,44 +98,13 @@ QString ServerScript() {
     return QStringLiteral(IMPORTFLX_TESTS_DIR) + "/pg_server.sh";
 }
 
-QStringList SplitStatements(const QString& text) {
-    QStringList out;
-    QString current;
-    bool inQuote = false;
-    const QStringList lines = text.split('\n');
-    for (const QString& rawLine : lines) {
-        QString line = rawLine;
-        if (!inQuote && line.trimmed().startsWith("--")) {
-            continue;
-        }
-        for (QChar c : line) {
-            if (c == '\'') {
-                inQuote = !inQuote;
-            }
-            if (c == ';' && !inQuote) {
-                if (!current.trimmed().isEmpty()) {
-                    out << current.trimmed();
-                }
-                current.clear();
-            } else {
-                current += c;
-            }
-        }
-        current += '\n';
-    }
-    if (!current.trimmed().isEmpty()) {
-        out << current.trimmed();
-    }
-    return out;
-}
-
 }  // namespace
 
 PostgresServer::PostgresServer()
     : socket_(QDir::temp().filePath(QString("importflx-pg-%1-%2")
                                         .arg(QCoreApplication::applicationPid())
                                         .arg(QUuid::createUuid().toString(QUuid::Id128).left(8)))) {
-    EXPECT_TRUE(Run("start")) << "the PostgreSQL server for the tests did not start";
+    EXPECT_TRUE(Control("start")) << "the PostgreSQL server for the tests did not start";
 }
 
 PostgresServer::~PostgresServer() {
@@ -115,15 +114,7 @@ PostgresServer::~PostgresServer() {
     [[maybe_unused]] const int status = std::system(command.c_str());
 }
 
-void PostgresServer::Crash() {
-    EXPECT_TRUE(Run("crash"));
-}
-
-void PostgresServer::Resume() {
-    EXPECT_TRUE(Run("resume"));
-}
-
-bool PostgresServer::Run(const char* action) {
+bool PostgresServer::Control(const char* action) {
     return QProcess::execute("bash", {ServerScript(), action, socket_}) == 0;
 }
 
@@ -141,17 +132,8 @@ std::vector<Store> AllStores() {
 }
 
 std::string StoreName(Store store) {
-    switch (store) {
-        case Store::kSqlite:
-            return "Sqlite";
-        case Store::kPostgres:
-            return "Postgres";
-        case Store::kOdbcSqlite:
-            return "OdbcSqlite";
-        case Store::kOdbcPostgres:
-            return "OdbcPostgres";
-    }
-    return "?";
+    static const char* const names[] = {"Sqlite", "Postgres", "OdbcSqlite", "OdbcPostgres"};
+    return names[static_cast<int>(store)];
 }
 
 bool IsPostgres(Store store) {
@@ -159,56 +141,42 @@ bool IsPostgres(Store store) {
 }
 
 QString DemoSchemaSql(Store store) {
-    return ReadText(QStringLiteral(IMPORTFLX_DATA_DIR) +
-                    (IsPostgres(store) ? "/schema_pg.sql" : "/schema.sql"));
+    return flxtest::Read(IMPORTFLX_DATA_DIR +
+                         QString(IsPostgres(store) ? "/schema_pg.sql" : "/schema.sql"));
 }
 QString DemoRowsSql(Store store) {
-    return ReadText(QStringLiteral(IMPORTFLX_DATA_DIR) +
-                    (IsPostgres(store) ? "/demo_pg.sql" : "/demo.sql"));
+    return flxtest::Read(IMPORTFLX_DATA_DIR +
+                         QString(IsPostgres(store) ? "/demo_pg.sql" : "/demo.sql"));
 }
 
 TempDb::TempDb(const QString& extraSql, bool withSchema, const QString& fileName)
     : fileName_(fileName) {
     db::Connection::CloseAll();
-    QString sqlText = withSchema ? DemoSchemaSql() + ";\n" : QString();
-    sqlText += extraSql;
+    const QString sqlText = (withSchema ? DemoSchemaSql() + ";\n" : QString()) + extraSql;
     if (sqlText.trimmed().isEmpty()) {
-        QFile file(path());
-        if (!file.open(QIODevice::WriteOnly)) {
-            ADD_FAILURE() << "cannot create " << path().toStdString();
-        }
-        return;
+        EXPECT_TRUE(QFile(path()).open(QIODevice::WriteOnly)) << path().toStdString();
+    } else {
+        Exec(sqlText);
     }
-    Exec(sqlText);
 }
 
 TempDb::TempDb(Store store, const QString& extraSql, bool withSchema, const QString& socket)
-    : TempDb(IsPostgres(store) ? QString() : extraSql, IsPostgres(store) ? false : withSchema) {
+    : TempDb(IsPostgres(store) ? QString() : extraSql, !IsPostgres(store) && withSchema) {
     store_ = store;
-    if (!IsPostgres(store)) {
-        return;
+    if (IsPostgres(store)) {
+        socket_ = socket.isEmpty() ? TestServerSocket() : socket;
+        schema_ = QString("t_%1_%2").arg(QCoreApplication::applicationPid()).arg(++nextSchema);
+        Connect({}, "public", socket_,
+                [&](QSqlDatabase& db) { RunScript(db, "CREATE SCHEMA " + schema_); });
+        Exec((withSchema ? DemoSchemaSql(store) + ";\n" : QString()) + extraSql);
     }
-    socket_ = socket.isEmpty() ? TestServerSocket() : socket;
-    schema_ = QString("t_%1_%2").arg(QCoreApplication::applicationPid()).arg(++nextSchema);
-    Connect(
-        {}, "public",
-        [&](QSqlDatabase& db) {
-            QSqlQuery query(db);
-            if (!query.exec("CREATE SCHEMA " + schema_)) {
-                ADD_FAILURE() << query.lastError().text().toStdString();
-            }
-        },
-        socket_);
-    Exec((withSchema ? DemoSchemaSql(store) + ";\n" : QString()) + extraSql);
 }
 
 TempDb::~TempDb() {
     db::Connection::CloseAll();
     if (!schema_.isEmpty()) {
-        Connect(
-            {}, "public",
-            [&](QSqlDatabase& db) { QSqlQuery(db).exec("DROP SCHEMA " + schema_ + " CASCADE"); },
-            socket_);
+        Connect({}, "public", socket_,
+                [&](QSqlDatabase& db) { RunScript(db, "DROP SCHEMA " + schema_ + " CASCADE"); });
     }
 }
 
@@ -217,25 +185,19 @@ QString TempDb::path() const {
 }
 
 QString TempDb::connection() const {
+    const QString port = QString::number(kServerPort);
     switch (store_) {
-        case Store::kSqlite:
-            break;
         case Store::kPostgres:
-            return QString("postgresql:///importflx?host=%1&port=%2&user=postgres")
-                       .arg(socket_)
-                       .arg(kServerPort) +
-                   "&options=-csearch_path%3D" + schema_;
+            return "postgresql:///importflx?host=" + socket_ + "&port=" + port +
+                   "&user=postgres&options=-csearch_path%3D" + schema_;
         case Store::kOdbcSqlite:
             return "odbc:DRIVER={SQLite3};Database=" + path();
         case Store::kOdbcPostgres:
-            return QString(
-                       "odbc:DRIVER={PostgreSQL Unicode};Server=%1;Port=%2;Database=importflx;"
-                       "UID=postgres;ConnSettings=SET search_path TO %3")
-                .arg(socket_)
-                .arg(kServerPort)
-                .arg(schema_);
+            return "odbc:DRIVER={PostgreSQL Unicode};Server=" + socket_ + ";Port=" + port +
+                   ";Database=importflx;UID=postgres;ConnSettings=SET search_path TO " + schema_;
+        default:
+            return db::BuildConnectionString(QDir::toNativeSeparators(folder()));
     }
-    return db::BuildConnectionString(QDir::toNativeSeparators(folder()));
 }
 
 QString TempDb::target() const {
@@ -244,49 +206,55 @@ QString TempDb::target() const {
 
 template <typename Fn>
 void TempDb::WithConnection(Fn fn) const {
-    if (IsPostgres(store_)) {
-        Connect({}, schema_, fn, socket_);
-    } else {
-        Connect(path(), {}, fn);
-    }
+    Connect(IsPostgres(store_) ? QString() : path(), schema_, socket_, fn);
 }
 
 void TempDb::Exec(const QString& sqlText) const {
-    WithConnection([&](QSqlDatabase& db) {
-        for (const QString& statement : SplitStatements(sqlText)) {
-            QSqlQuery query(db);
-            if (!query.exec(statement)) {
-                ADD_FAILURE() << "SQL failed: " << statement.toStdString() << ": "
-                              << query.lastError().text().toStdString();
-            }
-        }
-    });
+    WithConnection([&](QSqlDatabase& db) { RunScript(db, sqlText); });
 }
 
-void TempDb::ExecOn(const QString& path, const QString& sqlText) {
-    Connect(path, {}, [&](QSqlDatabase& db) {
-        for (const QString& statement : SplitStatements(sqlText)) {
-            QSqlQuery query(db);
-            if (!query.exec(statement)) {
-                ADD_FAILURE() << "SQL failed: " << statement.toStdString() << ": "
-                              << query.lastError().text().toStdString();
+QList<QVariantList> TempDb::Values(const QString& sqlText) const {
+    QList<QVariantList> rows;
+    WithConnection([&](QSqlDatabase& db) {
+        QSqlQuery query(db);
+        if (!Run(query, sqlText)) {
+            return;
+        }
+        while (query.next()) {
+            rows.append(QVariantList());
+            for (int i = 0; i < query.record().count(); ++i) {
+                rows.last() << AsStored(query.value(i));
             }
         }
     });
+    return rows;
+}
+
+QVariant TempDb::Scalar(const QString& sqlText) const {
+    return Values(sqlText).value(0).value(0);
+}
+
+QStringList TempDb::Rows(const QString& sqlText) const {
+    QStringList rows;
+    for (const QVariantList& values : Values(sqlText)) {
+        QStringList cols;
+        for (const QVariant& v : values) {
+            cols << (v.isNull() ? QStringLiteral("<null>") : v.toString());
+        }
+        rows << cols.join('|');
+    }
+    return rows;
 }
 
 QString TempDb::Dump() const {
     QProcess dump;
     if (IsPostgres(store_)) {
-        QString tool = QStandardPaths::findExecutable("pg_dump");
-        if (tool.isEmpty()) {
-            const QStringList versions =
-                QDir("/usr/lib/postgresql").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-            tool = versions.isEmpty() ? QString()
-                                      : "/usr/lib/postgresql/" + versions.last() + "/bin/pg_dump";
-        }
-        dump.start(tool, {"-h", socket_, "-p", QString::number(kServerPort), "-U", "postgres", "-n",
-                          schema_, "importflx"});
+        // The server's own version of the tool: the newest, as tests/pg_server.sh picks it.
+        const QString versions = "/usr/lib/postgresql";
+        dump.start(versions + "/" + QDir(versions).entryList(QDir::Dirs, QDir::Name).last() +
+                       "/bin/pg_dump",
+                   {"-h", socket_, "-p", QString::number(kServerPort), "-U", "postgres", "-n",
+                    schema_, "importflx"});
     } else {
         dump.start("sqlite3", {path(), ".dump"});
     }
@@ -300,22 +268,12 @@ QString TempDb::Dump() const {
 
 std::shared_ptr<void> TempDb::HoldForImport() const {
     const QString name = "tempdb-hold-" + QUuid::createUuid().toString();
-    QSqlDatabase db = QSqlDatabase::addDatabase(IsPostgres(store_) ? "QPSQL" : "QSQLITE", name);
-    if (IsPostgres(store_)) {
-        db.setHostName(socket_);
-        db.setPort(kServerPort);
-        db.setDatabaseName("importflx");
-        db.setUserName("postgres");
-        db.setConnectOptions("options='-csearch_path=" + schema_ + "'");
-    } else {
-        db.setDatabaseName(path());
-    }
-    EXPECT_TRUE(db.open()) << db.lastError().text().toStdString();
+    QSqlDatabase db = Open(name, IsPostgres(store_) ? QString() : path(), schema_, socket_);
     QSqlQuery query(db);
-    const QStringList hold = IsPostgres(store_) ? QStringList{"BEGIN", db::PostgresImportersLock()}
-                                                : QStringList{"BEGIN IMMEDIATE"};
-    for (const QString& statement : hold) {
-        EXPECT_TRUE(query.exec(statement)) << query.lastError().text().toStdString();
+    for (const QString& statement : IsPostgres(store_)
+                                        ? QStringList{"BEGIN", db::PostgresImportersLock()}
+                                        : QStringList{"BEGIN IMMEDIATE"}) {
+        Run(query, statement);
     }
     return std::shared_ptr<void>(nullptr, [name](void*) {
         {
@@ -325,41 +283,4 @@ std::shared_ptr<void> TempDb::HoldForImport() const {
         }
         QSqlDatabase::removeDatabase(name);
     });
-}
-
-QVariant TempDb::Scalar(const QString& sqlText) const {
-    QVariant result;
-    WithConnection([&](QSqlDatabase& db) {
-        QSqlQuery query(db);
-        if (!query.exec(sqlText)) {
-            ADD_FAILURE() << "SQL failed: " << sqlText.toStdString() << ": "
-                          << query.lastError().text().toStdString();
-            return;
-        }
-        if (query.next()) {
-            result = AsStored(query.value(0));
-        }
-    });
-    return result;
-}
-
-QStringList TempDb::Rows(const QString& sqlText) const {
-    QStringList rows;
-    WithConnection([&](QSqlDatabase& db) {
-        QSqlQuery query(db);
-        if (!query.exec(sqlText)) {
-            ADD_FAILURE() << "SQL failed: " << sqlText.toStdString() << ": "
-                          << query.lastError().text().toStdString();
-            return;
-        }
-        while (query.next()) {
-            QStringList cols;
-            for (int i = 0; i < query.record().count(); ++i) {
-                const QVariant v = AsStored(query.value(i));
-                cols << (v.isNull() ? QStringLiteral("<null>") : v.toString());
-            }
-            rows << cols.join('|');
-        }
-    });
-    return rows;
 }
