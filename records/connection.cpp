@@ -21,6 +21,11 @@ namespace {
 
 using detail::kSource;
 
+// True for the steps that write a row (the names Recordset gives its inserts).
+bool WritesRow(const QString& what) {
+    return what == QLatin1String("execute") || what == QLatin1String("add a row");
+}
+
 // Shared connections by connection string. Ordered so that CloseAll is deterministic. Never
 // destroyed by static destruction, which runs after Qt SQL's own globals are gone; the
 // connections are closed when the application object goes (or by CloseAll).
@@ -492,8 +497,7 @@ bool Connection::TakeSavepoint() {
 
 void Connection::Run(QSqlQuery& query, const QString& what, const StatementNames& names) {
     BeforeStatement();
-    const bool write = what == QLatin1String("execute") || what == QLatin1String("add a row");
-    if (write && inTransaction_) {
+    if (WritesRow(what) && inTransaction_) {
         ++writesInTransaction_;
     }
     Attempt(query, nullptr, what, names);
@@ -614,9 +618,7 @@ void Connection::Raise(Failure failure, const Diagnostic& diagnostic, const QStr
             }
         }
         if (lost) {
-            const bool failedWrite =
-                what == QLatin1String("execute") || what == QLatin1String("add a row");
-            if (writesInTransaction_ > (failedWrite ? 1 : 0)) {
+            if (writesInTransaction_ > (WritesRow(what) ? 1 : 0)) {
                 tail = " The rows added since the last commit were not stored either.";
             }
             LoseTransaction();
