@@ -10,9 +10,10 @@
 #include "app/import_commands.h"
 #include "core/error.h"
 #include "core/platform.h"
-#include "records/connection.h"
+#include "records/database.h"
 #include "records/recordset.h"
 #include "records/statements.h"
+#include "records/target.h"
 #include "report/rtf_writer.h"
 
 namespace {
@@ -126,7 +127,7 @@ bool BatchHost::AskYesNo(const QString& text) {
     return false;
 }
 
-bool BatchHost::SelectManufacturer(SessionState& session) {
+bool BatchHost::SelectManufacturer(SessionState& session, db::Database&) {
     failed_ = true;
     const QString text =
         QStringLiteral(
@@ -295,11 +296,11 @@ void PrintError(const QString& text) {
 
 // Appends one entry per --map to `map` (which starts as the import window's load leaves it).
 // Returns false with `error` set when a database ID names no manufacturer.
-bool FillManufacturerMap(const QString& connection, const QList<ManufacturerMapping>& mappings,
+bool FillManufacturerMap(db::Database& database, const QList<ManufacturerMapping>& mappings,
                          std::vector<ManuMapEntry>& map, QString& error) {
     for (const ManufacturerMapping& mapping : mappings) {
         db::Recordset manufacturer;
-        manufacturer.setActiveConnection(connection);
+        manufacturer.setActiveConnection(database);
         manufacturer.Open(sql::kManufacturerById, {mapping.databaseId}, db::CursorType::kStatic,
                           db::LockType::kReadOnly);
         if (manufacturer.RecordCount() == 0) {
@@ -308,48 +309,23 @@ bool FillManufacturerMap(const QString& connection, const QList<ManufacturerMapp
             return false;
         }
         map.push_back(ManuMapEntry{mapping.fileId,
-                                   manufacturer.Field("ManufacturerName").toString(),
-                                   manufacturer.Field("ManufacturerID").toString()});
+                                   manufacturer.Field(schema::kManufacturerName).toString(),
+                                   manufacturer.Field(schema::kManufacturerID).toString()});
     }
     return true;
 }
 
-// Raises when the database lacks a table or column that the import reads or writes, so that a
-// database that cannot take a whole file is refused before any row goes into it.
-void CheckTables(db::Connection& connection) {
-    static const QStringList kConnectorColumns{"EquipmentID", "Name", "Type", "Conn", "PinType"};
-    static const std::pair<const char*, QStringList> kTables[] = {
-        {"tblManufacturers", {"ManufacturerID", "ManufacturerName", "DisplayInEquipment"}},
-        {"tblEquipment",
-         {"EquipmentID", "EquipmentName", "ManufacturerID", "EquipmentType",
-          "EquipmentDescription"}},
-        {"tblInputs", kConnectorColumns},
-        {"tblOutputs", kConnectorColumns},
-    };
-    for (const auto& [table, columns] : kTables) {
-        for (const QString& column : columns) {
-            // Columns() raises for a missing table.
-            if (connection.FindColumn(table, column) == nullptr) {
-                throw AppError(ErrNo::kDbNoObject,
-                               QStringLiteral("The database '%1' has no column '%2'.")
-                                   .arg(connection.filePath(), column),
-                               QStringLiteral("importflx-batch"));
-            }
-        }
-    }
-}
-
-// Everything between a usable command line and the exit status; the session and its
-// recordsets are gone when it returns, so the connections can be closed. What the run did goes
-// into `record`.
+// Everything between a usable command line and the exit status; the session and the database
+// are gone when it returns. What the run did goes into `record`.
 int ImportAll(const BatchOptions& options, const QString& connection, BatchRunRecord& record) {
     SessionState session;
     session.sEquipConnection = connection;
+    db::Database database(connection);
     try {
         // Opening the database now reports a file that is no database, or one without the
         // tables, before anything runs.
-        CheckTables(db::Connection::ForString(connection));
-        if (!FillManufacturerMap(connection, options.mappings, session.aManuMap, record.error)) {
+        db::CheckTables(database);
+        if (!FillManufacturerMap(database, options.mappings, session.aManuMap, record.error)) {
             PrintError(record.error);
             return batch_exit::kUsage;
         }
@@ -360,16 +336,14 @@ int ImportAll(const BatchOptions& options, const QString& connection, BatchRunRe
     }
 
     BatchHost host(session, options);
-    ImportContext ctx{session, host};
+    ImportContext ctx{session, host, database};
     InstallInterruptHandler();
-    {
-        // A dry run holds the database for the whole run and gives back every row at its end.
-        std::optional<db::DryRun> dryRun;
-        if (options.dryRun) {
-            dryRun.emplace();
-        }
-        record.run = cmdAll_Click(ctx);
+    // A dry run holds the database for the whole run and gives back every row at its end.
+    if (options.dryRun) {
+        database.BeginDryRun();
     }
+    record.run = cmdAll_Click(ctx);
+    database.EndDryRun();
     host.Finish();
     record.files = host.Results();
 
@@ -402,7 +376,6 @@ int RunBatch(const BatchOptions& options) {
         PrintError(record.error);
     } else {
         status = ImportAll(options, connection, record);
-        db::Connection::CloseAll();
     }
     if (json.enabled() &&
         !json.Write(BatchJson(options.files, record, Interrupted(), status), error)) {

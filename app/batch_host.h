@@ -43,7 +43,7 @@ class BatchHost : public ImportHost {
     bool AskYesNo(const QString& text) override;
     // No dialog can be shown: tells on standard error how the ID could be resolved, returns
     // false and leaves bCancel alone, so that the block fails as refused.
-    bool SelectManufacturer(SessionState& session) override;
+    bool SelectManufacturer(SessionState& session, db::Database& database) override;
     void ProcessEvents() override;
     QString FileFolder() const override { return {}; }
     int FileCount() const override { return static_cast<int>(files_.size()); }

@@ -3,11 +3,13 @@
 
 #include "app/batch_host.h"
 #include "app/batch_options.h"
+#include "core/platform.h"
 
 // importflx-batch: imports FLX files from the command line, without windows.
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Import Flx"));
+    platform::QuietSqlDriverWarnings();
 
     const BatchParse parse = ParseBatchOptions(QCoreApplication::arguments().mid(1));
     if (parse.options.help || parse.options.version) {

@@ -24,8 +24,10 @@
 #include "core/error.h"
 #include "core/platform.h"
 #include "core/windowing.h"
+#include "manufacturer/frmSelManu.h"
 #include "records/connection.h"
-#include "records/frmSelManu.h"
+#include "records/database.h"
+#include "records/target.h"
 #include "report/frmReporStatus.h"
 #include "ui_frmImportFlex.h"
 
@@ -152,14 +154,9 @@ frmImportFlex::~frmImportFlex() {
     delete report_.data();
     // The folder model uses the icon provider until it is gone.
     delete dirModel_;
-    // The session's recordsets are gone with the window; closing the shared connections now,
-    // while Qt's database plugin is still loaded, also gives the database file back its own
-    // journal mode.
-    session_.rsManufacturer.reset();
-    session_.rsEquipment.reset();
-    session_.rsInputs.reset();
-    session_.rsOutputs.reset();
-    db::Connection::CloseAll();
+    // Closed while Qt's database plugin is still loaded; closing also gives the database file
+    // back its own journal mode.
+    database_.reset();
 }
 
 void frmImportFlex::Form_Load() {
@@ -189,6 +186,7 @@ void frmImportFlex::Form_Load() {
         ShowMessage("We recommend that you back-up the database " + database +
                     " before performing these operations");
     }
+    database_ = std::make_unique<db::Database>(session_.sEquipConnection);
     FinishFileList();
     ui_->lblFileCount->setText("FileCount: " + QString::number(ui_->File1->count()));
 }
@@ -434,7 +432,7 @@ void frmImportFlex::ShowMessage(const QString& text) {
 void frmImportFlex::RunCommand(RunOutcome (*command)(ImportContext&), QWidget* button) {
     // A run works on the whole list.
     FinishFileList();
-    ImportContext ctx{session_, *this};
+    ImportContext ctx{session_, *this, *database_};
     try {
         // The run disables the button that has the focus, and the focus moves on to the next
         // control; it comes back once the run is over, so that a key that started the run
@@ -469,7 +467,7 @@ void frmImportFlex::cmdCancel_Click() {
         return;
     }
     const QScopedValueRollback<bool> asking(askingCancel_, true);
-    ImportContext ctx{session_, *this};
+    ImportContext ctx{session_, *this, *database_};
     ::cmdCancel_Click(ctx);
 }
 
@@ -545,9 +543,9 @@ bool frmImportFlex::AskYesNo(const QString& text) {
                       isVisible() ? this : nullptr) == ui::MsgAnswer::kYes;
 }
 
-bool frmImportFlex::SelectManufacturer(SessionState& session) {
+bool frmImportFlex::SelectManufacturer(SessionState& session, db::Database& database) {
     ShowProgressNow();
-    ShowSelManu(session, this);
+    ShowSelManu(session, database, this);
     return true;
 }
 

@@ -30,6 +30,9 @@ class QTimer;
 namespace Ui {
 class frmImportFlex;
 }
+namespace db {
+class Database;
+}
 
 // The import window: the program's main window and the owner of the session state. The user
 // picks a drive, a folder and FLX files, sets the two options, and starts, follows and cancels
@@ -65,7 +68,7 @@ class frmImportFlex : public QWidget, public ImportHost {
     void ShowReport() override;
     void MessageBox(const QString& text) override;
     bool AskYesNo(const QString& text) override;
-    bool SelectManufacturer(SessionState& session) override;
+    bool SelectManufacturer(SessionState& session, db::Database& database) override;
     void ProcessEvents() override;
     QString FileFolder() const override;
     int FileCount() const override;
@@ -145,6 +148,8 @@ class frmImportFlex : public QWidget, public ImportHost {
     std::unique_ptr<Ui::frmImportFlex> ui_;
     QString databaseTarget_;  // empty: dbEquip.mdb in the application folder
     SessionState session_;
+    // The database of sEquipConnection, opened by the first statement of an import.
+    std::unique_ptr<db::Database> database_;
     QString statusBeforeWait_;
     QFileSystemModel* dirModel_ = nullptr;
     std::unique_ptr<QAbstractFileIconProvider> dirIcons_;  // Dir1's, see FolderIconProvider

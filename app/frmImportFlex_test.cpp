@@ -21,7 +21,7 @@
 
 #include "app/drive_list.h"
 #include "core/platform.h"
-#include "records/connection.h"
+#include "records/target.h"
 #include "tests/dialog_hooks.h"
 
 namespace {

@@ -3,11 +3,13 @@
 
 #include "app/command_line.h"
 #include "app/frmImportFlex.h"
+#include "core/platform.h"
 
 int main(int argc, char** argv) {
     // Takes Qt's own options (-platform, -style ...) out of the arguments.
     QApplication app(argc, argv);
     QApplication::setApplicationName("Import Flx");
+    platform::QuietSqlDriverWarnings();
     const cli::WindowParse parse = cli::ParseWindowOptions(QApplication::arguments().mid(1));
     if (parse.parsed.request != cli::Request::kRun) {
         const QString text = parse.parsed.request == cli::Request::kHelp

@@ -2,8 +2,11 @@
 
 #include <utility>
 
-AppError::AppError(long number, QString description, QString source)
-    : number_(number), description_(std::move(description)), source_(std::move(source)) {
+AppError::AppError(long number, QString description, QString source, ErrorKind kind)
+    : number_(number),
+      kind_(kind),
+      description_(std::move(description)),
+      source_(std::move(source)) {
     what_ = (QString::number(number_) + ' ' + description_ + ' ' + source_).toStdString();
 }
 

@@ -4,21 +4,40 @@
 #include <exception>
 #include <string>
 
+// What kind of failure an error is, fixed where the error is made from the database's or the
+// system's own codes. Callers decide on the kind; the number and the text are for people.
+enum class ErrorKind {
+    kOther,
+    kDuplicateKey,    // a key already holds the values of the refused row
+    kRefusedByRule,   // another rule of the database refused the row (check, not null, reference)
+    kTooLong,         // a value does not fit its column
+    kMissing,         // a file, table or column that is needed does not exist
+    kNotADatabase,    // the file is damaged, or no database that can be opened here
+    kReadOnly,        // the database, its folder or the user may not write
+    kLocked,          // another program held the database longer than the wait allows
+    kDiskFull,        // the disk that holds the database is full
+    kConnectionLost,  // the server went away or refused the connection
+    kCancelled,       // the user stopped the operation
+};
+
 // The one error type of importflx. Every failure travels as an AppError carrying a number, a
-// description and a source, and is caught only where the user is told about it: the FLX
-// reader ends the file with a message, the report window's save shows number and description,
-// and the add-manufacturer save turns two numbers into its "already exists" message.
+// description, a source and its kind, and is caught only where the user is told about it: the
+// FLX reader ends the file with a message, the report window's save shows number and
+// description, and the add-manufacturer save turns a duplicate key into its "already exists"
+// message.
 class AppError : public std::exception {
   public:
-    AppError(long number, QString description, QString source);
+    AppError(long number, QString description, QString source, ErrorKind kind = ErrorKind::kOther);
 
     long number() const { return number_; }
+    ErrorKind kind() const { return kind_; }
     const QString& description() const { return description_; }
     const QString& source() const { return source_; }
     const char* what() const noexcept override { return what_.c_str(); }
 
   private:
     long number_;
+    ErrorKind kind_;
     QString description_;
     QString source_;
     std::string what_;
@@ -49,12 +68,10 @@ inline constexpr long kObjectClosed = 3704;
 inline constexpr long kObjectOpen = 3705;
 inline constexpr long kNoConnection = 3709;
 inline constexpr long kDialogCancelled = 32755;
-// E_FAIL: the store refused the row because of a duplicate key, or the file is missing. No
-// other refusal of a row is raised under it: the add-manufacturer dialog reads it as "already
-// exists".
+// E_FAIL: the store refused the row because of a duplicate key (ErrorKind::kDuplicateKey), or
+// the database file is missing or cannot be opened (ErrorKind::kMissing), as the original
+// provider numbered both.
 inline constexpr long kDbFail = -2147467259;
-// DB_E_ERRORSOCCURRED: kept for callers that treat it like kDbFail; the layer never raises it.
-inline constexpr long kDbErrorsOccurred = -2147217887;
 // A table or column that the statement names does not exist.
 inline constexpr long kDbNoObject = -2147217865;
 // A value does not fit the declared width of its column.

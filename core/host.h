@@ -5,6 +5,9 @@
 #include "core/outcome.h"
 
 struct SessionState;
+namespace db {
+class Database;
+}
 
 // What the window and the batch tool show while an import waits for a database that another
 // program holds.
@@ -34,11 +37,11 @@ class ImportHost {
     // The Yes/No question with a question icon (Yes preselected); true for Yes.
     virtual bool AskYesNo(const QString& text) = 0;
 
-    // Shows the manufacturer selection dialog modally for `session.sManuID`. The dialog leaves
-    // its outcome in the session (sManuID, sManuName, bCancel, aManuMap). Returns false only
-    // when no dialog can be shown at all (the batch tool without a mapping): resolution then
-    // refuses the block for an unknown manufacturer.
-    virtual bool SelectManufacturer(SessionState& session) = 0;
+    // Shows the manufacturer selection dialog modally for `session.sManuID`, on `database`. The
+    // dialog leaves its outcome in the session (sManuID, sManuName, bCancel, aManuMap). Returns
+    // false only when no dialog can be shown at all (the batch tool without a mapping):
+    // resolution then refuses the block for an unknown manufacturer.
+    virtual bool SelectManufacturer(SessionState& session, db::Database& database) = 0;
 
     // Lets the window system run pending events (the Cancel button, repaint).
     virtual void ProcessEvents() = 0;
@@ -75,8 +78,10 @@ class ImportHost {
                               const FileOutcome& /*outcome*/) {}
 };
 
-// What one import operation works on: the session state and the window.
+// What one import operation works on: the session state, the window and the equipment
+// database, which the caller opened and keeps open for the operation's length.
 struct ImportContext {
     SessionState& session;
     ImportHost& host;
+    db::Database& database;
 };

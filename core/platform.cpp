@@ -17,7 +17,21 @@ QString& AppFolderOverride() {
     static QString folder;
     return folder;
 }
+
+void WithoutDriverWarnings(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type == QtWarningMsg && (text.startsWith(QLatin1String("QODBCResult::")) ||
+                                 text.startsWith(QLatin1String("QODBCDriver::")) ||
+                                 text.startsWith(QLatin1String("Unable to free statement")))) {
+        return;
+    }
+    qt_message_output(type, context, text);
+}
+
 }  // namespace
+
+void QuietSqlDriverWarnings() {
+    qInstallMessageHandler(WithoutDriverWarnings);
+}
 
 QString AppFolder() {
     if (!AppFolderOverride().isEmpty()) {

@@ -31,4 +31,10 @@ bool OnNetworkFileSystem(const QString& path);
 // The same decision for a file system type as Linux's statfs reports it.
 bool IsNetworkFileSystemType(unsigned long type);
 
+// Keeps the warnings that Qt's SQL drivers write for every failed statement (the ODBC driver) and
+// for every statement they cannot free once a server has gone off the program's standard error:
+// importflx reports each such failure itself, where it is handled. Every other message passes.
+// A program calls it once, at its start.
+void QuietSqlDriverWarnings();
+
 }  // namespace platform

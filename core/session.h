@@ -1,13 +1,9 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <cstdint>
-#include <memory>
 #include <vector>
-
-namespace db {
-class Recordset;
-}
 
 // One remembered choice of the selection dialog: a manufacturer ID as a file gave it, and the
 // database manufacturer the user chose for it.
@@ -33,12 +29,15 @@ struct SessionState {
     QString sName;             // name column of the current connector line
     bool bCancel = false;      // cancel flag of the running import
 
-    // Import internals: replaced at every block start by manufacturer resolution. Shared
-    // pointers, so that this header needs no database type.
-    std::shared_ptr<db::Recordset> rsManufacturer;
-    std::shared_ptr<db::Recordset> rsEquipment;
-    std::shared_ptr<db::Recordset> rsInputs;
-    std::shared_ptr<db::Recordset> rsOutputs;
+    // Manufacturers that resolution found in the database during the current run, by the ID as
+    // it was looked up, with the ID and the name the database holds: a block of the same
+    // manufacturer asks the database again only inside its own unit of work. Emptied at the
+    // start of every run, so that a run sees what colleagues changed since the last one.
+    struct FoundManufacturer {
+        QString id;
+        QString name;
+    };
+    QHash<QString, FoundManufacturer> manufacturersFound;
     // Counters of the current run; wide enough that no real run overflows them.
     std::int64_t iInputs = 0;
     std::int64_t iOutputs = 0;

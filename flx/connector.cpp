@@ -2,50 +2,48 @@
 
 #include <QStringBuilder>
 
-#include "core/error.h"
 #include "core/session.h"
-#include "flx/flx_format.h"
-#include "records/recordset.h"
-#include "records/statements.h"
 #include "report/action_log.h"
 
-ConnectorRow AddConnector(ImportContext& ctx, const QString& line) {
+std::optional<db::ConnectorRow> ConnectorRowOf(const flx::ConnectorFields& fields) {
+    db::ConnectorRow row;
+    if (fields.type == flx::kCodeInput) {
+        row.table = db::ConnectorTable::kInputs;
+        row.pinType = flx::kPinNormal;
+    } else if (fields.type == flx::kCodeLoop) {
+        row.table = db::ConnectorTable::kInputs;
+        row.pinType = flx::kPinLoop;
+    } else if (fields.type == flx::kCodeOutput) {
+        row.table = db::ConnectorTable::kOutputs;
+        row.pinType = flx::kPinNormal;
+    } else {
+        return std::nullopt;
+    }
+    row.name = fields.name;
+    row.type = fields.sig;
+    row.conn = fields.conn;
+    return row;
+}
+
+bool AddConnector(ImportContext& ctx, const flx::ConnectorFields& fields) {
     SessionState& s = ctx.session;
     if (s.bCancel) {
-        return ConnectorRow::kNone;
+        return false;
     }
-    flx::ConnectorFields fields = flx::CutConnectorLine(line);
-    s.sType = std::move(fields.type);
-    s.sSig = std::move(fields.sig);
-    s.sConn = std::move(fields.conn);
-    s.sName = std::move(fields.name);
-
+    s.sType = fields.type;
+    s.sSig = fields.sig;
+    s.sConn = fields.conn;
+    s.sName = fields.name;
     LogAction(ctx, QLatin1String("IOType = ") % s.sType % QLatin1String("\t Sig = ") % s.sSig %
                        QLatin1String("\t Conn = ") % s.sConn % QLatin1String("\t Name = \t") %
                        s.sName);
-
-    const sql::Statement* statement = nullptr;
-    QString pinType;
-    db::Recordset* target = nullptr;
-    if (s.sType == flx::kCodeInput) {
-        pinType = flx::kPinNormal;
+    if (s.sType == flx::kCodeInput || s.sType == flx::kCodeLoop) {
         ++s.iInputs;
-        statement = &sql::kInsertInput;
-        target = &SessionRecordset(s.rsInputs);
-    } else if (s.sType == flx::kCodeLoop) {
-        ++s.iInputs;
-        pinType = flx::kPinLoop;
-        statement = &sql::kInsertInput;
-        target = &SessionRecordset(s.rsInputs);
-    } else if (s.sType == flx::kCodeOutput) {
-        ++s.iOutputs;
-        pinType = flx::kPinNormal;
-        statement = &sql::kInsertOutput;
-        target = &SessionRecordset(s.rsOutputs);
-    } else {
-        return ConnectorRow::kNone;
+        return true;
     }
-    const QVariant equipmentId = SessionRecordset(s.rsEquipment).Field("EquipmentID");
-    target->Open(*statement, {equipmentId, s.sName, s.sSig, s.sConn, pinType});
-    return statement == &sql::kInsertOutput ? ConnectorRow::kOutput : ConnectorRow::kInput;
+    if (s.sType == flx::kCodeOutput) {
+        ++s.iOutputs;
+        return true;
+    }
+    return false;
 }

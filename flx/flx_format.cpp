@@ -178,6 +178,12 @@ LineReader::LineReader(const QString& path, qint64 chunkSize)
     if (!file_.open(QIODevice::ReadOnly)) {
         RaiseOpenError(path, file_);
     }
+    // A file smaller than a chunk is read in one piece of its own size: most FLX files are a
+    // few kilobytes, and a buffer of the full chunk for each of thousands of them costs the
+    // allocator more than the reading.
+    if (!file_.isSequential() && file_.size() < chunkSize_) {
+        chunkSize_ = std::max<qint64>(file_.size() + 1, 16);
+    }
     char mark[3] = {};
     const qint64 peeked = file_.peek(mark, sizeof mark);
     const QByteArrayView start(mark, std::max<qint64>(peeked, 0));

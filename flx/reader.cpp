@@ -7,10 +7,8 @@
 #include "core/error.h"
 #include "core/session.h"
 #include "flx/connector.h"
-#include "flx/flx_format.h"
-#include "records/connection.h"
+#include "records/database.h"
 #include "records/equipment.h"
-#include "records/recordset.h"
 #include "report/action_log.h"
 
 namespace {
@@ -50,92 +48,155 @@ class ReaderWaiter : public db::Waiter {
     bool shown_ = false;
 };
 
-// Reads `path` into `outcome`; everything but the error path. `marks` gets, for each stored
-// equipment row, the commit mark at which it was written.
-void ReadFile(ImportContext& ctx, const QString& path, FileOutcome& outcome,
-              std::vector<std::uint64_t>& marks) {
-    SessionState& s = ctx.session;
-    if (!FoundAsNormalFile(path)) {
-        ctx.host.MessageBox("no file in path: " + path);
-    }
-    flx::LineReader file(path);
-    SectionState state = SectionState::kOutside;
-    std::int64_t lineNumber = 0;
-    while (!file.AtEnd()) {
-        ctx.host.ProcessEvents();
-        if (s.bCancel) {
-            file.Close();
-            db::DeferredCommits::Flush();
-            outcome.status = FileStatus::kCancelled;
+// Lets the window's events run and tells whether the run goes on.
+bool NextLine(ImportContext& ctx) {
+    ctx.host.ProcessEvents();
+    return !ctx.session.bCancel;
+}
+
+// Walks one file's sections; everything but the error path.
+class FileImport {
+  public:
+    FileImport(ImportContext& ctx, const QString& path, FileOutcome& outcome)
+        : ctx_(ctx), s_(ctx.session), path_(path), outcome_(outcome) {}
+
+    void Run() {
+        if (!FoundAsNormalFile(path_)) {
+            ctx_.host.MessageBox("no file in path: " + path_);
+        }
+        const std::optional<flx::File> file =
+            flx::ReadFile(path_, [this] { return NextLine(ctx_); });
+        if (!file) {
+            outcome_.status = FileStatus::kCancelled;
             return;
         }
-        ++lineNumber;
-        const QString line = file.ReadLine();
-        if (line == flx::kStartDef) {
-            state = SectionState::kDefinition;
-            lineNumber = 0;
-        } else if (line == flx::kStartBlk) {
-            const QString fileManufacturerId = s.sManuID;
-            const RefusalReason refused = AddEquipment(ctx);
-            if (refused != RefusalReason::kNone) {
-                file.Close();
-                db::DeferredCommits::Flush();
-                outcome.status = FileStatus::kRefused;
-                // The reason agrees with the line the user reads.
-                outcome.reason = s.bCancel ? RefusalReason::kUserCancelled : refused;
-                LogAction(ctx, (s.bCancel ? QStringLiteral("Failed (user canceled) ")
-                                          : QStringLiteral("Failed (unknown) ")) +
-                                   path + QStringLiteral("\r\n"));
+        for (const flx::Section& section : file->sections) {
+            const bool goesOn = section.kind == flx::Section::Kind::kDefinition
+                                    ? Definition(section)
+                                    : Block(section);
+            if (!goesOn) {
                 return;
             }
-            outcome.equipment.push_back(
-                StoredEquipment{fileManufacturerId, s.sManuID, s.sManuName, s.sEquipName,
-                                SessionRecordset(s.rsEquipment).Field("EquipmentID"), 0, 0});
-            marks.push_back(db::DeferredCommits::Mark());
-            state = SectionState::kBlock;
-            lineNumber = 0;
-        } else if (line == flx::kEndBlk) {
-            state = SectionState::kOutside;
-            lineNumber = 0;
-        } else {
-            const ConnectorRow row = ProcessLine(ctx, state, lineNumber, line);
-            if (row != ConnectorRow::kNone) {
-                ++(row == ConnectorRow::kInput ? outcome.equipment.back().inputs
-                                               : outcome.equipment.back().outputs);
+        }
+        if (file->error) {
+            throw *file->error;
+        }
+        LogAction(ctx_, QLatin1String("Added ") % path_ % QLatin1String("\r\n"));
+        // Built in one piece: a chain of + copies the whole text at every step, and a model name
+        // may be hundreds of megabytes long.
+        LogAction(ctx_, QStringLiteral("Added as ") % s_.sManuID % u' ' % s_.sManuName % u' ' %
+                            s_.sEquipName % QStringLiteral("\r\n"));
+    }
+
+  private:
+    // False when the file ends here (a cancel); the outcome says so.
+    bool Cancelled() {
+        if (NextLine(ctx_)) {
+            return false;
+        }
+        outcome_.status = FileStatus::kCancelled;
+        return true;
+    }
+
+    bool Definition(const flx::Section& section) {
+        if (Cancelled()) {
+            return false;
+        }
+        for (const flx::HeaderLine& line : section.header) {
+            if (Cancelled()) {
+                return false;
             }
+            ProcessLine(ctx_, line);
+        }
+        return true;
+    }
+
+    // Logs the connector lines [0, end) of `section`.
+    void LogConnectors(const flx::Section& section, std::size_t end) {
+        for (std::size_t i = 0; i < end && i < section.connectors.size(); ++i) {
+            AddConnector(ctx_, section.connectors[i].fields);
         }
     }
-    file.Close();
-    db::DeferredCommits::Flush();
-    LogAction(ctx, QLatin1String("Added ") % path % QLatin1String("\r\n"));
-    // Built in one piece: a chain of + copies the whole text at every step, and a model name
-    // may be hundreds of megabytes long.
-    LogAction(ctx, QStringLiteral("Added as ") % s.sManuID % u' ' % s.sManuName % u' ' %
-                       s.sEquipName % QStringLiteral("\r\n"));
-}
+
+    bool Refused(RefusalReason reason) {
+        outcome_.status = FileStatus::kRefused;
+        // The reason agrees with the line the user reads.
+        outcome_.reason = s_.bCancel ? RefusalReason::kUserCancelled : reason;
+        LogAction(ctx_, (s_.bCancel ? QStringLiteral("Failed (user canceled) ")
+                                    : QStringLiteral("Failed (unknown) ")) %
+                            path_ % QStringLiteral("\r\n"));
+        return false;
+    }
+
+    bool Block(const flx::Section& section) {
+        if (Cancelled()) {
+            return false;
+        }
+        const QString fileManufacturerId = s_.sManuID;
+        const RefusalReason refused = AddEquipment(ctx_);
+        if (refused != RefusalReason::kNone) {
+            return Refused(refused);
+        }
+        // The rows, read line by line as the window's Cancel may stop the reading; `lineOf`
+        // keeps the connector line of each row.
+        std::vector<db::ConnectorRow> rows;
+        std::vector<std::size_t> lineOf;
+        for (std::size_t i = 0; i < section.connectors.size(); ++i) {
+            if (Cancelled()) {
+                LogConnectors(section, i);
+                return false;
+            }
+            if (std::optional<db::ConnectorRow> row =
+                    ConnectorRowOf(section.connectors[i].fields)) {
+                rows.push_back(std::move(*row));
+                lineOf.push_back(i);
+            }
+        }
+        if (!section.complete) {  // the file's reading failed in this block: nothing of it
+            LogConnectors(section, section.connectors.size());
+            return true;
+        }
+        const std::size_t rowCount = rows.size();
+        const db::DeviceResult result = StoreEquipment(ctx_, std::move(rows));
+        switch (result.status) {
+            case db::DeviceResult::Status::kInconsistent:
+                return Refused(RefusalReason::kEquipmentNotStored);
+            case db::DeviceResult::Status::kFailed: {
+                // The lines up to the failing row's, as writing row by row would have logged them.
+                const std::size_t end = result.failedConnector < 0 ? 0
+                                        : std::size_t(result.failedConnector) >= rowCount
+                                            ? section.connectors.size()
+                                            : lineOf[result.failedConnector] + 1;
+                LogConnectors(section, end);
+                throw *result.error;
+            }
+            case db::DeviceResult::Status::kStored:
+                break;
+        }
+        outcome_.equipment.push_back(StoredEquipment{fileManufacturerId, s_.sManuID, s_.sManuName,
+                                                     s_.sEquipName, result.equipmentId,
+                                                     result.inputs, result.outputs});
+        LogConnectors(section, section.connectors.size());
+        return true;
+    }
+
+    ImportContext& ctx_;
+    SessionState& s_;
+    const QString& path_;
+    FileOutcome& outcome_;
+};
 
 }  // namespace
 
 FileOutcome ImportFile(ImportContext& ctx, const QString& path) {
     FileOutcome outcome;
-    std::vector<std::uint64_t> marks;
-    const std::size_t lossesBefore = db::DeferredCommits::Losses();
-    // One transaction per file, committed before the user is told anything about it; while
-    // another program holds the database the window says so and Cancel still works.
+    // While another program holds the database the window says so and Cancel still works.
     ReaderWaiter waiter(ctx);
-    db::DeferredCommits deferred(&waiter);
+    const db::WaitingScope waiting(ctx.database, &waiter);
     try {
-        ReadFile(ctx, path, outcome, marks);
+        FileImport(ctx, path, outcome).Run();
     } catch (const AppError& error) {
-        // The file has been closed by the reader's destructor. Rows stored before the error
-        // stay stored: they are committed before the message is shown.
-        QString commitFailure;
-        try {
-            db::DeferredCommits::Flush();
-        } catch (const AppError& commitError) {
-            commitFailure = ErrorWithSource(commitError);
-        }
-        if (error.number() == ErrNo::kDbWaitCancelled && ctx.session.bCancel) {
+        if (error.kind() == ErrorKind::kCancelled && ctx.session.bCancel) {
             // Cancelled while waiting for the database: ended like any cancel, in silence.
             outcome.status = FileStatus::kCancelled;
         } else {
@@ -145,48 +206,27 @@ FileOutcome ImportFile(ImportContext& ctx, const QString& path) {
             outcome.errorSource = error.source();
             ctx.host.MessageBox(ErrorWithSource(error));
         }
-        if (!commitFailure.isEmpty()) {
-            ctx.host.MessageBox(commitFailure);
-        }
-    }
-    // Rows of a transaction that the store gave up are not stored, whatever was logged.
-    if (db::DeferredCommits::Losses() > lossesBefore) {
-        const std::uint64_t lost = db::DeferredCommits::LastLossMark();
-        std::size_t kept = 0;
-        while (kept < marks.size() && marks[kept] < lost) {
-            ++kept;
-        }
-        outcome.equipment.resize(kept);
     }
     return outcome;
 }
 
-ConnectorRow ProcessLine(ImportContext& ctx, SectionState state, std::int64_t lineNumber,
-                         const QString& line) {
+void ProcessLine(ImportContext& ctx, const flx::HeaderLine& line) {
     SessionState& s = ctx.session;
     if (s.bCancel) {
-        return ConnectorRow::kNone;
+        return;
     }
-    switch (state) {
-        case SectionState::kDefinition:
-            if (lineNumber == 1) {
-                s.sManuID = TrimBlanks(line);
-                LogAction(ctx, QLatin1String("ManufacturerID: \t") % line);
-            } else if (lineNumber == 2) {
-                s.sEquipName = TrimBlanks(line);
-                LogAction(ctx, QLatin1String("Model: \t\t") % line);
-            } else if (lineNumber == 3) {
-                s.sEquipType = TrimBlanks(line);
-                LogAction(ctx, QLatin1String("Type: \t\t") % line);
-            }
+    switch (line.field) {
+        case flx::HeaderField::kManufacturerId:
+            s.sManuID = TrimBlanks(line.text);
+            LogAction(ctx, QLatin1String("ManufacturerID: \t") % line.text);
             break;
-        case SectionState::kBlock:
-            if (lineNumber >= 2) {
-                return AddConnector(ctx, line);
-            }
+        case flx::HeaderField::kModel:
+            s.sEquipName = TrimBlanks(line.text);
+            LogAction(ctx, QLatin1String("Model: \t\t") % line.text);
             break;
-        case SectionState::kOutside:
+        case flx::HeaderField::kType:
+            s.sEquipType = TrimBlanks(line.text);
+            LogAction(ctx, QLatin1String("Type: \t\t") % line.text);
             break;
     }
-    return ConnectorRow::kNone;
 }

@@ -6,7 +6,6 @@
 #include <QTemporaryDir>
 #include <functional>
 
-#include "records/connection.h"
 #include "tests/engine_fixture.h"
 #include "tests/flx_builder.h"
 
@@ -50,7 +49,7 @@ TEST_P(ReaderTest, MarkersSectionsAndLookAlikes) {
                "<<startdef>>| <<STARTDEF>>|<<STARTDEF>>|  ACME  |<<STARTBLK>> |\tAmp\t|line 4 is "
                "not read|<<STARTBLK>>|I AES DB25  first: never|I AES DB25  In 1|<<ENDBLK>> |O AES "
                "DB25  Out 1|<<endblk>>|<<ENDBLK>>|I AES DB25  outside");
-    EXPECT_TRUE(host.messages.isEmpty());
+    EXPECT_TRUE(host.messages.isEmpty()) << host.messages.join("\n").toStdString();
     EXPECT_EQ(
         host.ReportLines(),
         QStringList({"ManufacturerID: \t  ACME  ", "Model: \t\t<<STARTBLK>> ", "Type: \t\t\tAmp\t",
@@ -93,36 +92,68 @@ TEST_P(ReaderTest, FoldersAndHiddenFiles) {
     EXPECT_EQ(host.ReportLines().last(4), EndLines(path, "ACME Acme Broadcast HID-1"));
 }
 
-// Refused before it reaches the store (too long) or by the store's own rule: either way the
-// rows before it stay, also where the store gives up the whole transaction at an error.
-TEST_P(ReaderTest, DatabaseErrorEndsTheFileKeepingEarlierRows) {
+// A device is stored whole or not at all. Its second connector is refused before it reaches the
+// store (too long, a NUL character), by the store's own rule, or, on a server, because the user
+// may not add inputs: the device before it in the file stays, none of this device's rows is
+// stored, the lines up to the refused one are logged, and its error ends the file.
+TEST_P(ReaderTest, ADeviceThatFailsPartWayLeavesNoneOfItsRowsAndKeepsTheOnesBefore) {
     db.Exec(IsPostgres(GetParam())
                 ? "ALTER TABLE tblInputs ADD CHECK (Name <> 'bad')"
                 : "DROP TABLE tblInputs; CREATE TABLE tblInputs (InputID INTEGER PRIMARY KEY, "
                   "EquipmentID INTEGER NOT NULL, Name VARCHAR(50) CHECK (Name <> 'bad'), Type "
                   "VARCHAR(20), Conn VARCHAR(20), PinType VARCHAR(10))");
     const struct {
-        QByteArray value;
+        const char* what;
+        QByteArray value;  // the second connector's name
         long number;
-    } cases[] = {{QByteArray(60, 'n'), ErrNo::kDbValueTooLong}, {"bad", ErrNo::kDbIntegrity}};
+        bool serverOnly = false;  // a user who may not add inputs: only a server has users
+    } cases[] = {
+        {"too long", QByteArray(60, 'n'), ErrNo::kDbValueTooLong},
+        {"NUL", QByteArray("b\0d", 3), ErrNo::kDbRefused},
+        {"rule", "bad", ErrNo::kDbIntegrity},
+        {"no right to add inputs", "ok too", ErrNo::kDbReadOnly, true},
+    };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.value.toStdString());
+        if (c.serverOnly && !IsPostgres(GetParam())) {
+            continue;
+        }
+        SCOPED_TRACE(c.what);
         host.messages.clear();
         host.report.clear();
         db.Exec("DELETE FROM tblInputs; DELETE FROM tblEquipment WHERE EquipmentID > 2");
-        Import("e.flx",
-               "<<STARTDEF>>|ACME|LONG-1|Amp|<<STARTBLK>>|hdr|I AES A     ok|I AES A     " +
-                   c.value + "|I AES A     never");
+        std::optional<db::Database> limited;
+        if (c.serverOnly) {
+            limited.emplace(db.ConnectionAs(db.RoleWithoutInsert("tblInputs")));
+        }
+        ImportContext as{session, host, limited ? *limited : database};
+        QByteArray text =
+            "<<STARTDEF>>|ACME|GOOD-1|Amp|<<STARTBLK>>|hdr|I AES A     first|"
+            "<<STARTDEF>>|ACME|LONG-1|Amp|<<STARTBLK>>|hdr|I AES A     ok|I AES A     " +
+            c.value + "|I AES A     never";
+        const QString path = Write("e.flx", text.replace('|', "\r\n"));
+        outcome = ImportFile(as, path);
         ASSERT_EQ(host.messages.size(), 1);
         EXPECT_TRUE(host.messages[0].startsWith(QString::number(c.number) + " The ") &&
                     host.messages[0].endsWith(" importflx database"))
             << host.messages[0].toStdString();
-        EXPECT_EQ(Stored(), QStringList({"LONG-1|Amp|ACME", "in|LONG-1|ok|Normal"}));
-        EXPECT_FALSE(host.report.contains("Added ") || host.report.contains("never"));
         EXPECT_EQ(outcome.status, FileStatus::kError);
         EXPECT_EQ(outcome.errorNumber, c.number);
+        if (c.serverOnly) {
+            EXPECT_TRUE(host.messages[0].contains("does not let this user add rows to tblInputs"))
+                << host.messages[0].toStdString();
+            EXPECT_EQ(Stored(), QStringList());  // not even the first device
+            continue;
+        }
+        EXPECT_EQ(Stored(), QStringList({"GOOD-1|Amp|ACME", "in|GOOD-1|first|Normal"}));
         ASSERT_EQ(outcome.equipment.size(), 1u);  // stored before the error, and so kept
+        EXPECT_EQ(outcome.equipment[0].model, "GOOD-1");
         EXPECT_EQ(outcome.equipment[0].inputs, 1);
+        const QStringList log = host.ReportLines();
+        EXPECT_EQ(log.filter("IOType").size(), 3);  // up to the refused line, never after it
+        EXPECT_TRUE(log.last().startsWith("IOType = I\t Sig = AES\t Conn = A\t Name = \t" +
+                                          QString::fromLatin1(c.value).left(3)))
+            << log.last().toStdString();
+        EXPECT_FALSE(host.report.contains("Added ") || host.report.contains("never"));
     }
 }
 
@@ -141,8 +172,7 @@ TEST_P(ReaderTest, ConsistencyFailureFailsEveryBlock) {
 // While another importer holds the database the file waits, the window is told and keeps its
 // events; a cancel or the end of the wait's limit ends the file with nothing of it stored.
 TEST_P(ReaderTest, AFileWaitsForAnotherImporterUntilItIsDoneCancelledOrTooLate) {
-    db::Connection::SetWaitLimitForTesting(2000);
-    const auto restore = qScopeGuard([] { db::Connection::SetWaitLimitForTesting(0); });
+    database.wait().limitMs = 2000;
     std::shared_ptr<void> hold = db.HoldForImport();
     const QByteArray device = "<<STARTDEF>>|ACME|WAIT-1|Amp|<<STARTBLK>>|hdr|I AES A     in";
     const struct {
@@ -194,7 +224,7 @@ TEST_P(ReaderTest, EveryEncodingStoresTheSameValues) {
         equipment << model + "|8\" rack|O'NEIL";
         outputs << "out|" + model + QString::fromUtf16(u"|Bob's \u201c\u00fc\u201d\u009d|Normal");
     }
-    EXPECT_TRUE(host.messages.isEmpty());
+    EXPECT_TRUE(host.messages.isEmpty()) << host.messages.join("\n").toStdString();
     EXPECT_EQ(Stored(), equipment + outputs);
 }
 
@@ -209,12 +239,11 @@ TEST_P(ReaderTest, NulCharactersEndTheFileOnlyWhereAValueReachesTheStore) {
         << host.messages[0].toStdString();
     EXPECT_FALSE(host.report.contains("Added "));
 
-    // Padding NULs on a line without a code are only logged; a NUL in a stored name is refused.
+    // Padding NULs on a line without a code are only logged.
     host.messages.clear();
-    Import(
-        "nul_padding.flx",
-        "<<STARTDEF>>|ACME|PAD-1|Amp|<<STARTBLK>>|h|I AES A     ok|\0\0\0\0|O AES A     b\0d"_ba);
-    EXPECT_EQ(host.messages.size(), 1);
+    Import("nul_padding.flx",
+           "<<STARTDEF>>|ACME|PAD-1|Amp|<<STARTBLK>>|h|I AES A     ok|\0\0\0\0"_ba);
+    EXPECT_TRUE(host.messages.isEmpty());
     EXPECT_EQ(Stored(), QStringList({"PAD-1|Amp|ACME", "in|PAD-1|ok|Normal"}));
 }
 
@@ -227,9 +256,9 @@ TEST(ReaderOnAServer, TheServerGoingAwayEndsOnlyTheFileInProgress) {
         SCOPED_TRACE(StoreName(store));
         TempDb db(store, DemoRowsSql(store), true, server.socket());
         SessionState session;
-        session.sEquipConnection = db.connection();
+        db::Database database(db.connection());
         FakeHost host;
-        ImportContext ctx{session, host};
+        ImportContext ctx{session, host, database};
         QTemporaryDir files;
         const auto import = [&](const QString& model) {
             const auto device = flxtest::Device("ACME", model, flxtest::Connectors(10));

@@ -1,19 +1,23 @@
-// libFuzzer target over the FLX line reader, the reader's sections and the connector import.
+// libFuzzer target over the FLX line reader, the file read into a value, the reader's sections
+// and the connector import.
 //
 // Each input is written as an FLX file and
 //   1. read by flx::LineReader with a small chunk size, which must give the same lines as a
 //      plain split of the whole file's text, each of which CutConnectorLine must cut into sound
 //      fields;
-//   2. imported by ImportFile into a fresh copy of the demo equipment database, unattended and
+//   2. read into a value by flx::ReadFile, without any database, whose sections must be those
+//      that the marker lines of the plain split open, each with the lines it keeps;
+//   3. imported by ImportFile into a fresh copy of the demo equipment database, unattended and
 //      with logging on. The file must end in exactly one way (added with its two "Added" lines,
-//      or not added with a message), and a file that ends without a message must have stored
-//      one equipment row per block start and one connector row per counted input and output,
-//      as its outcome says.
+//      or not added with a message); every device its outcome lists must be stored whole (its
+//      equipment row with exactly its input and output rows) and no other; and a file that ends
+//      without a message must have stored one device per block start, with one connector row
+//      per counted input and output.
 // Any broken expectation aborts, so that libFuzzer keeps the input as a crash.
 //
-// Versioned names cost one query per candidate name, so a file whose b blocks all describe the
-// same model costs about b*b/2 queries by design. Inputs with more than kMaxBlocks block starts
-// are read (step 1) but not imported, so that a timeout still means a fault.
+// A file whose b blocks all describe the same model costs about b*b/2 name comparisons by
+// design. Inputs with more than kMaxBlocks block starts are read (steps 1 and 2) but not
+// imported, so that a timeout still means a fault.
 //
 // The database and the FLX file live in a private folder in /dev/shm when there is one, so
 // that the commits of an import do not wait for a disk.
@@ -39,9 +43,11 @@
 #include "core/error.h"
 #include "core/host.h"
 #include "core/session.h"
+#include "flx/flx_file.h"
 #include "flx/flx_format.h"
 #include "flx/reader.h"
-#include "records/connection.h"
+#include "records/database.h"
+#include "records/target.h"
 
 namespace {
 
@@ -76,7 +82,7 @@ class FuzzHost : public ImportHost {
     }
     bool AskYesNo(const QString&) override { return false; }
     // Unattended resolution never asks; answering "no dialog" fails the block if it ever does.
-    bool SelectManufacturer(SessionState&) override {
+    bool SelectManufacturer(SessionState&, db::Database&) override {
         ++selections;
         return false;
     }
@@ -201,32 +207,83 @@ void CheckLineReader(const QByteArray& bytes, const QStringList& expected) {
     }
 }
 
-struct Counts {
-    long long inputs = 0;
-    long long outputs = 0;
-    long long equipment = 0;
-};
-
-Counts StoredCounts() {
-    QSqlQuery query(db::Connection::ForString(gFixture->connection).database());
-    if (!query.exec("SELECT (SELECT count(*) FROM tblInputs), (SELECT count(*) FROM tblOutputs), "
-                    "(SELECT count(*) FROM tblEquipment)") ||
-        !query.next()) {
-        Fail("cannot count the stored rows");
-    }
-    return Counts{query.value(0).toLongLong(), query.value(1).toLongLong(),
-                  query.value(2).toLongLong()};
-}
-
 long long BlockStarts(const QStringList& lines) {
     return std::count(lines.begin(), lines.end(), flx::kStartBlk);
+}
+
+// The sections of `lines` by their markers, each as "D" or "B" and the number of lines it keeps:
+// a definition its first three, a block all but its first.
+QStringList ExpectedSections(const QStringList& lines) {
+    QStringList sections;
+    long long kept = 0;
+    long long inSection = -1;  // lines since the marker; -1 outside any section
+    QChar kind;
+    const auto close = [&] {
+        if (inSection >= 0) {
+            sections << kind + QString::number(kept);
+        }
+    };
+    for (const QString& line : lines) {
+        if (line == flx::kStartDef || line == flx::kStartBlk || line == flx::kEndBlk) {
+            close();
+            inSection = line == flx::kEndBlk ? -1 : 0;
+            kind = line == flx::kStartDef ? u'D' : u'B';
+            kept = 0;
+        } else if (inSection >= 0) {
+            ++inSection;
+            kept += kind == u'D' ? inSection <= 3 : inSection >= 2;
+        }
+    }
+    close();
+    return sections;
+}
+
+void CheckParse(const QStringList& lines) {
+    std::optional<flx::File> file;
+    try {
+        file = flx::ReadFile(gFixture->flxPath);
+    } catch (const AppError& e) {
+        Fail("reading into a value raised", e.description());
+    }
+    QStringList sections;
+    for (const flx::Section& section : file->sections) {
+        const bool definition = section.kind == flx::Section::Kind::kDefinition;
+        sections << QString(definition ? "D" : "B") +
+                        QString::number(definition ? section.header.size()
+                                                   : section.connectors.size());
+    }
+    if (file->error || sections != ExpectedSections(lines)) {
+        Fail("the file's value disagrees with its markers",
+             sections.join(' ') + " / " + ExpectedSections(lines).join(' '));
+    }
+}
+
+// "EquipmentID inputs outputs" of every device the database holds beyond the demo's.
+QStringList StoredDevices(db::Database& database) {
+    QSqlQuery query(database.connection().database());
+    if (!query.exec("SELECT e.EquipmentID, (SELECT count(*) FROM tblInputs i WHERE i.EquipmentID = "
+                    "e.EquipmentID), (SELECT count(*) FROM tblOutputs o WHERE o.EquipmentID = "
+                    "e.EquipmentID) FROM tblEquipment e ORDER BY e.EquipmentID")) {
+        Fail("cannot read the stored devices");
+    }
+    QStringList devices;
+    for (long long row = 0; query.next(); ++row) {
+        if (row >= kDemoEquipmentRows) {
+            devices << QStringLiteral("%1 %2 %3")
+                           .arg(query.value(0).toLongLong())
+                           .arg(query.value(1).toLongLong())
+                           .arg(query.value(2).toLongLong());
+        }
+    }
+    return devices;
 }
 
 void CheckImport(const QStringList& lines) {
     SessionState session;
     session.sEquipConnection = gFixture->connection;
+    db::Database database(gFixture->connection);
     FuzzHost host;
-    ImportContext ctx{session, host};
+    ImportContext ctx{session, host, database};
 
     const FileOutcome outcome = ImportFile(ctx, gFixture->flxPath);
 
@@ -235,6 +292,23 @@ void CheckImport(const QStringList& lines) {
                                     host.lastLines.join(QLatin1String(" | ")));
     if (host.selections != 0) {
         Fail("unattended import asked for a manufacturer", detail);
+    }
+    // Every device the outcome lists is stored whole, and nothing else.
+    QStringList listed;
+    std::int64_t inputs = 0;
+    std::int64_t outputs = 0;
+    for (const StoredEquipment& row : outcome.equipment) {
+        listed << QStringLiteral("%1 %2 %3")
+                      .arg(row.equipmentId.toLongLong())
+                      .arg(row.inputs)
+                      .arg(row.outputs);
+        inputs += row.inputs;
+        outputs += row.outputs;
+    }
+    const QStringList stored = StoredDevices(database);
+    if (stored != listed) {
+        Fail("stored devices differ from the outcome",
+             stored.join(", ") + " / " + listed.join(", ") + "\n" + detail);
     }
     if (host.messageCount > 0) {
         // A file that ends with a message has not been added.
@@ -249,27 +323,16 @@ void CheckImport(const QStringList& lines) {
         !host.lastLines[1].startsWith(QLatin1String("Added as "))) {
         Fail("file ended without a message and without being added", detail);
     }
-
-    const long long blocks = BlockStarts(lines);
-    const Counts stored = StoredCounts();
-    std::int64_t outcomeInputs = 0;
-    std::int64_t outcomeOutputs = 0;
-    for (const StoredEquipment& row : outcome.equipment) {
-        outcomeInputs += row.inputs;
-        outcomeOutputs += row.outputs;
-    }
-    if (stored.inputs != session.iInputs || stored.outputs != session.iOutputs ||
-        stored.equipment != kDemoEquipmentRows + blocks ||
-        static_cast<long long>(outcome.equipment.size()) != blocks ||
-        outcomeInputs != session.iInputs || outcomeOutputs != session.iOutputs) {
+    if (stored.size() != BlockStarts(lines) || inputs != session.iInputs ||
+        outputs != session.iOutputs) {
         Fail("stored rows do not match the import",
-             QStringLiteral("inputs %1/%2 outputs %3/%4 equipment %5/%6\n")
-                     .arg(stored.inputs)
+             QStringLiteral("devices %1/%2 inputs %3/%4 outputs %5/%6\n")
+                     .arg(stored.size())
+                     .arg(BlockStarts(lines))
+                     .arg(inputs)
                      .arg(session.iInputs)
-                     .arg(stored.outputs)
-                     .arg(session.iOutputs)
-                     .arg(stored.equipment)
-                     .arg(kDemoEquipmentRows + blocks) +
+                     .arg(outputs)
+                     .arg(session.iOutputs) +
                  detail);
     }
 }
@@ -307,9 +370,8 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
 
-    // A fresh database for every input: close the shared connection, drop whatever journal it
-    // may have left, then restore the file.
-    db::Connection::CloseAll();
+    // A fresh database for every input (the last input's database object is gone): drop
+    // whatever journal it may have left, then restore the file.
     for (const char* suffix : {"-journal", "-wal", "-shm"}) {
         QFile::remove(gFixture->databasePath + QLatin1String(suffix));
     }
@@ -318,6 +380,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const QStringList lines = SplitLines(bytes);
     CheckLineReader(bytes, lines);
+    CheckParse(lines);
     if (BlockStarts(lines) > kMaxBlocks) {
         return -1;  // not kept in the corpus
     }

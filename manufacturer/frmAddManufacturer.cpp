@@ -11,8 +11,12 @@
 #include "records/statements.h"
 #include "ui_frmAddManufacturer.h"
 
-frmAddManufacturer::frmAddManufacturer(SessionState& session, QWidget* parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::frmAddManufacturer>()), session_(session) {
+frmAddManufacturer::frmAddManufacturer(SessionState& session, db::Database& database,
+                                       QWidget* parent)
+    : QDialog(parent),
+      ui_(std::make_unique<Ui::frmAddManufacturer>()),
+      session_(session),
+      database_(database) {
     ui_->setupUi(this);
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
@@ -35,7 +39,7 @@ bool frmAddManufacturer::Form_Load() {
     ui_->txtManufacturerName->clear();
     try {
         auto rs = std::make_unique<db::Recordset>();
-        rs->setActiveConnection(session_.sEquipConnection);
+        rs->setActiveConnection(database_);
         rs->Open(sql::kManufacturerTable, {}, db::CursorType::kStatic, db::LockType::kOptimistic);
         nameSize_ = rs->DefinedSize("ManufacturerName");
         rsAddManufacturer = std::move(rs);
@@ -63,7 +67,7 @@ void frmAddManufacturer::Timer1_Timer() {
 void frmAddManufacturer::txtManufacturerName_Change() {
     QLineEdit* name = ui_->txtManufacturerName;
     ui_->txtManufacturerID->setText(name->text());
-    if (!rsAddManufacturer || rsAddManufacturer->State() != 1) {
+    if (!rsAddManufacturer || rsAddManufacturer->State() != db::ObjectState::kOpen) {
         return;
     }
     const int length = static_cast<int>(name->text().size());

@@ -11,8 +11,9 @@ class QTimer;
 struct SessionState;
 
 namespace db {
+class Database;
 class Recordset;
-}
+}  // namespace db
 namespace Ui {
 class frmAddManufacturer;
 }
@@ -28,11 +29,12 @@ class frmAddManufacturer : public QDialog {
     // The ID limit that leaving a box enforces.
     static constexpr int kMaxIdLength = 8;
 
-    explicit frmAddManufacturer(SessionState& session, QWidget* parent = nullptr);
+    // `database` must outlive the dialog.
+    frmAddManufacturer(SessionState& session, db::Database& database, QWidget* parent = nullptr);
     ~frmAddManufacturer() override;
 
-    // Clears both boxes, opens the dialog's recordset on the whole manufacturer table through
-    // session.sEquipConnection and starts Timer1. Call once, before setting texts or showing.
+    // Clears both boxes, opens the dialog's recordset on the whole manufacturer table and starts
+    // Timer1. Call once, before setting texts or showing.
     // False when the recordset cannot be opened or the name column's width cannot be read: the
     // error (number, blank, description) has been shown and the dialog must not be shown.
     bool Form_Load();
@@ -68,6 +70,7 @@ class frmAddManufacturer : public QDialog {
 
     std::unique_ptr<Ui::frmAddManufacturer> ui_;
     SessionState& session_;
+    db::Database& database_;
     std::unique_ptr<db::Recordset> rsAddManufacturer;
     QTimer* Timer1;
     // Width of the name column, read at load; INT_MAX when it declares none.

@@ -9,7 +9,7 @@
 #include "core/session.h"
 #include "core/windowing.h"
 #include "manufacturer/frmAddManufacturer.h"
-#include "records/connection.h"
+#include "records/database.h"
 #include "tests/dialog_hooks.h"
 #include "tests/engine_fixture.h"
 
@@ -20,10 +20,11 @@ class AddManufacturerTest : public ::testing::TestWithParam<Store> {
     void SetUp() override { UseDemo({}, {}); }
     // The demo database, with `from` replaced by `to` in its schema.
     void UseDemo(const QString& from, const QString& to) {
+        database.reset();
         db = std::make_unique<TempDb>(
             GetParam(), DemoSchemaSql(GetParam()).replace(from, to) + ';' + DemoRowsSql(GetParam()),
             false);
-        session.sEquipConnection = db->connection();
+        database = std::make_unique<db::Database>(db->connection());
     }
     // The demo database with `column` of tblManufacturers narrowed to `width` characters and
     // held to `check`. A server refuses rows wider than their columns: there the demo rows that
@@ -49,7 +50,7 @@ class AddManufacturerTest : public ::testing::TestWithParam<Store> {
 
     // Loads the dialog, pre-fills both boxes as the selection dialog does and shows it, active.
     void Show(const QString& prefill) {
-        dialog = std::make_unique<frmAddManufacturer>(session);
+        dialog = std::make_unique<frmAddManufacturer>(session, *database);
         EXPECT_TRUE(dialog->Form_Load());
         dialog->SetManufacturerID(prefill);
         dialog->SetManufacturerName(prefill);
@@ -67,6 +68,7 @@ class AddManufacturerTest : public ::testing::TestWithParam<Store> {
         box->end(false);
     }
     std::unique_ptr<TempDb> db;
+    std::unique_ptr<db::Database> database;  // over db
     SessionState session;
     DialogHooks hooks;
     QStringList& messages = hooks.boxes;
@@ -184,8 +186,8 @@ TEST_P(AddManufacturerTest, RefusedEntryKeepsTheDialogOpenUntilCorrectedFailedLo
     EXPECT_FALSE(dialog->isVisible());
     // A table that cannot be opened is reported and refuses the dialog.
     db->Exec("DROP TABLE tblManufacturers");
-    db::Connection::CloseAll();  // a server keeps prepared statements on the table
-    EXPECT_FALSE(frmAddManufacturer(session).Form_Load());
+    database->Close();  // a server keeps prepared statements on the table
+    EXPECT_FALSE(frmAddManufacturer(session, *database).Form_Load());
     EXPECT_TRUE(QRegularExpression(R"(^-?\d+ \S)").match(messages.value(3)).hasMatch());
 }
 

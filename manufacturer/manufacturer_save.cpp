@@ -2,6 +2,7 @@
 
 #include "core/error.h"
 #include "records/recordset.h"
+#include "records/schema.h"
 
 namespace {
 // Sets `field` from one check box: checked True, unchecked False, grayed not at all.
@@ -30,25 +31,23 @@ SaveResult SaveManufacturer(db::Recordset& rs, const QString& manufacturerId,
     }
     try {
         rs.AddNew();
-        rs.SetField("manufacturerID", manufacturerId);
-        rs.SetField("manufacturername", manufacturerName);
+        rs.SetField(schema::kManufacturerID, manufacturerId);
+        rs.SetField(schema::kManufacturerName, manufacturerName);
         if (checks.all == Qt::Checked) {
-            for (const char* field :
-                 {"DisplayInEquipment", "displayInJackFields", "DisplayInRouters",
-                  "DisplayInJboxes", "displayInCabletypes"}) {
+            for (const char* field : schema::kDisplayFlags) {
                 rs.SetField(field, true);
             }
         } else {
-            SetFlag(rs, "DisplayInEquipment", checks.equipment);
-            SetFlag(rs, "displayInJackFields", checks.jackFields);
-            SetFlag(rs, "DisplayInRouters", checks.routers);
-            SetFlag(rs, "DisplayInJboxes", checks.jboxes);
-            SetFlag(rs, "displayInCabletypes", checks.cableTypes);
+            const Qt::CheckState states[] = {checks.equipment, checks.jackFields, checks.routers,
+                                             checks.jboxes, checks.cableTypes};
+            for (std::size_t i = 0; i < std::size(states); ++i) {
+                SetFlag(rs, schema::kDisplayFlags[i], states[i]);
+            }
         }
         rs.Update();
         return {SaveOutcome::kStored, {}};
     } catch (const AppError& error) {
-        if (error.number() == ErrNo::kDbFail || error.number() == ErrNo::kDbErrorsOccurred) {
+        if (error.kind() == ErrorKind::kDuplicateKey) {
             return {SaveOutcome::kAlreadyExists, AlreadyExistsMessage(manufacturerId)};
         }
         return {SaveOutcome::kFailed, error.description()};

@@ -46,7 +46,7 @@ QString AlreadyExistsMessage(const QString& manufacturerId);
 // name exactly as given and the five display flags: all True when `checks.all` is checked,
 // otherwise each from its own box (a grayed box leaves its flag unset). The texts are not
 // reshaped here. An empty entry is refused without touching the store. Never raises: a refusal
-// of the store comes back as kAlreadyExists (ErrNo::kDbFail, ErrNo::kDbErrorsOccurred) or
+// of the store comes back as kAlreadyExists (a duplicate key, ErrorKind::kDuplicateKey) or
 // kFailed (any other refusal, with its own description), and the refused row is never stored
 // by a later Update on `rs`. Touches no widget.
 SaveResult SaveManufacturer(db::Recordset& rs, const QString& manufacturerId,

@@ -5,17 +5,20 @@
 #include <QDir>
 #include <QFile>
 
+#include "records/database.h"
 #include "records/recordset.h"
 #include "records/statements.h"
+#include "records/target.h"
 #include "tests/flx_builder.h"
 #include "tests/temp_db.h"
 
 namespace {
 
-// Opens the shared connection for `folder` and counts the demo manufacturers through it.
+// Opens the database in `folder` and counts the demo manufacturers in it.
 long CountManufacturers(const QString& folder) {
+    db::Database database(db::BuildConnectionString(folder));
     db::Recordset rs;
-    rs.setActiveConnection(db::BuildConnectionString(folder));
+    rs.setActiveConnection(database);
     rs.Open(sql::kManufacturerList, {}, db::CursorType::kStatic, db::LockType::kReadOnly);
     return rs.RecordCount();
 }
@@ -59,7 +62,6 @@ TEST(Connection, RefusesWhatItCannotOpenWithAClearError) {
                     error.contains(QString(c.part).replace("%P%", path)))
             << error.toStdString();
         EXPECT_EQ(QFile::exists(path), c.content != "<none>");  // nothing made in its place
-        db::Connection::CloseAll();
     }
 }
 

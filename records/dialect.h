@@ -1,58 +1,25 @@
 #pragma once
 
-#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 
+#include "records/failure.h"
 #include "records/statements.h"
 
 class QSqlDatabase;
 
-// Everything that differs between the kinds of database importflx writes into, in one place:
-// the form of a statement, quoting, how an added row's values are read back, the catalog query
-// for a table's columns, how a file's transaction begins and takes the lock that all importers
-// share, and what a failure's codes mean. The rest of the database layer asks the dialect and
-// never looks at the kind of database itself.
+// The statements that differ between the kinds of database importflx writes into, in one place:
+// the form of a statement, quoting, how an added row's key is read back, the catalog query for a
+// table's columns, how a device's transaction begins and takes the lock that all importers
+// share, and the savepoints of a dry run. What a failure's codes mean is the failure table's
+// (records/failure.h). Code outside this file that must know the kind of database asks for it
+// here by what it needs (a fast path of its own), never for a statement's text.
 namespace db {
 
 // The statement that takes the PostgreSQL advisory lock that every importer takes for its file's
 // transaction: one lock per equipment table (the table's OID under "impo" in ASCII), so that
 // importers into other schemas of the same database do not wait for each other.
 QString PostgresImportersLock();
-
-// The database system behind a connection, and the driver that reaches it.
-enum class System { kSqlite, kPostgres, kAccess, kOther };
-enum class Driver { kSqlite, kPostgres, kOdbc };
-
-// What a failed statement means, as the database's own codes tell it.
-enum class Failure {
-    kDuplicateKey,      // a primary or unique key already holds the values
-    kIntegrity,         // another rule refused the row: a value it needs, a check, a reference
-    kIntegrityUnknown,  // a rule refused the row; the codes do not tell a duplicate key apart
-    kValueTooLong,
-    kNoObject,     // a table or column that the statement names does not exist
-    kStatement,    // refused without a finer code: a missing table or column, or the syntax
-    kReadOnly,     // the database or the user may not write
-    kCannotWrite,  // the journal that every change needs cannot be created beside the file
-    kBusy,         // another program holds the database: wait and try again
-    kDiskFull,
-    kDamaged,         // the file is damaged or no database
-    kConnectionLost,  // the server went away, or refuses connections
-    kOther,
-};
-
-// The codes of a failed statement or connection.
-struct Diagnostic {
-    QString sqlState;  // PostgreSQL's and ODBC's SQLSTATE; empty when none
-    QString native;    // the driver's native code (SQLite's extended result code)
-    QString text;      // the database's own words, for the user only
-};
-
-// The codes of the last failure of `query`, or of opening `database` when `query` is null.
-Diagnostic DiagnosticOf(Driver driver, const QSqlQuery* query, const QSqlDatabase& database);
-
-// The system an ODBC connection reaches, by the DBMS name its driver reports.
-System OdbcSystem(const QSqlDatabase& database);
 
 class Dialect {
   public:
@@ -64,6 +31,8 @@ class Dialect {
     // The text of `statement` as this database accepts it: its own form where the statement
     // gives one, else the Jet text, without the brackets around names for PostgreSQL.
     QString Form(const sql::Statement& statement) const;
+    // Whether `statement` comes to this database in a form of its own (see Form).
+    bool HasOwnForm(const sql::Statement& statement) const;
     // Whether the statement kEquipmentVersionsTaken has a form here; without one, the model
     // names are tried one at a time.
     bool ListsVersions() const { return system_ != System::kOther; }
@@ -102,11 +71,13 @@ class Dialect {
     QStringList BeginUnit() const;
     QString CommitStatement() const;
     QString RollbackStatement() const;
-    // Statement savepoints, where a failed statement aborts the whole transaction (PostgreSQL):
-    // taken before each statement inside a transaction, so that a refused statement takes only
-    // itself back. Empty where a failed statement leaves the transaction usable.
-    QString SavepointBefore(bool first) const;
-    QString RollbackToSavepoint() const;
+    // Savepoints, for the devices of a dry run inside its one transaction, and around a
+    // statement of that transaction where a failed statement aborts the whole of it
+    // (PostgreSQL). Empty where the database has none.
+    QString Savepoint(const char* name) const;
+    QString ReleaseSavepoint(const char* name) const;
+    QString RollbackToSavepoint(const char* name) const;
+    bool FailedStatementAbortsTransaction() const { return system_ == System::kPostgres; }
     // The statement that makes a locked database fail quickly, so that importflx can wait for
     // it while the window stays responsive; empty when the driver's option does it.
     QString ShortLockWait(int milliseconds) const;
@@ -123,7 +94,9 @@ class Dialect {
     QString SequencesQuery() const;
     QString SetSequenceStatement() const;
 
-    Failure Classify(const Diagnostic& diagnostic) const;
+    Failure Classify(const Diagnostic& diagnostic) const {
+        return db::Classify(system_, diagnostic);
+    }
 
   private:
     System system_;

@@ -7,12 +7,20 @@ namespace {
 
 class EquipmentTest : public EngineTest {
   protected:
-    RefusalReason Add(const QString& manuId, const QString& model, const QString& type = "Amp") {
-        session.sManuID = manuId;
-        session.sEquipName = model;
-        session.sEquipType = type;
-        return AddEquipment(ctx);
+    // A block of `model` without connectors; a null model: the next block of the same definition.
+    db::DeviceResult::Status Add(const QString& manuId, const QString& model,
+                                 const QString& type = "Amp") {
+        if (!model.isNull()) {
+            session.sManuID = manuId;
+            session.sEquipName = model;
+            session.sEquipType = type;
+        }
+        const RefusalReason refused = AddEquipment(ctx);
+        EXPECT_EQ(refused, RefusalReason::kNone);
+        last = StoreEquipment(ctx, {});
+        return last.status;
     }
+    db::DeviceResult last;
 };
 
 TEST_P(EquipmentTest, TakesTheFirstFreeVersionedName) {
@@ -33,8 +41,7 @@ TEST_P(EquipmentTest, TakesTheFirstFreeVersionedName) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.manuId.toStdString() + " " + c.stored.toStdString());
-        ASSERT_EQ(c.model.isNull() ? AddEquipment(ctx) : Add(c.manuId, c.model),
-                  RefusalReason::kNone);
+        ASSERT_EQ(Add(c.manuId, c.model), db::DeviceResult::Status::kStored);
         EXPECT_EQ(session.sEquipName, c.stored);
         EXPECT_EQ(db.Scalar("select EquipmentName || '|' || ManufacturerID from tblEquipment "
                             "order by EquipmentID desc"),
@@ -43,11 +50,12 @@ TEST_P(EquipmentTest, TakesTheFirstFreeVersionedName) {
 }
 
 TEST_P(EquipmentTest, RowTakesTrimmedTypeAndManufacturerIdAsStored) {
-    ASSERT_EQ(Add("acme", "NEW-2", "  Router\t "), RefusalReason::kNone);
-    // The new row stays current, with the key the store gave it.
-    EXPECT_EQ(session.rsEquipment->Field("EquipmentID"),
-              db.Scalar("select max(EquipmentID) from tblEquipment"));
-    ASSERT_EQ(Add("ACME", "NO-TYPE", QString()), RefusalReason::kNone);  // empty text, not NULL
+    ASSERT_EQ(Add("acme", "NEW-2", "  Router\t "), db::DeviceResult::Status::kStored);
+    // The result holds the key the store gave the row.
+    EXPECT_EQ(last.equipmentId.toLongLong(),
+              db.Scalar("select max(EquipmentID) from tblEquipment").toLongLong());
+    ASSERT_EQ(Add("ACME", "NO-TYPE", QString()),
+              db::DeviceResult::Status::kStored);  // empty text, not NULL
     EXPECT_EQ(db.Rows("select EquipmentName, ManufacturerID, EquipmentType, EquipmentDescription, "
                       "BlockRef from tblEquipment where EquipmentID > 2 order by 1"),
               QStringList({"NEW-2|ACME|Router\t|Router\t|<null>", "NO-TYPE|ACME|||<null>"}));
@@ -56,15 +64,20 @@ TEST_P(EquipmentTest, RowTakesTrimmedTypeAndManufacturerIdAsStored) {
 TEST_P(EquipmentTest, NothingIsAddedOnCancelOrFailedResolution) {
     host.unattended = false;
     session.bCancel = true;  // on entry: not even the dialog
-    EXPECT_EQ(Add("UNKNOWN", "X"), RefusalReason::kUserCancelled);
+    session.sManuID = "UNKNOWN";
+    EXPECT_EQ(AddEquipment(ctx), RefusalReason::kUserCancelled);
     EXPECT_EQ(host.selections, 0);
     session.bCancel = false;
     host.onSelectManufacturer = [](SessionState&) { return false; };
-    EXPECT_EQ(Add("UNKNOWN", "X"), RefusalReason::kUnknownManufacturer);
+    EXPECT_EQ(AddEquipment(ctx), RefusalReason::kUnknownManufacturer);
     EXPECT_EQ(host.messages, QStringList{"unable to initialize recordset"});
-    // The empty ID maps to the empty first entry: no dialog, and no manufacturer row.
-    EXPECT_TRUE(
-        ErrorOf([&] { Add("", "X"); }).startsWith(QString::number(ErrNo::kNoCurrentRecord)));
+    // The empty ID maps to the empty first entry: no dialog, and no manufacturer row to store
+    // the equipment under.
+    session.sManuID = "";
+    ASSERT_EQ(AddEquipment(ctx), RefusalReason::kNone);
+    const db::DeviceResult result = StoreEquipment(ctx, {});
+    ASSERT_EQ(result.status, db::DeviceResult::Status::kFailed);
+    EXPECT_EQ(result.error->number(), ErrNo::kNoCurrentRecord);
     EXPECT_EQ(db.Scalar("select count(*) from tblEquipment").toInt(), 2);
 }
 

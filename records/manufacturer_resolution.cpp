@@ -2,85 +2,78 @@
 
 #include "core/session.h"
 #include "core/text.h"
-#include "records/connection.h"
+#include "records/database.h"
 #include "records/recordset.h"
 #include "records/statements.h"
 
 namespace {
-
-std::shared_ptr<db::Recordset> NewRecordset(const QString& connection) {
-    auto rs = std::make_shared<db::Recordset>();
-    rs->setActiveConnection(connection);
-    return rs;
-}
 
 // An ID that was never set is compared as empty text, not as NULL.
 QVariant IdValue(const QString& id) {
     return id.isNull() ? QStringLiteral("") : id;
 }
 
-void OpenStaticOptimistic(db::Recordset& rs, const sql::Statement& statement,
-                          const QVariantList& values = {}) {
-    rs.Open(statement, values, db::CursorType::kStatic, db::LockType::kOptimistic);
+// The manufacturer `id` names, from this run's earlier finds or from statement 1; nothing when
+// the database has none.
+const SessionState::FoundManufacturer* Find(ImportContext& ctx, const QString& id) {
+    auto found = ctx.session.manufacturersFound.constFind(id);
+    if (found != ctx.session.manufacturersFound.constEnd()) {
+        return &*found;
+    }
+    db::Recordset rsManufacturer;
+    rsManufacturer.setActiveConnection(ctx.database);
+    rsManufacturer.Open(sql::kManufacturerById, {IdValue(id)}, db::CursorType::kStatic,
+                        db::LockType::kReadOnly);
+    if (rsManufacturer.RecordCount() == 0) {
+        return nullptr;
+    }
+    return &*ctx.session.manufacturersFound.insert(
+        id, {rsManufacturer.Field("ManufacturerID").toString(),
+             rsManufacturer.Field("ManufacturerName").toString()});
+}
+
+// Adds the manufacturer `id` unless it exists by now, in a unit of its own, so that two
+// importers never add it twice.
+void AddUnattended(ImportContext& ctx, const QString& id, const QString& name) {
+    db::RunUnit(ctx.database, [&](db::Connection&) {
+        db::Recordset rsManufacturer;
+        rsManufacturer.setActiveConnection(ctx.database);
+        rsManufacturer.Open(sql::kManufacturerById, {IdValue(id)}, db::CursorType::kStatic,
+                            db::LockType::kOptimistic);
+        if (rsManufacturer.RecordCount() != 0) {
+            return;
+        }
+        rsManufacturer.AddNew();
+        rsManufacturer.SetField(schema::kManufacturerID, TrimBlanks(id));
+        rsManufacturer.SetField(schema::kManufacturerName, TrimBlanks(name));
+        rsManufacturer.SetField(schema::kDisplayInEquipment, QVariant(true));
+        rsManufacturer.Update();
+    });
 }
 
 }  // namespace
 
 RefusalReason ResolveManufacturer(ImportContext& ctx, QString& manufacturerId) {
     SessionState& s = ctx.session;
-
-    s.rsEquipment = NewRecordset(s.sEquipConnection);
-    s.rsManufacturer = NewRecordset(s.sEquipConnection);
-    s.rsInputs = NewRecordset(s.sEquipConnection);
-    s.rsOutputs = NewRecordset(s.sEquipConnection);
-
-    OpenStaticOptimistic(*s.rsManufacturer, sql::kManufacturerById, {IdValue(manufacturerId)});
-    if (s.rsManufacturer->RecordCount() != 0) {
+    if (const SessionState::FoundManufacturer* found = Find(ctx, manufacturerId)) {
         // Found directly: the name shown in the "Added as " line is this manufacturer's own.
-        s.sManuName = s.rsManufacturer->Field("ManufacturerName").toString();
-    } else {
-        if (ctx.host.Unattended()) {
-            s.sManuName = manufacturerId;
-            s.rsManufacturer->AddNew();
-            s.rsManufacturer->SetField("ManufacturerID", TrimBlanks(manufacturerId));
-            s.rsManufacturer->SetField("ManufacturerName", TrimBlanks(s.sManuName));
-            s.rsManufacturer->SetField("DisplayInEquipment", QVariant(true));
-            s.rsManufacturer->Update();
-        } else {
-            bool mapped = false;
-            const std::size_t count = s.aManuMap.size();
-            for (std::size_t i = 0; i < count; ++i) {
-                const ManuMapEntry& entry = s.aManuMap[i];
-                if (entry.sFileID == manufacturerId) {
-                    manufacturerId = entry.sMapID;
-                    s.sManuName = entry.sMapName;
-                    mapped = true;
-                    break;
-                }
-            }
-            if (!mapped) {
-                // The database is not held while the user chooses.
-                const db::DeferredCommits::Paused paused;
-                if (!ctx.host.SelectManufacturer(s)) {
-                    return RefusalReason::kUnknownManufacturer;
-                }
-                if (s.bCancel) {
-                    return RefusalReason::kUserCancelled;
-                }
-            }
-        }
-        if (s.rsManufacturer->State() == 1) {
-            s.rsManufacturer->Close();
-        }
-        OpenStaticOptimistic(*s.rsManufacturer, sql::kResolvedManufacturer,
-                             {IdValue(manufacturerId)});
+        s.sManuName = found->name;
+        return RefusalReason::kNone;
     }
-
-    OpenStaticOptimistic(*s.rsEquipment, sql::kEquipmentConsistencyCheck);
-    if (s.rsEquipment->RecordCount() != 0) {
-        db::DeferredCommits::Flush();
-        ctx.host.MessageBox("Error initializing recordsets");
-        return RefusalReason::kEquipmentNotStored;
+    if (ctx.host.Unattended()) {
+        s.sManuName = manufacturerId;
+        AddUnattended(ctx, manufacturerId, s.sManuName);
+        return RefusalReason::kNone;
     }
-    return RefusalReason::kNone;
+    for (const ManuMapEntry& entry : s.aManuMap) {
+        if (entry.sFileID == manufacturerId) {
+            manufacturerId = entry.sMapID;
+            s.sManuName = entry.sMapName;
+            return RefusalReason::kNone;
+        }
+    }
+    if (!ctx.host.SelectManufacturer(s, ctx.database)) {
+        return RefusalReason::kUnknownManufacturer;
+    }
+    return s.bCancel ? RefusalReason::kUserCancelled : RefusalReason::kNone;
 }

@@ -12,25 +12,26 @@
 namespace db {
 
 class Connection;
+class Database;
 
 // Cursor and lock kinds of Recordset::Open, with the values of the original interface.
 enum class CursorType { kUnspecified = -1, kForwardOnly = 0, kStatic = 3 };
 enum class LockType { kUnspecified = -1, kReadOnly = 1, kOptimistic = 3 };
 
-// UpdateBatch argument that commits every pending change of the handle.
-inline constexpr int kAffectAll = 3;
+// Whether a handle holds a result.
+enum class ObjectState { kClosed = 0, kOpen = 1 };
 
-// A recordset handle over the equipment database, with the operations that the import needs:
-// run a statement, count and walk its rows, read columns by name, and add one row.
+// A recordset handle over the equipment database, with the operations that the dialogs and
+// manufacturer resolution need: run a select, count and walk its rows, read columns by name,
+// and add one row.
 //
 // A select reads its whole result at Open, so RecordCount is always exact and the store holds
-// no lock afterwards. An insert is executed and leaves the handle closed. Column and table
-// names are matched without regard to letter case; null values stay null. A Boolean written to
-// a column is stored as the column holds it: true or false in a boolean column, -1 (True) or 0
-// (False) in any other.
+// no lock afterwards. Column and table names are matched without regard to letter case; null
+// values stay null. A Boolean written to a column is stored as the column holds it: true or
+// false in a boolean column, -1 (True) or 0 (False) in any other.
 //
-// Every failure raises AppError: the connection cannot be opened, the store refuses a statement
-// or a row (duplicate key: ErrNo::kDbFail, never for another reason), a value is longer than its
+// Every failure raises AppError: the database cannot be opened, the store refuses a statement
+// or a row (its kind tells a duplicate key from other refusals), a value is longer than its
 // column's declared width (ErrNo::kDbValueTooLong), a text value holding a NUL character, which
 // SQLite cannot compare (ErrNo::kDbRefused), no current row (ErrNo::kNoCurrentRecord), an
 // unknown column (ErrNo::kItemNotFound), or an operation on a closed handle
@@ -43,18 +44,17 @@ class Recordset {
     Recordset(Recordset&&) = default;
     Recordset& operator=(Recordset&&) = default;
 
-    // The connection string used at the next Open. Never opens anything by itself.
-    void setActiveConnection(const QString& connectionString);
-    const QString& activeConnection() const { return connectionString_; }
+    // The database used at the next Open; it must outlive the handle. Never opens anything by
+    // itself.
+    void setActiveConnection(Database& database) { database_ = &database; }
 
-    // Runs `statement` with `values` bound to its `?` placeholders, in order. Unspecified cursor
-    // or lock keeps the handle's current setting (a new handle is forward-only and read-only).
-    // Raises ErrNo::kObjectOpen when the handle is already open.
+    // Runs the select `statement` with `values` bound to its `?` placeholders, in order.
+    // Unspecified cursor or lock keeps the handle's current setting (a new handle is
+    // forward-only and read-only). Raises ErrNo::kObjectOpen when the handle is already open.
     void Open(const sql::Statement& statement, const QVariantList& values = {},
               CursorType cursor = CursorType::kUnspecified, LockType lock = LockType::kUnspecified);
 
-    // 1 when open, 0 when closed.
-    int State() const { return open_ ? 1 : 0; }
+    ObjectState State() const { return open_ ? ObjectState::kOpen : ObjectState::kClosed; }
     void Close();
 
     // Number of rows of the result, counting a row added through AddNew/Update.
@@ -71,11 +71,10 @@ class Recordset {
     void AddNew();
     // Sets a column of the row started by AddNew.
     void SetField(const QString& column, const QVariant& value);
-    // Stores the new row. It stays the current row, with the values the store assigned (its key)
-    // readable. On failure the started row is discarded, so no later Update can store it.
+    // Stores the new row. It stays the current row, with its values as stored where the store
+    // returns them (PostgreSQL), else as set. On failure the started row is discarded, so no
+    // later Update can store it.
     void Update();
-    // Commits every pending change; with one new row pending this is Update.
-    void UpdateBatch(int affectRecords = kAffectAll);
 
     // The declared width of a text column of the result: its maximum number of characters,
     // or INT_MAX when the column declares none.
@@ -83,13 +82,10 @@ class Recordset {
 
   private:
     Connection& connection() const;
-    // Reads the row just added back by the key the store gave it (`id`, or when that is invalid
-    // the database's last key), where the insert does not return it.
-    void ReadBack(Connection& db, QVariant id, QVariantList& stored) const;
     int columnIndex(const QString& column) const;
     void requireOpen() const;
 
-    QString connectionString_;
+    Database* database_ = nullptr;
     CursorType cursor_ = CursorType::kForwardOnly;
     LockType lock_ = LockType::kReadOnly;
     bool open_ = false;
@@ -103,7 +99,3 @@ class Recordset {
 };
 
 }  // namespace db
-
-// The session recordset `rs`, which exists only once a block start has resolved its
-// manufacturer; raises ErrNo::kObjectClosed before that.
-db::Recordset& SessionRecordset(const std::shared_ptr<db::Recordset>& rs);

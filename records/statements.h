@@ -2,23 +2,27 @@
 
 #include <span>
 
+#include "records/schema.h"
+
 // Every statement that importflx sends to the equipment database, in the Jet SQL of the host
 // product's own store. A `?` stands where a value is bound; values are never joined into the
 // text. "JonkyWonderBoy" is a name that no sound database holds: the statements that compare
-// with it yield an empty, updatable result.
+// with it yield an empty result.
 //
 // Beside its text each statement names the table it reads or writes and the columns it names
-// (for an insert: the bound columns, in order), so that the database layer never has to read
-// them out of the text. The form in which each kind of database receives a statement is decided
-// by the database layer (records/dialect.h); a statement that no mechanical change of the Jet
-// text can carry to a store gives that store's form beside the Jet one.
+// (for an insert: the bound columns, in order), taken from records/schema.h, so that the
+// database layer never has to read them out of the text. The form in which each kind of
+// database receives a statement is decided by records/dialect.h; a statement that no
+// mechanical change of the Jet text can carry to a store gives that store's form beside it.
+// The statements that the layer builds for a table it has read the columns of (an added
+// manufacturer row, the catalog, the locks) are made by records/dialect.h.
 namespace sql {
 
 enum class Kind { kSelect, kInsert };
 
 struct Statement {
     const char* text;  // Jet SQL
-    const char* table;
+    const schema::Table* table;
     std::span<const char* const> columns;
     Kind kind = Kind::kSelect;
     // The statement for SQLite and for PostgreSQL where the Jet text does not serve.
@@ -26,56 +30,64 @@ struct Statement {
     const char* postgresText = nullptr;
 };
 
-inline constexpr const char* kManufacturerByIdColumns[] = {"ManufacturerID", "ManufacturerName",
-                                                           "DisplayInEquipment"};
-inline constexpr const char* kManufacturerNameColumns[] = {"ManufacturerName", "ManufacturerID"};
-inline constexpr const char* kEquipmentNameColumns[] = {"EquipmentName", "ManufacturerID"};
-inline constexpr const char* kEquipmentColumns[] = {
-    "EquipmentName", "ManufacturerID", "EquipmentType", "EquipmentID", "EquipmentDescription"};
-inline constexpr const char* kConnectorColumns[] = {"EquipmentID", "Name", "Type", "Conn",
-                                                    "PinType"};
+inline constexpr const char* kManufacturerNameColumns[] = {schema::kManufacturerName,
+                                                           schema::kManufacturerID};
+inline constexpr const char* kEquipmentNameColumns[] = {schema::kEquipmentName,
+                                                        schema::kManufacturerID};
+// The bound columns of a new equipment row, in order.
+inline constexpr const char* kNewEquipmentColumns[] = {
+    schema::kEquipmentName, schema::kEquipmentDescription, schema::kManufacturerID,
+    schema::kEquipmentType};
 
-// Finds a manufacturer by ID; also the result on which an unattended manufacturer is added.
+// Finds a manufacturer by ID.
 inline constexpr Statement kManufacturerById{
     "Select ManufacturerID, ManufacturerName, DisplayInEquipment from tblManufacturers "
     "Where ManufacturerID = ?",
-    "tblManufacturers", kManufacturerByIdColumns};
-// Reopens the resolved manufacturer before its ID is copied into the equipment row.
+    &schema::kManufacturers, schema::kManufacturerColumns};
+// The resolved manufacturer, found again after resolution (the text of kManufacturerById).
+inline constexpr const Statement& kResolvedManufacturer = kManufacturerById;
+// The manufacturer row whose ID an equipment row takes, read again inside the device's unit.
 inline constexpr Statement kManufacturerNameById{
     "Select ManufacturerName, ManufacturerID FROM tblManufacturers Where ManufacturerID = ?",
-    "tblManufacturers", kManufacturerNameColumns};
+    &schema::kManufacturers, kManufacturerNameColumns};
 // Duplicate test of a model name for one manufacturer (NAME, ID).
 inline constexpr Statement kEquipmentByNameAndManufacturer{
     "select EquipmentName, ManufacturerID from tblequipment where EquipmentName = ? and "
     "ManufacturerID = ?",
-    "tblequipment", kEquipmentNameColumns};
-// Empty result on which a new equipment row is added.
-inline constexpr Statement kEquipmentForAdding{
-    "Select EquipmentName, ManufacturerID, EquipmentType, EquipmentID, EquipmentDescription "
-    "From TblEquipment Where EquipmentName = 'JonkyWonderBoy'",
-    "TblEquipment", kEquipmentColumns};
-// The resolved manufacturer, reopened after resolution (the text of kManufacturerById).
-inline constexpr const Statement& kResolvedManufacturer = kManufacturerById;
+    &schema::kEquipment, kEquipmentNameColumns};
 // Consistency check: must yield no row.
 inline constexpr Statement kEquipmentConsistencyCheck{
     "Select ManufacturerID, EquipmentName, EquipmentID, EquipmentDescription, EquipmentType "
     "from tblEquipment Where ManufacturerID = 'JonkyWonderBoy'",
-    "tblEquipment", kEquipmentColumns};
+    &schema::kEquipment, schema::kEquipmentColumns};
+// A new equipment row (name, description, manufacturer ID, type); where the store can, it
+// yields the row's new EquipmentID.
+inline constexpr Statement kInsertEquipment{
+    "Insert INTO tblEquipment ([EquipmentName],[EquipmentDescription],[ManufacturerID],"
+    "[EquipmentType]) VALUES (?,?,?,?)",
+    &schema::kEquipment,
+    kNewEquipmentColumns,
+    Kind::kInsert,
+    "Insert INTO tblEquipment ([EquipmentName],[EquipmentDescription],[ManufacturerID],"
+    "[EquipmentType]) VALUES (?,?,?,?) RETURNING EquipmentID",
+    "Insert INTO tblEquipment (EquipmentName,EquipmentDescription,ManufacturerID,EquipmentType) "
+    "VALUES (CAST(? AS VARCHAR),CAST(? AS VARCHAR),CAST(? AS VARCHAR),CAST(? AS VARCHAR)) "
+    "RETURNING EquipmentID"};
 // One input row (EquipmentID, Name, Type, Conn, PinType).
 inline constexpr Statement kInsertInput{
     "Insert INTO tblInputs ([EquipmentID],[Name],[Type],[Conn],[PinType]) VALUES (?,?,?,?,?)",
-    "tblInputs", kConnectorColumns, Kind::kInsert};
+    &schema::kInputs, schema::kConnectorColumns, Kind::kInsert};
 // One output row (EquipmentID, Name, Type, Conn, PinType).
 inline constexpr Statement kInsertOutput{
     "Insert INTO tblOutputs ([EquipmentID],[Name],[Type],[Conn],[PinType]) VALUES (?,?,?,?,?)",
-    "tblOutputs", kConnectorColumns, Kind::kInsert};
+    &schema::kOutputs, schema::kConnectorColumns, Kind::kInsert};
 // Every manufacturer, for the selection list.
 inline constexpr Statement kManufacturerList{
     "Select ManufacturerID, ManufacturerName from tblManufacturers Order by ManufacturerName",
-    "tblManufacturers", kManufacturerNameColumns};
+    &schema::kManufacturers, kManufacturerNameColumns};
 // Every manufacturer with all columns, for the add-manufacturer dialog.
 inline constexpr Statement kManufacturerTable{
-    "Select * from tblManufacturers order by ManufacturerName", "tblManufacturers", {}};
+    "Select * from tblManufacturers order by ManufacturerName", &schema::kManufacturers, {}};
 
 // The version numbers that one manufacturer's equipment names already take for a base name: 0
 // for a row named base, n for a row named base_vn, one row each, in no order. The database
@@ -91,7 +103,7 @@ inline constexpr Statement kEquipmentVersionsTaken{
     "EquipmentName = ? & '_v' & CStr(Val(Mid(EquipmentName, ?))), Val(Mid(EquipmentName, ?)), "
     "Null)) AS n FROM tblEquipment WHERE ManufacturerID = ? AND (EquipmentName = ? OR "
     "(EquipmentName >= ? AND EquipmentName < ?))) AS t WHERE n IS NOT NULL",
-    "tblEquipment",
+    &schema::kEquipment,
     kEquipmentNameColumns,
     Kind::kSelect,
     "SELECT n FROM (SELECT CASE WHEN EquipmentName = ? THEN 0 WHEN CAST(SUBSTR(EquipmentName, ?) "
@@ -106,5 +118,24 @@ inline constexpr Statement kEquipmentVersionsTaken{
     "FROM tblEquipment WHERE ManufacturerID = CAST(? AS VARCHAR) AND (EquipmentName = CAST(? AS "
     "VARCHAR) OR (EquipmentName >= CAST(? AS VARCHAR) AND EquipmentName < CAST(? AS VARCHAR)))) "
     "AS t WHERE n IS NOT NULL"};
+
+// PostgreSQL only: a whole device in one statement. The equipment row goes in unless the
+// manufacturer already has a row of that name (as the database compares names), then its
+// connector rows in the order given, each list bound as one array. Yields the new EquipmentID
+// and the numbers of input and output rows stored; no row when the name was taken after all.
+// Values: name, type, manufacturer ID (as stored), then the input rows' names, signal types,
+// connectors and pin types as four arrays, and the same four for the outputs.
+inline constexpr const char* kPostgresDevice =
+    "WITH e AS (INSERT INTO tblEquipment (EquipmentName, EquipmentDescription, ManufacturerID, "
+    "EquipmentType) SELECT $1::varchar, $2::varchar, $3::varchar, $2::varchar WHERE NOT EXISTS "
+    "(SELECT 1 FROM tblEquipment WHERE ManufacturerID = $3::varchar AND EquipmentName = "
+    "$1::varchar) RETURNING EquipmentID), "
+    "i AS (INSERT INTO tblInputs (EquipmentID, Name, Type, Conn, PinType) SELECT e.EquipmentID, "
+    "r.n, r.t, r.c, r.p FROM e, unnest($4::varchar[], $5::varchar[], $6::varchar[], "
+    "$7::varchar[]) WITH ORDINALITY AS r(n, t, c, p, k) ORDER BY r.k RETURNING 1), "
+    "o AS (INSERT INTO tblOutputs (EquipmentID, Name, Type, Conn, PinType) SELECT e.EquipmentID, "
+    "r.n, r.t, r.c, r.p FROM e, unnest($8::varchar[], $9::varchar[], $10::varchar[], "
+    "$11::varchar[]) WITH ORDINALITY AS r(n, t, c, p, k) ORDER BY r.k RETURNING 1) "
+    "SELECT e.EquipmentID, (SELECT count(*) FROM i), (SELECT count(*) FROM o) FROM e";
 
 }  // namespace sql

@@ -1,5 +1,6 @@
 #include "records/target.h"
 
+#include <QDir>
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -51,6 +52,19 @@ qsizetype FindAny(const QString& text, qsizetype from, QStringView stops) {
 
 }  // namespace
 
+QString BuildConnectionString(const QString& appFolder) {
+    QString folder = appFolder;
+    while (folder.endsWith('/') || folder.endsWith(QDir::separator())) {
+        folder.chop(1);
+    }
+    return ConnectionStringForFile(folder + QDir::separator() + "dbEquip.MDB");
+}
+
+QString ConnectionStringForFile(const QString& path) {
+    return "Provider = Microsoft.Jet.OLEDB.4.0;Data Source=" + path +
+           ";Persist Security Info=False";
+}
+
 TargetKind KindOfTarget(const QString& target) {
     if (UriPrefixLength(target) > 0) {
         return TargetKind::kPostgres;
@@ -66,8 +80,7 @@ QString ConnectionStringForTarget(const QString& target) {
         return target;
     }
     // The form the import window builds, with the given path as its Data Source.
-    return QStringLiteral("Provider = Microsoft.Jet.OLEDB.4.0;Data Source=") + target +
-           QStringLiteral(";Persist Security Info=False");
+    return ConnectionStringForFile(target);
 }
 
 QString OdbcConnectionString(const QString& target) {

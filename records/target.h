@@ -18,6 +18,12 @@ namespace db {
 
 enum class TargetKind { kFile, kPostgres, kOdbc };
 
+// The connection string that the import window builds once at load: the Jet provider text with
+// the application folder and the file name "dbEquip.MDB", joined by the platform's separator.
+QString BuildConnectionString(const QString& appFolder);
+// The same connection string for the database file at `path`, named as given.
+QString ConnectionStringForFile(const QString& path);
+
 TargetKind KindOfTarget(const QString& target);
 
 // The connection string for `target`: a file path becomes the Jet-style connection string with

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "records/database.h"
 #include "tests/fake_host.h"
 
 namespace {
@@ -11,7 +12,8 @@ namespace {
 TEST(ActionLog, LabelsAlwaysReportWhenLoggingShownOnItsFirstLine) {
     SessionState session;
     FakeHost host;
-    ImportContext ctx{session, host};
+    db::Database unused{QString()};  // the log never reaches the database
+    ImportContext ctx{session, host, unused};
     host.logActions = false;
     LogAction(ctx, "IOType = I\t Sig = AES\t Conn = 1\t Name = \tIn");
     EXPECT_EQ(host.status + '|' + host.equipment + '|' + host.report,

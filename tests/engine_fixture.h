@@ -4,13 +4,13 @@
 
 #include "core/host.h"
 #include "core/session.h"
-#include "records/recordset.h"
+#include "records/database.h"
 #include "tests/fake_host.h"
 #include "tests/temp_db.h"
 
 // A fixture for the import logic, run on every store (INSTANTIATE_ON_EVERY_STORE): a temporary
-// demo database with the demo rows plus `extraSql`, a session connected to it and a scripted
-// host.
+// demo database with the demo rows plus `extraSql`, the database object over it, a session and
+// a scripted host.
 class EngineTest : public ::testing::TestWithParam<Store> {
   protected:
     explicit EngineTest(const QString& extraSql = {})
@@ -19,9 +19,10 @@ class EngineTest : public ::testing::TestWithParam<Store> {
     void SetUp() override { session.sEquipConnection = db.connection(); }
 
     TempDb db;
+    db::Database database{db.connection()};
     SessionState session;
     FakeHost host;
-    ImportContext ctx{session, host};
+    ImportContext ctx{session, host, database};
 };
 
 // Instantiates the parametrized suite `suite` once per store, named after the store.

@@ -10,7 +10,7 @@ bool FakeHost::AskYesNo(const QString& text) {
     return answer;
 }
 
-bool FakeHost::SelectManufacturer(SessionState& session) {
+bool FakeHost::SelectManufacturer(SessionState& session, db::Database&) {
     ++selections;
     return onSelectManufacturer ? onSelectManufacturer(session) : true;
 }

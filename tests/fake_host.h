@@ -49,7 +49,7 @@ class FakeHost : public ImportHost {
     void AppendReportLine(const QString& line) override { report += line + "\r\n"; }
     void MessageBox(const QString& text) override { messages << text; }
     bool AskYesNo(const QString& text) override;
-    bool SelectManufacturer(SessionState& session) override;
+    bool SelectManufacturer(SessionState& session, db::Database& database) override;
     void ProcessEvents() override;
     QString FileFolder() const override { return folder; }
     int FileCount() const override { return static_cast<int>(files.size()); }

@@ -14,7 +14,8 @@
 #include <QUuid>
 #include <cstdlib>
 
-#include "records/connection.h"
+#include "records/dialect.h"
+#include "records/target.h"
 #include "tests/flx_builder.h"
 
 namespace {
@@ -151,7 +152,6 @@ QString DemoRowsSql(Store store) {
 
 TempDb::TempDb(const QString& extraSql, bool withSchema, const QString& fileName)
     : fileName_(fileName) {
-    db::Connection::CloseAll();
     const QString sqlText = (withSchema ? DemoSchemaSql() + ";\n" : QString()) + extraSql;
     if (sqlText.trimmed().isEmpty()) {
         EXPECT_TRUE(QFile(path()).open(QIODevice::WriteOnly)) << path().toStdString();
@@ -173,7 +173,6 @@ TempDb::TempDb(Store store, const QString& extraSql, bool withSchema, const QStr
 }
 
 TempDb::~TempDb() {
-    db::Connection::CloseAll();
     if (!schema_.isEmpty()) {
         Connect({}, "public", socket_,
                 [&](QSqlDatabase& db) { RunScript(db, "DROP SCHEMA " + schema_ + " CASCADE"); });
@@ -202,6 +201,25 @@ QString TempDb::connection() const {
 
 QString TempDb::target() const {
     return store_ == Store::kSqlite ? path() : connection();
+}
+
+QString TempDb::RoleWithoutInsert(const QString& table) const {
+    const QString role =
+        QString("importflx_no_%1_%2").arg(table.toLower()).arg(QCoreApplication::applicationPid());
+    if (Scalar("SELECT count(*) FROM pg_roles WHERE rolname = '" + role + "'").toInt() == 0) {
+        Exec("CREATE ROLE " + role + " LOGIN");
+    }
+    Exec(QString("GRANT USAGE ON SCHEMA %1 TO %2; GRANT SELECT, INSERT ON ALL TABLES IN SCHEMA "
+                 "%1 TO %2; GRANT USAGE ON ALL SEQUENCES IN SCHEMA %1 TO %2; REVOKE INSERT ON "
+                 "%1.%3 FROM %2")
+             .arg(schema_, role, table));
+    return role;
+}
+
+QString TempDb::ConnectionAs(const QString& role) const {
+    return QString(connection())
+        .replace("user=postgres", "user=" + role)
+        .replace("UID=postgres", "UID=" + role);
 }
 
 template <typename Fn>

@@ -40,7 +40,7 @@ class PostgresServer {
 QString TestServerSocket();
 
 // A throwaway database: an SQLite file in a temporary folder, or a schema of its own on the test
-// server. The shared connections are closed when it goes, so every test starts afresh.
+// server. The program's database objects over it must be gone before it goes.
 class TempDb {
   public:
     // `fileName` in a new temporary folder, built from the demo schema (unless `withSchema` is
@@ -60,6 +60,10 @@ class TempDb {
     QString connection() const;
     // The TARGET that names it on a command line (--db).
     QString target() const;
+    // PostgreSQL only: a role that may read every table and add rows to every one but `table`
+    // (made once per process), and the connection string that connects as `role`.
+    QString RoleWithoutInsert(const QString& table) const;
+    QString ConnectionAs(const QString& role) const;
 
     // Run on a private connection; an SQL error fails the test. Booleans read as -1 and 0, as
     // the SQLite store keeps them. Scalar: the first column of the first row, or null. Rows:

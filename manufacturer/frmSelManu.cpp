@@ -1,4 +1,4 @@
-#include "records/frmSelManu.h"
+#include "manufacturer/frmSelManu.h"
 
 #include <QTreeWidgetItem>
 
@@ -10,15 +10,18 @@
 #include "records/statements.h"
 #include "ui_frmSelManu.h"
 
-void ShowSelManu(SessionState& session, QWidget* parent) {
-    frmSelManu dialog(session, parent);
+void ShowSelManu(SessionState& session, db::Database& database, QWidget* parent) {
+    frmSelManu dialog(session, database, parent);
     if (dialog.Form_Load()) {
         dialog.exec();
     }
 }
 
-frmSelManu::frmSelManu(SessionState& session, QWidget* parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::frmSelManu>()), session_(session) {
+frmSelManu::frmSelManu(SessionState& session, db::Database& database, QWidget* parent)
+    : QDialog(parent),
+      ui_(std::make_unique<Ui::frmSelManu>()),
+      session_(session),
+      database_(database) {
     ui_->setupUi(this);
     connect(ui_->Command1, &QPushButton::clicked, this, &frmSelManu::Command1_Click);
     connect(ui_->cmdNew, &QPushButton::clicked, this, &frmSelManu::cmdNew_Click);
@@ -46,7 +49,7 @@ void frmSelManu::Rebind() {
     QTreeWidget* lv1 = ui_->lv1;
     lv1->clear();
     db::Recordset list;
-    list.setActiveConnection(session_.sEquipConnection);
+    list.setActiveConnection(database_);
     list.Open(sql::kManufacturerList, {}, db::CursorType::kStatic, db::LockType::kReadOnly);
     QList<QTreeWidgetItem*> items;
     int row = 0;
@@ -82,7 +85,7 @@ void frmSelManu::Command1_Click() {
 
 void frmSelManu::cmdNew_Click() {
     {
-        frmAddManufacturer add(session_, this);
+        frmAddManufacturer add(session_, database_, this);
         if (!add.Form_Load()) {
             cmdCancel_Click();
             return;

@@ -5,15 +5,19 @@
 
 class QWidget;
 struct SessionState;
+namespace db {
+class Database;
+}
 
 namespace Ui {
 class frmSelManu;
 }
 
-// Shows the manufacturer selection dialog modally for session.sManuID and returns when it has
-// closed. Its outcome is left in the session (sManuID, sManuName, bCancel) and in aManuMap.
-// When the manufacturer list cannot be read, the error is shown and the call acts as "Cancel".
-void ShowSelManu(SessionState& session, QWidget* parent);
+// Shows the manufacturer selection dialog modally for session.sManuID, over `database`, and
+// returns when it has closed. Its outcome is left in the session (sManuID, sManuName, bCancel)
+// and in aManuMap. When the manufacturer list cannot be read, the error is shown and the call
+// acts as "Cancel".
+void ShowSelManu(SessionState& session, db::Database& database, QWidget* parent);
 
 // "Select  Manufacturer": names the file's manufacturer ID that the database lacks and lists
 // every manufacturer. "Done" maps the ID to the selected manufacturer, "New..." enters a new one
@@ -22,7 +26,8 @@ void ShowSelManu(SessionState& session, QWidget* parent);
 class frmSelManu : public QDialog {
     Q_OBJECT
   public:
-    explicit frmSelManu(SessionState& session, QWidget* parent = nullptr);
+    // `database` must outlive the dialog.
+    frmSelManu(SessionState& session, db::Database& database, QWidget* parent = nullptr);
     ~frmSelManu() override;
 
     // Names sManuID in the title band and fills the list. False when the list cannot be read:
@@ -54,4 +59,5 @@ class frmSelManu : public QDialog {
 
     std::unique_ptr<Ui::frmSelManu> ui_;
     SessionState& session_;
+    db::Database& database_;
 };

@@ -8,8 +8,8 @@
 #include <functional>
 #include <memory>
 
-#include "records/connection.h"
-#include "records/frmSelManu.h"
+#include "manufacturer/frmSelManu.h"
+#include "records/database.h"
 #include "tests/dialog_hooks.h"
 #include "tests/engine_fixture.h"
 
@@ -18,7 +18,6 @@ namespace {
 class SelManuTest : public ::testing::TestWithParam<Store> {
   protected:
     void SetUp() override {
-        session.sEquipConnection = db->connection();
         session.sManuID = "acme";
         session.sManuName = "earlier name";
     }
@@ -40,12 +39,13 @@ class SelManuTest : public ::testing::TestWithParam<Store> {
     bool RunSelManu(const std::function<void(frmSelManu&)>& script) {
         hooks.dialogs.clear();
         hooks.ActOnDialogs({[&](QWidget* dialog) { script(*qobject_cast<frmSelManu*>(dialog)); }});
-        ShowSelManu(session, nullptr);
+        ShowSelManu(session, database, nullptr);
         return !hooks.dialogs.isEmpty();
     }
     std::unique_ptr<TempDb> db = std::make_unique<TempDb>(
         GetParam(), DemoRowsSql(GetParam()) +
                         ";INSERT INTO tblManufacturers (ManufacturerID) VALUES ('NONAME')");
+    db::Database database{db->connection()};
     SessionState session;
     DialogHooks hooks;
     QStringList& messages = hooks.boxes;
@@ -91,7 +91,7 @@ TEST_P(SelManuTest, EveryOtherWayOutClosesWithoutAMapping) {
         {"add dialog cannot load",
          [this](frmSelManu& d) {
              db->Exec("ALTER TABLE tblManufacturers RENAME TO tblAside");
-             db::Connection::CloseAll();  // a server keeps prepared statements on the table
+             database.Close();  // a server keeps prepared statements on the table
              QTest::mouseClick(Button(&d, "cmdNew"), Qt::LeftButton);
          },
          "acme|earlier name|1|1"},
