@@ -3,10 +3,11 @@
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
-# Packages to build and run importflx: Qt's SQL drivers for SQLite, PostgreSQL and ODBC, and the
-# ODBC driver manager with its headers.
+# Packages to build and run importflx: Qt's SQL drivers for SQLite, PostgreSQL and ODBC, the
+# ODBC driver manager with its headers, and the PostgreSQL client library's headers (its parser
+# reads PostgreSQL targets).
 BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite
-    libqt6sql6-psql libqt6sql6-odbc unixodbc unixodbc-dev libgl-dev sqlite3)
+    libqt6sql6-psql libqt6sql6-odbc unixodbc unixodbc-dev libpq-dev libgl-dev sqlite3)
 # Extra packages the tests use: GoogleTest, a real RTF reader, a virtual display, a JSON reader,
 # a PostgreSQL server of their own, and the ODBC drivers for SQLite and PostgreSQL.
 TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libreoffice-writer-nogui fonts-dejavu-core xvfb
