@@ -26,6 +26,7 @@
 #include "core/windowing.h"
 #include "records/connection.h"
 #include "records/frmSelManu.h"
+#include "records/target.h"
 #include "report/frmReporStatus.h"
 #include "ui_frmImportFlex.h"
 
@@ -177,7 +178,7 @@ void frmImportFlex::Form_Load() {
         ShowMessage(kBackUp);
     } else {
         session_.sEquipConnection = db::ConnectionStringForTarget(databaseTarget_);
-        const QString database = db::DescribeConnection(session_.sEquipConnection);
+        const QString database = db::RedactedTarget(databaseTarget_);
         setWindowTitle(windowTitle() + QStringLiteral(" - ") + database);
         if (db::KindOfTarget(databaseTarget_) == db::TargetKind::kFile) {
             const QFileInfo file(databaseTarget_);

@@ -294,8 +294,8 @@ bool ParsePostgresTarget(const QString& target, PostgresSettings& settings, QStr
     text.replace(0, prefix, text.left(prefix).toLower());
     if (prefix > 0 && !AtSignsInPlace(text, prefix)) {
         return fail(QStringLiteral(
-            "an '@' or '/' in a user name or password, and an '@' in a host or database name, "
-            "must be written %40 and %2F"));
+            "write an '@' of a user name, password, host or database name as %40, and a '/' of a "
+            "user name or password as %2F"));
     }
     QString refusal;
     const Options options = LibraryParse(text, refusal);
