@@ -10,6 +10,10 @@
 // and the add-manufacturer save turns two numbers into its "already exists" message.
 class AppError : public std::exception {
   public:
+    // A database server's words in `description` are kept in the form every text below shows:
+    // its tab-indented continuation lines and the SQLSTATE that the driver puts after them are
+    // joined to the line before with one blank, empty parentheses of a failure without SQLSTATE
+    // are dropped, and so are line ends at the end.
     AppError(long number, QString description, QString source);
 
     long number() const { return number_; }
