@@ -151,6 +151,7 @@ frmImportFlex::frmImportFlex(const QString& databaseTarget, QWidget* parent)
 
 frmImportFlex::~frmImportFlex() {
     delete report_.data();
+    delete closedReport_.data();
     // The folder model uses the icon provider until it is gone.
     delete dirModel_;
     // The session's recordsets are gone with the window; closing the shared connections now,
@@ -524,6 +525,18 @@ frmReporStatus& frmImportFlex::Report() {
         // A window of its own; closing it discards it and its text.
         report_ = new frmReporStatus(nullptr);
         report_->setAttribute(Qt::WA_DeleteOnClose);
+        // Closed by the user, the window and its text are gone: the next line logged starts a
+        // new one, which the action log shows again. Lines logged into the closed window, which
+        // goes only at the next turn of the event loop, would be lost on a window nobody sees.
+        connect(report_, &frmReporStatus::Closed, this, [this, report = report_.data()] {
+            if (report != report_) {  // closed once more, by the program's end
+                return;
+            }
+            delete closedReport_.data();
+            closedReport_ = report_;
+            report_ = nullptr;
+            session_.bReportShown = false;
+        });
     }
     return *report_;
 }
