@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 #include <QStringList>
 #include <QUrl>
+#include <algorithm>
 #include <memory>
 
 namespace db {
