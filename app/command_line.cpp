@@ -11,11 +11,11 @@ namespace {
 const QCommandLineOption kHelp({"h", "help"}, "show this help");
 const QCommandLineOption kVersion("version", "show the version");
 
-const QCommandLineOption kWindowDb(
-    "db",
-    "the equipment database: a file, postgresql://..., keyword=value "
-    "pairs or odbc:... (default: dbEquip.mdb in the program's folder)",
-    "TARGET");
+const QCommandLineOption kWindowDb("db",
+                                   "the equipment database: a file, postgresql://..., "
+                                   "keyword=value pairs or odbc:... (default: dbEquip.mdb in "
+                                   "the program's folder)",
+                                   "TARGET");
 
 const QCommandLineOption* Find(const QList<QCommandLineOption>& options, const QString& name) {
     for (const QCommandLineOption& option : options) {
