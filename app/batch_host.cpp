@@ -272,7 +272,8 @@ bool ResolveDatabase(const QString& databaseOption, QString& connection, QString
     if (db::KindOfTarget(databaseOption) == db::TargetKind::kFile) {
         const QFileInfo info(databaseOption);
         if (!platform::FileExistsNoCase(info.path(), info.fileName())) {
-            error = QStringLiteral("database not found: %1").arg(databaseOption);
+            error =
+                QStringLiteral("database not found: %1").arg(db::RedactedTarget(databaseOption));
             return false;
         }
     }

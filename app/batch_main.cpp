@@ -3,6 +3,7 @@
 
 #include "app/batch_host.h"
 #include "app/batch_options.h"
+#include "app/command_line.h"
 #include "core/platform.h"
 
 // importflx-batch: imports FLX files from the command line, without windows.
@@ -12,6 +13,7 @@ int main(int argc, char** argv) {
     platform::QuietSqlDriverWarnings();
 
     const BatchParse parse = ParseBatchOptions(QCoreApplication::arguments().mid(1));
+    cli::HidePasswords(argc, argv);
     if (parse.options.help || parse.options.version) {
         std::fputs((parse.options.help ? BatchUsage() : BatchVersion()).toUtf8().constData(),
                    stdout);

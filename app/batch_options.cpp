@@ -5,8 +5,8 @@
 namespace {
 
 const QCommandLineOption kDb("db",
-                             "the equipment database: a file, postgresql://... or odbc:... "
-                             "(default: dbEquip.mdb in the program's folder)",
+                             "the equipment database: a file, postgresql://..., keyword=value "
+                             "pairs or odbc:... (default: dbEquip.mdb in the program's folder)",
                              "TARGET");
 const QCommandLineOption kUnattended(
     "unattended", "add manufacturer IDs that the database lacks as new manufacturers");
@@ -45,6 +45,10 @@ BatchParse ParseBatchOptions(const QStringList& arguments) {
         return result;
     }
     options.database = parser.value(kDb);
+    result.error = cli::DatabaseOptionError(options.database);
+    if (!result.ok()) {
+        return result;
+    }
     options.unattended = parser.isSet(kUnattended);
     options.reportPath = parser.value(kReport);
     options.jsonPath = parser.value(kJson);
@@ -78,7 +82,8 @@ QString BatchUsage() {
         parser, QStringLiteral("importflx-batch"),
         QStringLiteral(
             "Exit status: 0 every file was added, 1 a file failed or was refused, 2 usage\n"
-            "error or no usable database, 130 interrupted.\n"));
+            "error or no usable database, 130 interrupted.\n\n") +
+            cli::PasswordAdvice());
 }
 
 QString BatchVersion() {

@@ -49,7 +49,8 @@ struct BatchParse {
 
 // Parses `arguments` (without the program name). A later --db, --report or --json replaces an
 // earlier one. --map splits at the first '=', so a file ID cannot hold '=' but a database ID
-// can; both sides must be non-empty. --help (or -h) and --version end the parse. Without them,
+// can; both sides must be non-empty. A --db TARGET that names no database importflx can open is
+// refused (cli::DatabaseOptionError). --help (or -h) and --version end the parse. Without them,
 // at least one file is required.
 BatchParse ParseBatchOptions(const QStringList& arguments);
 

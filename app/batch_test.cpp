@@ -61,6 +61,13 @@ TEST(BatchOptionsTest, ParsesTheCommandLine) {
          "--map needs FILEID=DBID, got \"ZEPH=\""},
         {"--version before a fault", "--version --bogus", "files= db= report= map= version"},
         {"a fault before --help", "--bogus --help", "unknown option --bogus"},
+        {"keyword/value pairs", "--db=host=db a.flx", "files=a.flx db=host=db report= map="},
+        {"an unknown scheme", "--db postgress://eng:S3cr3t@db/x a.flx",
+         "--db: The database 'postgress://eng:***@db/x' is neither a file nor an address that "
+         "importflx knows: a PostgreSQL address begins with postgresql:// or postgres://, an ODBC "
+         "connection string with odbc:."},
+        {"a misspelled --db", "--dbx=postgresql://eng:S3cr3t@db/x a.flx",
+         "unknown option --dbx=postgresql://eng:***@db/x"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -70,12 +77,50 @@ TEST(BatchOptionsTest, ParsesTheCommandLine) {
     const std::pair<QStringList, QString> window[] = {
         {{"--db", "/x/e b.db"}, "db=/x/e b.db"},
         {{"a.flx"}, "unexpected argument a.flx"},
+        {{"postgresql://eng:S3cr3t@db/x"}, "unexpected argument postgresql://eng:***@db/x"},
+        {{"--db", "hots=db password=S3cr3t"},
+         "--db: The PostgreSQL address 'hots=db password=***' is not valid: invalid connection "
+         "option \"hots\"."},
         {{"--unattended"}, "unknown option --unattended"},
     };
     for (const auto& [args, expected] : window) {
         const cli::WindowParse parse = cli::ParseWindowOptions(args);
         EXPECT_EQ(parse.parsed.ok() ? "db=" + parse.options.databaseTarget : parse.parsed.error,
                   expected);
+    }
+}
+
+// Both programs overwrite the password of --db in their own argument vector, which is what a
+// process listing shows: each argument keeps its place and length, and no byte of the password
+// stays in it.
+TEST(BatchOptionsTest, PasswordsOnTheCommandLineAreOverwritten) {
+    const std::pair<QStringList, QStringList> cases[] = {
+        {{"--db", "postgresql://eng:S3cr3t@db/x", "a.flx"},
+         {"--db", "postgresql://eng:***@db/x", "a.flx"}},
+        {{"--db=host=db password='S3 cr3t'", "--", "--db", "password=S3cr3t"},
+         {"--db=host=db password=***", "--", "--db", "password=S3cr3t"}},
+        {{"--quiet", "--db", "odbc:DSN=x;PWD=S3cr3t;UID=eng"},
+         {"--quiet", "--db", "odbc:DSN=x;PWD=***;UID=eng"}},
+        {{"--db", "postgresql://eng:pw@db/x"}, {"--db", "postgresql://eng:***@db/"}},
+    };
+    for (const auto& [given, shown] : cases) {
+        std::vector<QByteArray> storage{"importflx"};
+        for (const QString& arg : given) {
+            storage.push_back(arg.toUtf8());
+        }
+        std::vector<char*> argv;
+        for (QByteArray& arg : storage) {
+            argv.push_back(arg.data());
+        }
+        cli::HidePasswords(static_cast<int>(argv.size()), argv.data());
+        QStringList after;
+        for (std::size_t i = 1; i < storage.size(); ++i) {
+            after << QString::fromUtf8(storage[i].constData());
+            if (given[i - 1] != shown[i - 1]) {
+                EXPECT_FALSE(storage[i].contains("pw") || storage[i].contains("cr3t"));
+            }
+        }
+        EXPECT_EQ(after, shown);
     }
 }
 
@@ -201,7 +246,10 @@ TEST(BatchToolTest, EveryRunEndsWithItsReportMessagesRowsAndExitStatus) {
         {"a JSON file that cannot be written stops the run before it starts",
          "--db %DB% --json %D%/no/such/run.json %D%/zeph.flx", 2, "",
          "...JSON report cannot be written: %D%/no/such/run.json...", "4"},
-        {"--help", "--help", 0, "Usage: importflx-batch ...", "", "4"},
+        {"--help", "--help", 0,
+         "Usage: importflx-batch ...PGPASSWORD...~/.pgpass...PGPASSFILE...service=NAME..."
+         "sslmode=verify-full sslrootcert=FILE...",
+         "", "4"},
         {"--quiet, and --report saves the report",
          "--db %DB% --unattended --quiet --report %D%/report.rtf %D%/zephyr.flx", 0, "", "",
          zephyr + "5"},
@@ -340,6 +388,66 @@ TEST(BatchToolTest, InterruptStopsTheRunWithStatus130) {
                                  "...|exit 130 interrupted")
                              .arg(equipment)))
         << summary.left(300).toStdString();
+}
+
+// Whatever form a password takes in --db, neither the messages, nor the report, nor the JSON
+// document show it, whether the database is reached or not. The test server lets every user in
+// without a password, so that one given is simply not asked for.
+TEST(BatchToolTest, NoOutputShowsAPassword) {
+    const TempDb pg(Store::kPostgres, DemoRowsSql(Store::kPostgres));
+    const QString file =
+        flxtest::Write(pg.folder(), "zephyr.flx", flxtest::Bytes(kConverter.arg("ZEPHYR")));
+    const QString reached = pg.target();
+    const std::pair<QString, int> cases[] = {
+        {QString(reached).replace("://", "://postgres:S3cr3t@"), 0},
+        {reached + "&password=S3%40cr3t", 0},
+        {"host=/nonexistent dbname=x password='S3 cr3t'", 2},
+        {"postgresql://eng:S3cr3t@/x?host=/nonexistent", 2},
+        {"postgresql://eng:S3@cr3t@/x?host=/nonexistent", 2},
+        {"postgresql://eng:S3cr3t/x", 2},
+        {"postgress://eng:S3cr3t@db/x", 2},
+        {"hots=db password=S3cr3t", 2},
+        {"odbc:DRIVER={PostgreSQL Unicode};Server=/nonexistent;Database=x;UID=eng;PWD=S3cr3t", 2},
+    };
+    for (const auto& [target, exitCode] : cases) {
+        SCOPED_TRACE(target.toStdString());
+        QProcess process;
+        process.start(IMPORTFLX_BATCH_EXE,
+                      {"--db", target, "--unattended", "--report", pg.folder() + "/r.rtf", "--json",
+                       pg.folder() + "/run.json", file});
+        ASSERT_TRUE(process.waitForFinished(120000));
+        EXPECT_EQ(process.exitCode(), exitCode);
+        const QByteArray shown = process.readAllStandardOutput() + process.readAllStandardError() +
+                                 flxtest::Read(pg.folder() + "/run.json") +
+                                 flxtest::Read(pg.folder() + "/r.rtf");
+        EXPECT_FALSE(shown.contains("cr3t")) << shown.toStdString();
+        EXPECT_TRUE(shown.contains(exitCode == 0 ? "Added as ZEPHYR" : "***"));
+        QFile::remove(pg.folder() + "/run.json");
+    }
+}
+
+// While the tool runs, a process listing shows its --db with the password hidden.
+TEST(BatchToolTest, AProcessListingShowsThePasswordHidden) {
+    const TempDb pg(Store::kPostgres, DemoRowsSql(Store::kPostgres));
+    const QString file =
+        flxtest::Write(pg.folder(), "zephyr.flx", flxtest::Bytes(kConverter.arg("ZEPHYR")));
+    std::shared_ptr<void> held = pg.HoldForImport();
+    QProcess process;
+    process.setReadChannel(QProcess::StandardError);
+    process.start(IMPORTFLX_BATCH_EXE,
+                  {"--db", QString(pg.target()).replace("://", "://postgres:S3cr3t@"),
+                   "--unattended", "--quiet", file});
+    // It has read its command line once it waits for the database that the test holds.
+    ASSERT_TRUE(process.waitForReadyRead(60000));
+    QFile commandLine(QString("/proc/%1/cmdline").arg(process.processId()));
+    ASSERT_TRUE(commandLine.open(QIODevice::ReadOnly));
+    const QByteArray listed = commandLine.readAll().replace('\0', ' ');
+    held.reset();
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.readAllStandardError(), QByteArray(kWaitingForDatabase) + '\n');
+    EXPECT_TRUE(listed.contains(" --db postgresql://postgres:***@/importflx?host=") &&
+                !listed.contains("cr3t"))
+        << listed.toStdString();
 }
 
 // One run of the batch tool over `files` into `db`: exit status, standard output, standard error.

@@ -1,14 +1,21 @@
 #include "app/command_line.h"
 
+#include <cstring>
+#include <string_view>
+
+#include "records/target.h"
+
 namespace cli {
 namespace {
 
 const QCommandLineOption kHelp({"h", "help"}, "show this help");
 const QCommandLineOption kVersion("version", "show the version");
 
-const QCommandLineOption kWindowDb(
-    "db", "the equipment database: an SQLite file (default: dbEquip.mdb in the program's folder)",
-    "TARGET");
+const QCommandLineOption kWindowDb("db",
+                                   "the equipment database: a file, postgresql://..., "
+                                   "keyword=value pairs or odbc:... (default: dbEquip.mdb in "
+                                   "the program's folder)",
+                                   "TARGET");
 
 const QCommandLineOption* Find(const QList<QCommandLineOption>& options, const QString& name) {
     for (const QCommandLineOption& option : options) {
@@ -40,7 +47,10 @@ Parsed Scan(const QList<QCommandLineOption>& options, const QStringList& argumen
         const QCommandLineOption* option =
             (dashes == 1) == (name.size() == 1) ? Find(options, name) : nullptr;
         if (option == nullptr || (option->valueName().isEmpty() && equals >= 0)) {
-            result.error = QStringLiteral("unknown option %1").arg(arg);
+            // The value may be a misspelled --db's TARGET.
+            result.error =
+                QStringLiteral("unknown option %1")
+                    .arg(equals < 0 ? arg : typed + '=' + db::RedactedTarget(arg.mid(equals + 1)));
             return result;
         }
         if (option->names() == kHelp.names() || option->names() == kVersion.names()) {
@@ -108,12 +118,57 @@ WindowParse ParseWindowOptions(const QStringList& arguments) {
     result.parsed = Parse(parser, {kWindowDb}, arguments);
     if (result.parsed.ok() && result.parsed.request == Request::kRun) {
         if (!parser.positionalArguments().isEmpty()) {
+            // A TARGET given without --db is shown as one.
             result.parsed.error =
-                QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first());
+                QStringLiteral("unexpected argument %1")
+                    .arg(db::RedactedTarget(parser.positionalArguments().first()));
+        } else {
+            result.parsed.error = DatabaseOptionError(parser.value(kWindowDb));
         }
         result.options.databaseTarget = parser.value(kWindowDb);
     }
     return result;
+}
+
+QString DatabaseOptionError(const QString& target) {
+    const QString problem = target.isEmpty() ? QString() : db::TargetProblem(target);
+    return problem.isEmpty() ? QString() : QStringLiteral("--db: ") + problem;
+}
+
+void HidePasswords(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg(argv[i]);
+        if (arg == "--") {
+            return;
+        }
+        char* value = nullptr;
+        if (arg == "--db" && i + 1 < argc) {
+            value = argv[++i];
+        } else if (arg.starts_with("--db=")) {
+            value = argv[i] + 5;
+        }
+        if (value == nullptr) {
+            continue;
+        }
+        const std::size_t length = std::strlen(value);
+        QByteArray shown = db::RedactedTarget(QString::fromLocal8Bit(value)).toLocal8Bit();
+        if (shown != value) {
+            // Cut when a password of one or two characters made it longer: what is kept of the
+            // shown text never holds the password.
+            shown.truncate(static_cast<qsizetype>(length));
+            std::memcpy(value, shown.constData(), static_cast<std::size_t>(shown.size()));
+            std::memset(value + shown.size(), 0, length - static_cast<std::size_t>(shown.size()));
+        }
+    }
+}
+
+QString PasswordAdvice() {
+    return QStringLiteral(
+        "Passwords: a password written in TARGET can be seen by other users of the machine\n"
+        "until the program has read it. Give it instead in PGPASSWORD, in ~/.pgpass or the\n"
+        "file that PGPASSFILE names, or in a service file (TARGET service=NAME). For a server\n"
+        "across a network, add sslmode=verify-full sslrootcert=FILE, so that the server must\n"
+        "prove that it is the one named.\n");
 }
 
 QString WindowUsage() {
@@ -122,7 +177,7 @@ QString WindowUsage() {
         "Imports FLX device-description files into the equipment database, in a window.\n"
         "Qt's own options (-platform, -style, -reverse ...) are taken as well."));
     Parse(parser, {kWindowDb}, {});
-    return HelpText(parser, QStringLiteral("importflx"));
+    return HelpText(parser, QStringLiteral("importflx"), PasswordAdvice());
 }
 
 }  // namespace cli

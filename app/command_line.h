@@ -52,8 +52,22 @@ struct WindowParse {
     Parsed parsed;
 };
 
-// Parses the window's `arguments` (without the program name); positional arguments are refused.
+// Parses the window's `arguments` (without the program name); positional arguments are refused,
+// and so is a --db TARGET that names no database importflx can open (db::TargetProblem).
 WindowParse ParseWindowOptions(const QStringList& arguments);
+
+// The error for a --db value that names no database importflx can open, or empty.
+QString DatabaseOptionError(const QString& target);
+
+// Overwrites, in the program's own argument vector, the password of every --db TARGET (the next
+// argument, or the text after "--db=") with "***" as db::RedactedTarget shows it, so that other
+// users of the machine do not see it in a process listing. The argument keeps its length: the
+// bytes after the shorter text are zeroed. Arguments after "--" are left alone. Call it as soon
+// as the command line has been read, with the vector the application object left.
+void HidePasswords(int argc, char** argv);
+
+// The advice on passwords and server certificates that both programs' --help give.
+QString PasswordAdvice();
 
 // The window's --help text.
 QString WindowUsage();

@@ -152,6 +152,7 @@ frmImportFlex::frmImportFlex(const QString& databaseTarget, QWidget* parent)
 
 frmImportFlex::~frmImportFlex() {
     delete report_.data();
+    delete closedReport_.data();
     // The folder model uses the icon provider until it is gone.
     delete dirModel_;
     // Closed while Qt's database plugin is still loaded; closing also gives the database file
@@ -174,7 +175,7 @@ void frmImportFlex::Form_Load() {
         ShowMessage(kBackUp);
     } else {
         session_.sEquipConnection = db::ConnectionStringForTarget(databaseTarget_);
-        const QString database = db::DescribeConnection(session_.sEquipConnection);
+        const QString database = db::RedactedTarget(databaseTarget_);
         setWindowTitle(windowTitle() + QStringLiteral(" - ") + database);
         if (db::KindOfTarget(databaseTarget_) == db::TargetKind::kFile) {
             const QFileInfo file(databaseTarget_);
@@ -521,6 +522,18 @@ frmReporStatus& frmImportFlex::Report() {
         // A window of its own; closing it discards it and its text.
         report_ = new frmReporStatus(nullptr);
         report_->setAttribute(Qt::WA_DeleteOnClose);
+        // Closed by the user, the window and its text are gone: the next line logged starts a
+        // new one, which the action log shows again. Lines logged into the closed window, which
+        // goes only at the next turn of the event loop, would be lost on a window nobody sees.
+        connect(report_, &frmReporStatus::Closed, this, [this, report = report_.data()] {
+            if (report != report_) {  // closed once more, by the program's end
+                return;
+            }
+            delete closedReport_.data();
+            closedReport_ = report_;
+            report_ = nullptr;
+            session_.bReportShown = false;
+        });
     }
     return *report_;
 }

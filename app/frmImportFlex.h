@@ -81,7 +81,8 @@ class frmImportFlex : public QWidget, public ImportHost {
     void SetRunActive(bool active) override;
     void WaitingForDatabase(bool waiting) override;
 
-    // The report window while it exists (created hidden by the first logged report line).
+    // The report window while it exists and the user has not closed it (created hidden by the
+    // first logged report line after the window's start or the user's close).
     frmReporStatus* ReportWindow() const { return report_; }
 
   protected:
@@ -166,6 +167,9 @@ class frmImportFlex : public QWidget, public ImportHost {
     bool pendingClose_ = false;
     bool askingCancel_ = false;  // the cancel question is open
     QPointer<frmReporStatus> report_;
+    // The report window the user closed last, until it is gone (it goes at the next turn of the
+    // event loop, or with this window).
+    QPointer<frmReporStatus> closedReport_;
     std::array<int, 3> runLabelHeights_{};  // of lblFileCount, lblEquip, lblStat
     QTimer* redrawTimer_ = nullptr;
     std::vector<QWidget*> held_;  // widgets of this window whose redraw HoldRedraw holds

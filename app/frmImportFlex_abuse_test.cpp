@@ -3,6 +3,7 @@
 // files at once.
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -240,6 +241,37 @@ TEST_F(WindowRunTest, LatestLineIsOnScreenAtEachQuestionAndAtTheEnd) {
     EXPECT_EQ(hooks.boxes.size(), 4);
     EXPECT_TRUE(Status().startsWith("Added [2] parts"));
     EXPECT_EQ(stale, QStringList());
+}
+
+// Once the user has closed the report window, between two runs or in the middle of one, the next
+// logged line brings it back, holding what was logged since.
+TEST_F(WindowRunTest, TheReportWindowComesBackAfterTheUserClosedIt) {
+    WriteFlx("a.flx", "ACME", "FIRST", 1, 1);
+    WriteFlx("b.flx", "ACME", "SECOND", 1, 1);
+    Open();
+    window->findChild<QCheckBox*>("chkLog")->setChecked(true);
+    QStringList shown;  // after each run: whether the report is on screen, and its models added
+    const auto look = [&] {
+        frmReporStatus* report = window->ReportWindow();
+        QString text = report != nullptr && report->isVisible() ? "shown:" : "hidden:";
+        for (const QString& line : report != nullptr ? report->ReportLines() : QStringList()) {
+            text += line.startsWith("Added as ") ? ' ' + line.section(' ', -1) : "";
+        }
+        shown << text;
+    };
+    Click("cmdAll", [] {});
+    look();
+    window->ReportWindow()->findChild<QAction*>("catFClose")->trigger();
+    Click("cmdAll", [] {});
+    look();
+    Click("cmdAll", [&] {
+        if (window->ReportWindow() != nullptr && Status().contains("SECOND")) {
+            window->ReportWindow()->close();
+        }
+    });
+    look();
+    EXPECT_EQ(shown, (QStringList{"shown: FIRST SECOND", "shown: FIRST_v1 SECOND_v1",
+                                  "shown: SECOND_v2"}));
 }
 
 // A folder of 10,000 FLX files fills the list in the background; a run started meanwhile works on

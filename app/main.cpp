@@ -11,6 +11,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("Import Flx");
     platform::QuietSqlDriverWarnings();
     const cli::WindowParse parse = cli::ParseWindowOptions(QApplication::arguments().mid(1));
+    cli::HidePasswords(argc, argv);
     if (parse.parsed.request != cli::Request::kRun) {
         const QString text = parse.parsed.request == cli::Request::kHelp
                                  ? cli::WindowUsage()

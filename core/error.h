@@ -27,6 +27,10 @@ enum class ErrorKind {
 // message.
 class AppError : public std::exception {
   public:
+    // A database server's words in `description` are kept in the form every text below shows:
+    // its tab-indented continuation lines and the SQLSTATE that the driver puts after them are
+    // joined to the line before with one blank, empty parentheses of a failure without SQLSTATE
+    // are dropped, and so are line ends at the end.
     AppError(long number, QString description, QString source, ErrorKind kind = ErrorKind::kOther);
 
     long number() const { return number_; }

@@ -42,7 +42,8 @@ struct SessionState {
     std::int64_t iInputs = 0;
     std::int64_t iOutputs = 0;
     std::int64_t iParts = 0;
-    bool bReportShown = false;  // the action log has shown the report window once
+    // The action log has shown the report window, and the user has not closed it since.
+    bool bReportShown = false;
 
     // The choices of the selection dialog for the rest of the program run. It starts with one
     // entry of empty texts (index 0, which an empty file ID matches); "Done" appends; nothing

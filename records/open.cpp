@@ -102,6 +102,46 @@ QString ConnectOption(const QString& key, const QString& value) {
     return key + QStringLiteral("='") + quoted + '\'';
 }
 
+// Gives the PostgreSQL driver's `database` the settings of the PostgreSQL `target`
+// (records/target.h): host, database name, user and password through the driver's own fields,
+// which it quotes; every other keyword of the client library as a connect option; a connect
+// timeout of 10 s unless the target gives one, so that an unreachable host does not hold the
+// window. Raises when the target is malformed, or when an option's value holds a ';', which the
+// driver takes for the end of the option.
+void ConfigurePostgres(const QString& target, QSqlDatabase& database) {
+    PostgresSettings settings;
+    QString error;
+    if (!ParsePostgresTarget(target, settings, error)) {
+        throw AppError(ErrNo::kDbConnectionLost, error, kSource, ErrorKind::kMissing);
+    }
+    QStringList options;
+    bool timeoutGiven = false;
+    for (const auto& [key, value] : settings) {
+        if (key == QLatin1String("host")) {
+            database.setHostName(value);
+        } else if (key == QLatin1String("dbname")) {
+            database.setDatabaseName(value);
+        } else if (key == QLatin1String("user")) {
+            database.setUserName(value);
+        } else if (key == QLatin1String("password")) {
+            database.setPassword(value);
+        } else if (value.contains(';')) {
+            throw AppError(ErrNo::kDbConnectionLost,
+                           QString("The PostgreSQL address '%1' is not valid here: the value of "
+                                   "%2 holds a ';'.")
+                               .arg(RedactedTarget(target), key),
+                           kSource, ErrorKind::kMissing);
+        } else {
+            options << ConnectOption(key, value);
+            timeoutGiven = timeoutGiven || key == QLatin1String("connect_timeout");
+        }
+    }
+    if (!timeoutGiven) {
+        options << ConnectOption(QStringLiteral("connect_timeout"), QStringLiteral("10"));
+    }
+    database.setConnectOptions(options.join(';'));
+}
+
 // Opens `database` (configured) or raises a connection failure naming `shown`.
 void OpenOrRaise(QSqlDatabase& database, Driver driver, const QString& shown, const QString& name) {
     if (database.open()) {
@@ -187,38 +227,15 @@ std::unique_ptr<Connection> Connection::OpenPostgres(const QString& connectionSt
                                                      const QString& name,
                                                      const WaitSettings& wait) {
     const QString shown = DescribeConnection(connectionString);
-    PostgresAddress address;
-    QString error;
-    if (!ParsePostgresUri(connectionString, address, error)) {
-        throw AppError(ErrNo::kDbConnectionLost, error, kSource, ErrorKind::kMissing);
-    }
-    QStringList options;
-    bool timeoutGiven = false;
-    for (const auto& [key, value] : address.parameters) {
-        // The driver joins its options with ';': a value cannot hold one.
-        if (value.contains(';')) {
-            throw AppError(ErrNo::kDbConnectionLost,
-                           QString("The PostgreSQL address '%1' is not valid here: the value of "
-                                   "%2 holds a ';'.")
-                               .arg(shown, key),
-                           kSource, ErrorKind::kMissing);
-        }
-        options << ConnectOption(key, value);
-        timeoutGiven |= key == QLatin1String("connect_timeout");
-    }
-    if (!address.port.isEmpty()) {
-        options << ConnectOption(QStringLiteral("port"), address.port);
-    }
-    if (!timeoutGiven) {  // an unreachable host would otherwise hold the window
-        options << ConnectOption(QStringLiteral("connect_timeout"), QStringLiteral("10"));
-    }
     {
         QSqlDatabase database = QSqlDatabase::addDatabase("QPSQL", name);
-        database.setHostName(address.host);
-        database.setDatabaseName(address.dbname);
-        database.setUserName(address.user);
-        database.setPassword(address.password);
-        database.setConnectOptions(options.join(';'));
+        try {
+            ConfigurePostgres(connectionString, database);
+        } catch (const AppError&) {
+            database = QSqlDatabase();
+            QSqlDatabase::removeDatabase(name);
+            throw;
+        }
         OpenOrRaise(database, Driver::kPostgres, shown, name);
     }
     std::unique_ptr<Connection> connection(

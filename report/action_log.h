@@ -7,7 +7,8 @@
 
 // Reports one step of an import: the status label shows `text` without its tabs, the equipment
 // label shows sManuID-sEquipName-sEquipType, and, while "Log Actions" is checked, `text` is
-// appended to the report, whose window is shown the first time this happens.
+// appended to the report, whose window is shown the first time this happens and again after the
+// user closed it (the host then clears bReportShown).
 // Taken by value: the status text is made from it in place, so a line of hundreds of
 // megabytes is not copied once more.
 void ShowActionLine(ImportContext& ctx, QString text);

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QEventLoop>
 #include <QFont>
 #include <QScrollBar>
@@ -162,6 +163,13 @@ void frmReporStatus::ActiveBar31_ToolClick(const QString& toolName) {
         SaveReport();
     } else if (toolName == QLatin1String("catFClose")) {
         close();
+    }
+}
+
+void frmReporStatus::closeEvent(QCloseEvent* event) {
+    QWidget::closeEvent(event);
+    if (event->isAccepted()) {
+        emit Closed();
     }
 }
 

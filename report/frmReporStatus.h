@@ -6,6 +6,8 @@
 #include <QWidget>
 #include <memory>
 
+class QCloseEvent;
+
 namespace Ui {
 class frmReporStatus;
 }
@@ -40,10 +42,18 @@ class frmReporStatus : public QWidget {
     // The report's lines, without line ends.
     QStringList ReportLines() const;
 
+  signals:
+    // The window is closing (the Close tool, the window's own close button, the program's end):
+    // it goes, with its report, once control returns to the event loop.
+    void Closed();
+
   public slots:
     // A tool of the toolbar was clicked, named by its object name: "catFSave" saves the report,
     // "catFClose" closes the window; "catFPrint", "Tool1" and any other name do nothing.
     void ActiveBar31_ToolClick(const QString& toolName);
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
 
   private:
     // Asks for a file name ("Tovrin Import Report" in the program's folder is proposed) and

@@ -5,7 +5,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # Packages to build and run importflx: Qt's SQL drivers for SQLite, PostgreSQL and ODBC, the
 # ODBC driver manager with its headers, and the headers of the SQLite and PostgreSQL libraries
-# that those drivers use.
+# that those drivers use (libpq's parser also reads PostgreSQL targets).
 BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite
     libqt6sql6-psql libqt6sql6-odbc unixodbc unixodbc-dev libgl-dev sqlite3 libsqlite3-dev
     libpq-dev)

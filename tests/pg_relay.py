@@ -1,0 +1,78 @@
+#!/usr/bin/env python3
+"""A relay in front of the test's PostgreSQL server that counts round trips and can make each one
+cost a fixed delay, as a network between client and server would.
+
+usage: pg_relay.py SERVER_DIR RELAY_DIR LOG [DELAY_MS]
+
+Clients connect to RELAY_DIR as to a server's socket folder (host=RELAY_DIR); every byte goes on
+to the server listening in SERVER_DIR and back. A round trip is one turn of the conversation: the
+client sends, after the server has answered (or for the first time). When DELAY_MS is given, the
+client's first bytes of every turn are held that long before they go on. When a client
+disconnects, one line "turns N" is appended to LOG. The relay runs until it is killed; it writes
+"ready" on standard output once it listens.
+"""
+import asyncio
+import os
+import sys
+
+PORT_SOCKET = ".s.PGSQL.5432"
+
+
+async def pump(reader, writer, on_data):
+    try:
+        while True:
+            data = await reader.read(65536)
+            if not data:
+                break
+            await on_data(data)
+            writer.write(data)
+            await writer.drain()
+    except (ConnectionError, asyncio.CancelledError):
+        pass
+    finally:
+        try:
+            writer.close()
+        except Exception:
+            pass
+
+
+async def relay(server_dir, log, delay, client_reader, client_writer):
+    try:
+        server_reader, server_writer = await asyncio.open_unix_connection(
+            os.path.join(server_dir, PORT_SOCKET))
+    except OSError:
+        client_writer.close()
+        return
+    state = {"turns": 0, "client_turn": False}
+
+    async def from_client(_):
+        if not state["client_turn"]:
+            state["client_turn"] = True
+            state["turns"] += 1
+            if delay > 0:
+                await asyncio.sleep(delay)
+
+    async def from_server(_):
+        state["client_turn"] = False
+
+    await asyncio.gather(pump(client_reader, server_writer, from_client),
+                         pump(server_reader, client_writer, from_server))
+    with open(log, "a") as f:
+        f.write("turns %d\n" % state["turns"])
+
+
+async def main():
+    server_dir, relay_dir, log = sys.argv[1:4]
+    delay = float(sys.argv[4]) / 1000 if len(sys.argv) > 4 else 0.0
+    path = os.path.join(relay_dir, PORT_SOCKET)
+    if os.path.exists(path):
+        os.unlink(path)
+    server = await asyncio.start_unix_server(
+        lambda r, w: relay(server_dir, log, delay, r, w), path=path)
+    print("ready", flush=True)
+    async with server:
+        await server.serve_forever()
+
+
+if __name__ == "__main__":
+    asyncio.run(main())
