@@ -11,8 +11,7 @@
 #include "core/error.h"
 #include "core/platform.h"
 #include "records/database.h"
-#include "records/recordset.h"
-#include "records/statements.h"
+#include "records/manufacturers.h"
 #include "records/target.h"
 #include "report/rtf_writer.h"
 
@@ -300,18 +299,14 @@ void PrintError(const QString& text) {
 bool FillManufacturerMap(db::Database& database, const QList<ManufacturerMapping>& mappings,
                          std::vector<ManuMapEntry>& map, QString& error) {
     for (const ManufacturerMapping& mapping : mappings) {
-        db::Recordset manufacturer;
-        manufacturer.setActiveConnection(database);
-        manufacturer.Open(sql::kManufacturerById, {mapping.databaseId}, db::CursorType::kStatic,
-                          db::LockType::kReadOnly);
-        if (manufacturer.RecordCount() == 0) {
+        const std::optional<db::ManufacturerRow> found =
+            db::FindManufacturer(database, mapping.databaseId);
+        if (!found) {
             error = QStringLiteral("--map %1=%2: the database has no manufacturer %2")
                         .arg(mapping.fileId, mapping.databaseId);
             return false;
         }
-        map.push_back(ManuMapEntry{mapping.fileId,
-                                   manufacturer.Field(schema::kManufacturerName).toString(),
-                                   manufacturer.Field(schema::kManufacturerID).toString()});
+        map.push_back(ManuMapEntry{mapping.fileId, found->name, found->id});
     }
     return true;
 }

@@ -11,6 +11,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Import Flx"));
     platform::QuietSqlDriverWarnings();
+    platform::KeepFreedMemoryForReuse();
 
     const BatchParse parse = ParseBatchOptions(QCoreApplication::arguments().mid(1));
     cli::HidePasswords(argc, argv);

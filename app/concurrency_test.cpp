@@ -1,9 +1,14 @@
-// Eight importers at once into one database of each kind: no model name is stored twice for a
-// manufacturer, every file reported added is stored whole, and no importer fails.
+// Importers sharing a database: eight at once into one database of each kind store no model name
+// twice for a manufacturer, store every file reported added whole and never fail; an importer
+// whose output nobody reads holds nobody up; and over a network a device costs a fixed number of
+// round trips to the server.
 
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
 #include <memory>
 #include <vector>
 
@@ -72,5 +77,104 @@ TEST_P(ConcurrencyTest, EightImportersNeverStoreANameTwiceAndLoseNoFile) {
 }
 
 INSTANTIATE_ON_EVERY_STORE(ConcurrencyTest);
+
+// The batch tool with `args` through a shell; its exit status, and what it wrote to standard
+// error.
+std::pair<int, QString> Batch(const QStringList& args) {
+    QProcess process;
+    process.start(IMPORTFLX_BATCH_EXE, args);
+    EXPECT_TRUE(process.waitForFinished(300000));
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardError())};
+}
+
+// An importer whose report goes into a pipe that nobody reads stops, its pipe full, in the middle
+// of a file; it holds the database only while it writes a device, so another importer goes on.
+TEST_P(ConcurrencyTest, AnImporterWhoseOutputNobodyReadsHoldsNobodyUp) {
+    TempDb db(GetParam(), DemoRowsSql(GetParam()));
+    QStringList lines;
+    for (int d = 0; d < 20; ++d) {  // far more report than a pipe holds
+        lines += flxtest::Device("ACME", QString("STUCK-%1").arg(d), flxtest::Connectors(200));
+    }
+    const QString stuck = flxtest::Write(db.folder(), "stuck.flx", flxtest::Bytes(lines));
+    QProcess first;
+    first.setProgram("sh");
+    first.setArguments(
+        {"-c",
+         QString("exec '%1' --db \"$1\" --unattended \"$2\" | sleep 600").arg(IMPORTFLX_BATCH_EXE),
+         "sh", db.target(), stuck});
+    first.start();
+    ASSERT_TRUE(first.waitForStarted());
+    // Its first device is stored: from then on it writes its report, which nobody reads.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return db.Scalar("SELECT count(*) FROM tblEquipment").toInt() > 2; }, 120000));
+    const auto [status, errors] =
+        Batch({"--db", db.target(), "--unattended", "--quiet", WriteFile(db.folder(), 0, 0)});
+    EXPECT_EQ(status, 0) << errors.toStdString();
+    EXPECT_EQ(db.Scalar("SELECT count(*) FROM tblEquipment WHERE EquipmentName = 'MODEL-0'"), 1);
+    EXPECT_EQ(first.state(), QProcess::Running) << "the first importer was to stay stuck";
+    first.kill();
+    first.waitForFinished();
+    QProcess::execute("pkill", {"-f", "sleep 600"});
+}
+
+// Round trips to a PostgreSQL server, counted by a relay in front of it: through the server's
+// own driver a device of forty connector lines costs one, and a run a few more to read the
+// manufacturers; through ODBC, one per connector row and eight more.
+TEST(RoundTrips, ADeviceCostsAFewRoundTripsToAServer) {
+    QTemporaryDir relayDir;
+    const QString log = relayDir.filePath("turns.log");
+    QProcess relay;
+    relay.start("python3",
+                {IMPORTFLX_TESTS_DIR "/pg_relay.py", TestServerSocket(), relayDir.path(), log});
+    ASSERT_TRUE(relay.waitForReadyRead(30000) && relay.readAll().startsWith("ready"));
+    // The round trips of every connection so far, once each of them has closed.
+    const auto turns = [&] {
+        QStringList lines;
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                lines = QString::fromLatin1(flxtest::Read(log)).split('\n', Qt::SkipEmptyParts);
+                return lines.count("open") * 2 == lines.size();
+            },
+            60000));
+        int total = 0;
+        for (const QString& line : lines.filter("turns ")) {
+            total += line.section(' ', 1).toInt();
+        }
+        return total;
+    };
+    for (const Store store : {Store::kPostgres, Store::kOdbcPostgres}) {
+        SCOPED_TRACE(StoreName(store));
+        QFile::remove(log);
+        TempDb db(store, DemoRowsSql(store));
+        const QString target =
+            QString(db.target()).replace(TestServerSocket(), QDir(relayDir.path()).absolutePath());
+        QStringList devices;
+        for (int n = 0; n < 11; ++n) {
+            devices << flxtest::Write(
+                db.folder(), QString("rt%1.flx").arg(n),
+                flxtest::Bytes(flxtest::Device(
+                    "ACME", QString("RT-%1").arg(n),
+                    flxtest::Connectors(20) + flxtest::Connectors(20, "Out", 'O'))));
+        }
+        const QString empty = flxtest::Write(db.folder(), "empty.flx", "no device\r\n");
+        const QStringList options{"--db", target, "--unattended", "--quiet"};
+        ASSERT_EQ(Batch(options + QStringList{empty}).first, 0);
+        const int none = turns();
+        ASSERT_EQ(Batch(options + devices.mid(0, 1)).first, 0);
+        const int one = turns();
+        ASSERT_EQ(Batch(options + devices).first, 0);
+        const int eleven = turns() - one - none;  // eleven devices in one run
+        const int each = (eleven - (one - 2 * none)) / 10;
+        if (store == Store::kPostgres) {
+            EXPECT_LE(eleven, 11 + 4);
+            EXPECT_LE(each, 1);
+        } else {
+            EXPECT_LE(each, 40 + 8);
+        }
+        EXPECT_EQ(db.Scalar("SELECT count(*) FROM tblInputs").toInt(), 12 * 20);
+    }
+    relay.kill();
+    relay.waitForFinished();
+}
 
 }  // namespace

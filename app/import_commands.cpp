@@ -64,7 +64,7 @@ RunOutcome Run(ImportContext& ctx, Pass pass) {
     };
 
     s.bCancel = false;
-    s.manufacturersFound.clear();
+    s.ForgetManufacturers();
     host.SetCancelEnabled(true);
     const int n = host.FileCount();
     host.SetProgressMaximum(n);

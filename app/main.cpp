@@ -10,6 +10,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Import Flx");
     platform::QuietSqlDriverWarnings();
+    platform::KeepFreedMemoryForReuse();
     const cli::WindowParse parse = cli::ParseWindowOptions(QApplication::arguments().mid(1));
     cli::HidePasswords(argc, argv);
     if (parse.parsed.request != cli::Request::kRun) {

@@ -37,4 +37,10 @@ bool IsNetworkFileSystemType(unsigned long type);
 // A program calls it once, at its start.
 void QuietSqlDriverWarnings();
 
+// Keeps memory that the program frees for its own reuse instead of returning it to the system
+// at once. An import allocates and frees a few hundred kilobytes for every file; handing them
+// back each time costs a system call and a flush of every processor's address translations,
+// about a tenth of a batch run. A program calls it once, at its start.
+void KeepFreedMemoryForReuse();
+
 }  // namespace platform

@@ -29,15 +29,22 @@ struct SessionState {
     QString sName;             // name column of the current connector line
     bool bCancel = false;      // cancel flag of the running import
 
-    // Manufacturers that resolution found in the database during the current run, by the ID as
-    // it was looked up, with the ID and the name the database holds: a block of the same
-    // manufacturer asks the database again only inside its own unit of work. Emptied at the
-    // start of every run, so that a run sees what colleagues changed since the last one.
+    // The manufacturers of the database as the current run knows them, by ID (exactly as a
+    // file or the database writes it), with the ID and the name the database holds: read whole
+    // at the first block of a run, so that a block of a known manufacturer asks the database
+    // again only inside its own unit of work, and added to as the run finds or adds more.
+    // Forgotten at the start of every run, so that a run sees what colleagues changed since the
+    // last one.
     struct FoundManufacturer {
         QString id;
         QString name;
     };
     QHash<QString, FoundManufacturer> manufacturersFound;
+    bool manufacturersListed = false;
+    void ForgetManufacturers() {
+        manufacturersFound.clear();
+        manufacturersListed = false;
+    }
     // Counters of the current run; wide enough that no real run overflows them.
     std::int64_t iInputs = 0;
     std::int64_t iOutputs = 0;

@@ -170,37 +170,35 @@ LineReader::LineReader(const QString& path, qint64 chunkSize)
     if (path.isEmpty()) {
         throw AppError(ErrNo::kBadFileName, "Bad file name or number", kSource);
     }
-    // A directory would open on some systems and fail only at the first read.
-    if (QFileInfo(path).isDir()) {
-        RaiseOpenError(path, file_);
-    }
+    // Opening refuses a directory as well (RaiseOpenError tells it apart). Unbuffered: the
+    // reader reads in chunks of its own, and a second buffer would only copy them.
     file_.setFileName(path);
-    if (!file_.open(QIODevice::ReadOnly)) {
+    if (!file_.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         RaiseOpenError(path, file_);
     }
     // A file smaller than a chunk is read in one piece of its own size: most FLX files are a
     // few kilobytes, and a buffer of the full chunk for each of thousands of them costs the
     // allocator more than the reading.
-    if (!file_.isSequential() && file_.size() < chunkSize_) {
-        chunkSize_ = std::max<qint64>(file_.size() + 1, 16);
+    if (!file_.isSequential()) {
+        size_ = file_.size();
+        chunkSize_ = std::min(chunkSize_, std::max<qint64>(size_ + 1, 16));
     }
-    char mark[3] = {};
-    const qint64 peeked = file_.peek(mark, sizeof mark);
-    const QByteArrayView start(mark, std::max<qint64>(peeked, 0));
+}
+
+void LineReader::TakeMark() {
+    markTaken_ = true;
     qint64 markSize = 0;
-    if (start.startsWith("\xEF\xBB\xBF")) {
+    if (raw_.startsWith("\xEF\xBB\xBF")) {
         encoding_ = Encoding::kUtf8;
         markSize = 3;
-    } else if (start.startsWith("\xFF\xFE")) {
+    } else if (raw_.startsWith("\xFF\xFE")) {
         encoding_ = Encoding::kUtf16Le;
         markSize = 2;
-    } else if (start.startsWith("\xFE\xFF")) {
+    } else if (raw_.startsWith("\xFE\xFF")) {
         encoding_ = Encoding::kUtf16Be;
         markSize = 2;
     }
-    if (markSize > 0 && file_.skip(markSize) != markSize) {
-        throw AppError(ErrNo::kFileIo, "Device I/O error", kSource);
-    }
+    raw_.remove(0, markSize);
 }
 
 qint64 LineReader::ReadRaw(char* data, qint64 size) {
@@ -279,11 +277,26 @@ bool LineReader::Fill() {
             return false;
         }
         // raw_ holds only what the last chunk left of a split character.
-        const qsizetype carried = raw_.size();
+        qsizetype carried = raw_.size();
         raw_.resize(carried + chunkSize_);
-        const qint64 count = ReadRaw(raw_.data() + carried, chunkSize_);
+        qint64 count = ReadRaw(raw_.data() + carried, chunkSize_);
         raw_.resize(carried + count);
-        endOfFile_ = count == 0;
+        read_ += count;
+        // A file of known size is at its end once that much is read: no read to find out.
+        endOfFile_ = count == 0 || (size_ >= 0 && read_ >= size_);
+        if (!markTaken_) {
+            // The byte-order mark, once the first bytes are in (a pipe may give fewer at a time).
+            while (raw_.size() < 3 && !endOfFile_) {
+                char more[3];
+                const qint64 extra = ReadRaw(more, 3 - raw_.size());
+                raw_.append(more, extra);
+                read_ += extra;
+                endOfFile_ = extra == 0;
+            }
+            TakeMark();
+            carried = 0;
+            count = raw_.size();
+        }
         if (encoding_ == Encoding::kUndecided) {
             const QByteArrayView fresh(raw_.constData() + carried, count);
             const auto high =

@@ -75,7 +75,7 @@ class LineReader {
   public:
     static constexpr qint64 kDefaultChunkSize = 64 * 1024;
 
-    // Opens `path` for reading and reads its byte-order mark, if any.
+    // Opens `path` for reading; its byte-order mark, if any, is read with its first bytes.
     explicit LineReader(const QString& path, qint64 chunkSize = kDefaultChunkSize);
     LineReader(const LineReader&) = delete;
     LineReader& operator=(const LineReader&) = delete;
@@ -100,6 +100,8 @@ class LineReader {
     // of the file (`last`) that becomes U+FFFD.
     void Decode(QByteArrayView bytes, bool last);
     qint64 ReadRaw(char* data, qint64 size);
+    // Reads the byte-order mark at the start of raw_, if any, and drops it.
+    void TakeMark();
 
     QFile file_;
     qint64 chunkSize_;
@@ -108,6 +110,9 @@ class LineReader {
     QString text_;    // its decoded text
     qsizetype position_ = 0;
     bool endOfFile_ = false;
+    bool markTaken_ = false;
+    qint64 size_ = -1;  // of a file that is not a pipe, as it was when opened
+    qint64 read_ = 0;   // bytes read so far
 };
 
 }  // namespace flx

@@ -89,6 +89,7 @@ Connection::Connection(QString connectionName, QString description, Dialect dial
 Connection::~Connection() {
     Rollback();
     extra_.reset();
+    controls_.clear();
     prepared_.clear();
     statements_.clear();
     if (!restoreJournalMode_.isEmpty()) {
@@ -132,8 +133,11 @@ QSqlDatabase Connection::database() const {
 
 void* Connection::NativeHandle() const {
     const QVariant handle = database().driver()->handle();
-    if (!handle.isValid() || (qstrcmp(handle.typeName(), "sqlite3*") != 0 &&
-                              qstrcmp(handle.typeName(), "PGconn*") != 0)) {
+    // The type names as the drivers register them (PGconn is libpq's name for struct pg_conn).
+    static const char* const kHandles[] = {"sqlite3*", "pg_conn*", "PGconn*"};
+    if (!handle.isValid() ||
+        std::none_of(std::begin(kHandles), std::end(kHandles),
+                     [&](const char* name) { return qstrcmp(handle.typeName(), name) == 0; })) {
         return nullptr;
     }
     return *static_cast<void* const*>(handle.constData());
@@ -284,38 +288,67 @@ const ColumnInfo* Connection::FindColumn(const QString& table, const QString& co
     return it->second ? &*it->second : nullptr;
 }
 
+Attempt Connection::Control(const QString& statement) {
+    // On SQLite they are prepared once: thousands of devices begin and commit one each.
+    std::optional<QSqlQuery> once;
+    QSqlQuery* query = nullptr;
+    if (dialect_.driver() == Driver::kSqlite) {
+        auto it = controls_.find(statement);
+        if (it == controls_.end()) {
+            it = controls_.insert(statement, QSqlQuery(database()));
+            it->prepare(statement);
+        }
+        query = &*it;
+    } else {
+        query = &once.emplace(database());
+    }
+    const bool done = dialect_.driver() == Driver::kSqlite ? query->exec() : query->exec(statement);
+    if (done) {
+        query->finish();
+        return {};
+    }
+    const Diagnostic diagnostic = DiagnosticOf(dialect_.driver(), query, database());
+    query->finish();
+    return {dialect_.Classify(diagnostic), diagnostic};
+}
+
 Attempt Connection::TryBegin() {
     const QStringList steps = dialect_.BeginUnit();
-    QSqlQuery query(database());
-    bool begun = steps.isEmpty() ? database().transaction() : true;
+    Attempt begun;
+    if (steps.isEmpty()) {
+        if (!database().transaction()) {
+            const Diagnostic diagnostic = DiagnosticOf(dialect_.driver(), nullptr, database());
+            begun = {dialect_.Classify(diagnostic), diagnostic};
+        }
+    }
     for (const QString& step : steps) {
-        if (!(begun = query.exec(step))) {
+        if (!(begun = Control(step)).ok()) {
             break;
         }
     }
-    if (begun) {
-        inTransaction_ = true;
-        return {};
-    }
-    const Diagnostic diagnostic =
-        DiagnosticOf(dialect_.driver(), steps.isEmpty() ? nullptr : &query, database());
-    query.finish();
-    // A half-begun transaction (begun, but another importer holds the lock) ends here.
     inTransaction_ = true;
-    Rollback();
-    return {dialect_.Classify(diagnostic), diagnostic};
+    if (!begun.ok()) {
+        // A half-begun transaction (begun, but another importer holds the lock) ends here.
+        Rollback();
+    }
+    return begun;
 }
 
 Attempt Connection::TryCommit() {
     const QString statement = dialect_.CommitStatement();
-    QSqlQuery query(database());
-    if (statement.isEmpty() ? database().commit() : query.exec(statement)) {
-        inTransaction_ = false;
-        return {};
+    if (statement.isEmpty()) {
+        if (database().commit()) {
+            inTransaction_ = false;
+            return {};
+        }
+        const Diagnostic diagnostic = DiagnosticOf(dialect_.driver(), nullptr, database());
+        return {dialect_.Classify(diagnostic), diagnostic};
     }
-    const Diagnostic diagnostic =
-        DiagnosticOf(dialect_.driver(), statement.isEmpty() ? nullptr : &query, database());
-    return {dialect_.Classify(diagnostic), diagnostic};
+    const Attempt committed = Control(statement);
+    if (committed.ok()) {
+        inTransaction_ = false;
+    }
+    return committed;
 }
 
 void Connection::Rollback() {
@@ -324,7 +357,7 @@ void Connection::Rollback() {
     }
     inTransaction_ = false;
     const QString statement = dialect_.RollbackStatement();
-    statement.isEmpty() ? (void)database().rollback() : (void)ExecDirect(statement);
+    statement.isEmpty() ? (void)database().rollback() : (void)Control(statement);
 }
 
 bool Connection::KeyExists(const StatementNames& names, const QVariantList& inserted) {

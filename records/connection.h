@@ -192,6 +192,8 @@ class Connection {
     // on a network file system keeps its rollback journal: the log needs memory that every
     // process using the file shares, which only processes of one machine have.
     void UseWriteAheadLog(const QString& path);
+    // Runs one statement of a transaction's control (begin, commit, rollback, the lock).
+    Attempt Control(const QString& statement);
     // The probes of ErrorOf.
     Failure Sharpen(const StatementFailed& failed, FailurePlace& place);
     // After a refusal that the codes do not tell apart: true when a row with the inserted
@@ -208,6 +210,7 @@ class Connection {
     QString restoreJournalMode_;  // the mode to restore at close; empty when none was changed
     std::unique_ptr<Extra> extra_;
     QHash<QString, std::shared_ptr<QSqlQuery>> prepared_;
+    QHash<QString, QSqlQuery> controls_;  // see Control
     std::unordered_map<const char*, std::unique_ptr<CachedStatement>> statements_;
     QHash<QString, QList<ColumnInfo>> columns_;
     struct ColumnKeyHash {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "records/device.h"
+#include "records/manufacturers.h"
 
 // The statements of a device's unit of work, as each kind of session runs them: through Qt's
 // driver, or through SQLite's own library where that is much faster. Not for code outside the
@@ -45,6 +46,12 @@ class DeviceStatements {
 // StatementFailed for a failure the row-by-row writing would meet in the same way (the lock
 // held by another importer, a lost connection).
 std::optional<DeviceResult> StoreDeviceInPipeline(Connection& connection, const DeviceBatch& batch);
+
+// Adds a manufacturer on a PostgreSQL session in one round trip, as AddManufacturerUnlessPresent
+// does; nothing when it cannot (not such a session, a value or statement refused): nothing is
+// then changed and the caller adds it in a unit of its own.
+std::optional<AddedManufacturer> AddManufacturerInPipeline(Connection& connection,
+                                                           const QString& id, const QString& name);
 
 // SQLite's own library on the session's handle, kept on the connection; null when the session
 // is no SQLite one reached through Qt's SQLite driver.

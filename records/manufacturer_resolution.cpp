@@ -2,53 +2,34 @@
 
 #include "core/session.h"
 #include "core/text.h"
-#include "records/database.h"
-#include "records/recordset.h"
-#include "records/statements.h"
+#include "records/manufacturers.h"
 
 namespace {
 
-// An ID that was never set is compared as empty text, not as NULL.
-QVariant IdValue(const QString& id) {
-    return id.isNull() ? QStringLiteral("") : id;
-}
-
-// The manufacturer `id` names, from this run's earlier finds or from statement 1; nothing when
-// the database has none.
+// The manufacturer `id` names, as this run knows the database's manufacturers: all of them are
+// read at the run's first block. An ID written otherwise than the database writes it (in
+// another letter case) is asked of the database, which compares by its own rules; unattended,
+// not even that: adding it finds it too.
 const SessionState::FoundManufacturer* Find(ImportContext& ctx, const QString& id) {
-    auto found = ctx.session.manufacturersFound.constFind(id);
-    if (found != ctx.session.manufacturersFound.constEnd()) {
-        return &*found;
+    SessionState& s = ctx.session;
+    if (!s.manufacturersListed) {
+        for (const db::ManufacturerRow& row : db::ListManufacturers(ctx.database)) {
+            s.manufacturersFound.insert(row.id, {row.id, row.name});
+        }
+        s.manufacturersListed = true;
     }
-    db::Recordset rsManufacturer;
-    rsManufacturer.setActiveConnection(ctx.database);
-    rsManufacturer.Open(sql::kManufacturerById, {IdValue(id)}, db::CursorType::kStatic,
-                        db::LockType::kReadOnly);
-    if (rsManufacturer.RecordCount() == 0) {
+    const auto known = s.manufacturersFound.constFind(id);
+    if (known != s.manufacturersFound.constEnd()) {
+        return &*known;
+    }
+    if (ctx.host.Unattended()) {
         return nullptr;
     }
-    return &*ctx.session.manufacturersFound.insert(
-        id, {rsManufacturer.Field("ManufacturerID").toString(),
-             rsManufacturer.Field("ManufacturerName").toString()});
-}
-
-// Adds the manufacturer `id` unless it exists by now, in a unit of its own, so that two
-// importers never add it twice.
-void AddUnattended(ImportContext& ctx, const QString& id, const QString& name) {
-    db::RunUnit(ctx.database, [&](db::Connection&) {
-        db::Recordset rsManufacturer;
-        rsManufacturer.setActiveConnection(ctx.database);
-        rsManufacturer.Open(sql::kManufacturerById, {IdValue(id)}, db::CursorType::kStatic,
-                            db::LockType::kOptimistic);
-        if (rsManufacturer.RecordCount() != 0) {
-            return;
-        }
-        rsManufacturer.AddNew();
-        rsManufacturer.SetField(schema::kManufacturerID, TrimBlanks(id));
-        rsManufacturer.SetField(schema::kManufacturerName, TrimBlanks(name));
-        rsManufacturer.SetField(schema::kDisplayInEquipment, QVariant(true));
-        rsManufacturer.Update();
-    });
+    const std::optional<db::ManufacturerRow> found = db::FindManufacturer(ctx.database, id);
+    if (!found) {
+        return nullptr;
+    }
+    return &*s.manufacturersFound.insert(id, {found->id, found->name});
 }
 
 }  // namespace
@@ -62,7 +43,12 @@ RefusalReason ResolveManufacturer(ImportContext& ctx, QString& manufacturerId) {
     }
     if (ctx.host.Unattended()) {
         s.sManuName = manufacturerId;
-        AddUnattended(ctx, manufacturerId, s.sManuName);
+        const db::AddedManufacturer added = db::AddManufacturerUnlessPresent(
+            ctx.database, TrimBlanks(manufacturerId), TrimBlanks(s.sManuName));
+        if (!added.added) {  // there after all, as the database compares IDs
+            s.sManuName = added.row.name;
+        }
+        s.manufacturersFound.insert(manufacturerId, {added.row.id, added.row.name});
         return RefusalReason::kNone;
     }
     for (const ManuMapEntry& entry : s.aManuMap) {

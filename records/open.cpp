@@ -256,13 +256,25 @@ std::unique_ptr<Connection> Connection::OpenOdbc(const QString& connectionString
         database.setDatabaseName(odbc);
         OpenOrRaise(database, Driver::kOdbc, shown, name);
         system = OdbcSystem(database);
-        // The SQLite driver waits for a lock by its own Timeout (100 s unless given), and not by
-        // the database's setting: it is connected again to wait briefly.
+        // Settings that the drivers take only when they connect, so they are connected again
+        // with them unless the user gave them. The SQLite driver waits for a lock by its own
+        // Timeout (100 s unless given), not by the database's setting: it waits briefly. The
+        // PostgreSQL driver by default wraps every statement inside a transaction in a savepoint
+        // of its own, a round trip to the server each; a unit of work is rolled back whole on any
+        // failure, so it leaves failures to the server as a direct connection does.
         static const QRegularExpression timeout(R"((^|;)\s*Timeout\s*=)",
                                                 QRegularExpression::CaseInsensitiveOption);
+        static const QRegularExpression protocol(R"((^|;)\s*Protocol\s*=)",
+                                                 QRegularExpression::CaseInsensitiveOption);
+        QString setting;
         if (system == System::kSqlite && !odbc.contains(timeout)) {
+            setting = QStringLiteral(";Timeout=%1").arg(kDriverLockWaitMs);
+        } else if (system == System::kPostgres && !odbc.contains(protocol)) {
+            setting = QStringLiteral(";Protocol=7.4-0");
+        }
+        if (!setting.isEmpty()) {
             database.close();
-            database.setDatabaseName(odbc + QStringLiteral(";Timeout=%1").arg(kDriverLockWaitMs));
+            database.setDatabaseName(odbc + setting);
             OpenOrRaise(database, Driver::kOdbc, shown, name);
         }
     }

@@ -1,8 +1,8 @@
 // A device through libpq's pipeline, on the session of Qt's PostgreSQL driver, which sends one
 // statement per round trip and has no way to send several at once. Across a network every round
-// trip costs as much as the server's work on a whole device: here a device takes two, the first
-// taking the lock and reading what the name and the manufacturer need, the second writing every
-// row in one statement and committing.
+// trip costs as much as the server's work on a whole device: here a device takes one, which
+// begins, takes the importers' lock, writes every row in one statement (the name chosen inside
+// it) and commits.
 #include <libpq-fe.h>
 
 #include <QByteArray>
@@ -20,10 +20,9 @@ namespace db {
 namespace {
 
 // The statements this file prepares on a session, by name.
-enum Prepared { kLock, kCheck, kManufacturer, kVersions, kDevice, kPreparedCount };
+enum Prepared { kLock, kDevice, kFindManufacturer, kAddManufacturer, kPreparedCount };
 constexpr std::array<const char*, kPreparedCount> kNames = {
-    "importflx_lock", "importflx_check", "importflx_manufacturer", "importflx_versions",
-    "importflx_device"};
+    "importflx_lock", "importflx_device", "importflx_find", "importflx_add_manufacturer"};
 
 // Which of them the session holds.
 struct PipelineState : Connection::Extra {
@@ -89,6 +88,12 @@ struct Result {
 class Pipeline {
   public:
     explicit Pipeline(PGconn* connection) : conn_(connection) {
+        // Qt's driver reads the rows of its last statement one at a time and leaves the end of
+        // its results unread: the session is idle only once that end is read too. (No statement
+        // of Qt's is under way here: each is read to its end and finished.)
+        while (PGresult* left = PQgetResult(conn_)) {
+            PQclear(left);
+        }
         entered_ = PQenterPipelineMode(conn_) == 1;
     }
     ~Pipeline() {
@@ -195,21 +200,92 @@ bool RowsAcceptable(Connection& connection, const DeviceBatch& batch) {
     return true;
 }
 
-// The first name of base, base_v1, ... that `taken` leaves free.
-QString FirstFree(const QString& base, std::vector<qint64> taken) {
-    std::sort(taken.begin(), taken.end());
-    qint64 version = 0;
-    for (const qint64 number : taken) {
-        if (number == version) {
-            ++version;
-        } else if (number > version) {
-            break;
+// The session's pipeline state, made on first use.
+PipelineState& StateOf(Connection& connection) {
+    auto* state = dynamic_cast<PipelineState*>(connection.extra());
+    if (state == nullptr) {
+        connection.setExtra(std::make_unique<PipelineState>());
+        state = static_cast<PipelineState*>(connection.extra());
+    }
+    return *state;
+}
+
+// Queues the preparing of every statement the session lacks; returns which.
+std::vector<int> PrepareMissing(Pipeline& pipeline, Connection& connection,
+                                const PipelineState& state) {
+    const Dialect& dialect = connection.dialect();
+    const std::array<QByteArray, kPreparedCount> texts = {
+        Numbered(PostgresImportersLock()), QByteArray(sql::kPostgresDevice),
+        Numbered(dialect.Form(sql::kManufacturerById)), QByteArray(sql::kPostgresAddManufacturer)};
+    std::vector<int> preparing;
+    for (int i = 0; i < kPreparedCount; ++i) {
+        if (!state.prepared[i]) {
+            pipeline.Prepare(kNames[i], texts[i]);
+            preparing.push_back(i);
         }
     }
-    return version == 0 ? base : base + QStringLiteral("_v") + QString::number(version);
+    return preparing;
+}
+
+// Reads the results of the preparing queued by PrepareMissing; false when one failed.
+bool TakePrepared(Pipeline& pipeline, const std::vector<int>& preparing, PipelineState& state) {
+    bool all = true;
+    for (const int i : preparing) {
+        const Result prepared = pipeline.Take();
+        state.prepared[i] = prepared.ok();
+        all = all && prepared.ok();
+    }
+    return all;
 }
 
 }  // namespace
+
+std::optional<AddedManufacturer> AddManufacturerInPipeline(Connection& connection,
+                                                           const QString& id, const QString& name) {
+    auto* conn = static_cast<PGconn*>(connection.NativeHandle());
+    if (conn == nullptr || connection.dialect().driver() != Driver::kPostgres) {
+        return std::nullopt;
+    }
+    const QString table = QString::fromLatin1(schema::kManufacturers.name);
+    QString yes;
+    try {
+        CheckText(connection.FindColumn(table, schema::kManufacturerID), table, id);
+        CheckText(connection.FindColumn(table, schema::kManufacturerName), table, name);
+        yes =
+            StoredValue(true, connection.FindColumn(table, schema::kDisplayInEquipment)).toString();
+    } catch (const AppError&) {
+        return std::nullopt;  // told by the unit that adds it row by row
+    }
+    PipelineState& state = StateOf(connection);
+    std::optional<Pipeline> pipeline(std::in_place, conn);
+    if (!pipeline->entered()) {
+        return std::nullopt;
+    }
+    const std::vector<int> preparing = PrepareMissing(*pipeline, connection, state);
+    pipeline->Send("BEGIN");
+    pipeline->Send(kLock, {});
+    pipeline->Send(kAddManufacturer, {id.toUtf8(), name.toUtf8(), yes.toUtf8()});
+    pipeline->Send(kFindManufacturer, {id.toUtf8()});
+    pipeline->Send("COMMIT");
+    pipeline->Sync();
+    const bool preparedAll = TakePrepared(*pipeline, preparing, state);
+    std::array<Result, 5> read;  // BEGIN, the lock, the insert, the row, the commit
+    for (Result& result : read) {
+        result = pipeline->Take();
+    }
+    pipeline->Take();
+    pipeline.reset();
+    const bool done = std::all_of(read.begin(), read.end(), [](auto& r) { return r.ok(); });
+    if (!preparedAll || !done || read[3].rows() != 1) {
+        // Waiting for another importer, and every refusal, are the unit's to handle.
+        RollBack(conn);
+        return std::nullopt;
+    }
+    AddedManufacturer added;
+    added.added = QByteArray(PQcmdTuples(read[2].result)) == "1";
+    added.row = {read[3].text(0, 0), read[3].text(0, 1)};
+    return added;
+}
 
 std::optional<DeviceResult> StoreDeviceInPipeline(Connection& connection,
                                                   const DeviceBatch& batch) {
@@ -217,96 +293,9 @@ std::optional<DeviceResult> StoreDeviceInPipeline(Connection& connection,
     if (conn == nullptr || !RowsAcceptable(connection, batch)) {
         return std::nullopt;
     }
-    auto* state = dynamic_cast<PipelineState*>(connection.extra());
-    if (state == nullptr) {
-        connection.setExtra(std::make_unique<PipelineState>());
-        state = static_cast<PipelineState*>(connection.extra());
-    }
-    const QString equipmentTable = QString::fromLatin1(schema::kEquipment.name);
+    PipelineState& state = StateOf(connection);
     const QString base = TrimBlanks(batch.model);
-    const QByteArray digits = QByteArray::number(base.toUcs4().size() + 3);
     const QByteArray baseText = base.toUtf8();
-
-    // First round trip: the lock, the consistency check, the manufacturer as stored and the
-    // versions its names take.
-    std::optional<Pipeline> pipeline(std::in_place, conn);
-    if (!pipeline->entered()) {
-        return std::nullopt;
-    }
-    const Dialect& dialect = connection.dialect();
-    const std::array<QByteArray, kPreparedCount> texts = {
-        Numbered(PostgresImportersLock()), Numbered(dialect.Form(sql::kEquipmentConsistencyCheck)),
-        Numbered(dialect.Form(sql::kManufacturerNameById)),
-        Numbered(dialect.Form(sql::kEquipmentVersionsTaken)), QByteArray(sql::kPostgresDevice)};
-    std::vector<int> preparing;
-    for (int i = 0; i < kPreparedCount; ++i) {
-        if (!state->prepared[i]) {
-            pipeline->Prepare(kNames[i], texts[i]);
-            preparing.push_back(i);
-        }
-    }
-    pipeline->Send("BEGIN");
-    pipeline->Send(kLock, {});
-    pipeline->Send(kCheck, {});
-    pipeline->Send(kManufacturer, {batch.manufacturerId.toUtf8()});
-    pipeline->Send(kVersions,
-                   {baseText, digits, baseText, digits, digits, batch.manufacturerId.toUtf8(),
-                    baseText, baseText + "_v", baseText + "_w"});
-    pipeline->Sync();
-    bool preparedAll = true;
-    for (const int i : preparing) {
-        const Result prepared = pipeline->Take();
-        state->prepared[i] = prepared.ok();
-        preparedAll = preparedAll && prepared.ok();
-    }
-    std::array<Result, 5> read;  // BEGIN, the lock, the check, the manufacturer, the versions
-    for (Result& result : read) {
-        result = pipeline->Take();
-    }
-    pipeline->Take();  // the synchronisation point
-    pipeline.reset();
-    const auto failed = std::find_if(read.begin(), read.end(), [](auto& r) { return !r.ok(); });
-    if (!preparedAll || failed != read.end()) {
-        const StatementFailed failure = FailureOf(
-            conn, failed != read.end() ? *failed : read.front(), Step::kLock, equipmentTable);
-        RollBack(conn);
-        // A lock that another importer holds is waited for, a lost server told; anything else
-        // the rows written one by one tell exactly.
-        if (preparedAll && (failure.attempt.failure == Failure::kBusy ||
-                            failure.attempt.failure == Failure::kConnectionLost)) {
-            throw failure;
-        }
-        return std::nullopt;
-    }
-    const Result& check = read[2];
-    const Result& manufacturer = read[3];
-    const Result& versions = read[4];
-    if (check.rows() > 0) {
-        RollBack(conn);
-        DeviceResult inconsistent;
-        inconsistent.status = DeviceResult::Status::kInconsistent;
-        return inconsistent;
-    }
-    if (manufacturer.rows() == 0) {
-        RollBack(conn);
-        return std::nullopt;  // the row-by-row writing tells that it is gone
-    }
-    const QString manufacturerId = manufacturer.text(0, 1);
-    std::vector<qint64> taken;
-    for (int row = 0; row < versions.rows(); ++row) {
-        taken.push_back(versions.text(row, 0).toLongLong());
-    }
-    DeviceResult result;
-    result.name = FirstFree(base, taken);
-    try {
-        const CachedStatement& equipment = connection.Statement(sql::kInsertEquipment);
-        CheckWidth(equipment.boundColumns[0], equipment.names.table, *result.name);
-    } catch (const AppError&) {
-        RollBack(conn);
-        return std::nullopt;
-    }
-
-    // Second round trip: every row, and the commit.
     std::array<QStringList, 8> lists;  // names, types, connectors, pin types: inputs, outputs
     for (const ConnectorRow& row : batch.connectors) {
         const int at = row.table == ConnectorTable::kInputs ? 0 : 4;
@@ -315,43 +304,70 @@ std::optional<DeviceResult> StoreDeviceInPipeline(Connection& connection,
         lists[at + 2] << row.conn;
         lists[at + 3] << row.pinType;
     }
-    QList<QByteArray> values{result.name->toUtf8(), batch.type.toUtf8(), manufacturerId.toUtf8()};
+    QList<QByteArray> values{batch.manufacturerId.toUtf8(),
+                             baseText,
+                             batch.type.toUtf8(),
+                             QByteArray::number(base.toUcs4().size() + 3),
+                             baseText + "_v",
+                             baseText + "_w"};
     for (const QStringList& list : lists) {
         values << ArrayLiteral(list);
     }
-    pipeline.emplace(conn);
+
+    std::optional<Pipeline> pipeline(std::in_place, conn);
+    if (!pipeline->entered()) {
+        return std::nullopt;
+    }
+    const std::vector<int> preparing = PrepareMissing(*pipeline, connection, state);
+    pipeline->Send("BEGIN");
+    pipeline->Send(kLock, {});
     pipeline->Send(kDevice, values);
     pipeline->Send("COMMIT");
     pipeline->Sync();
-    const Result device = pipeline->Take();
-    const Result committed = pipeline->Take();
-    pipeline->Take();
-    pipeline.reset();
-    if (!device.ok() || device.rows() == 0) {
-        const StatementFailed failure = FailureOf(conn, device, Step::kWrite, equipmentTable);
-        RollBack(conn);
-        if (!device.ok() && (failure.attempt.failure == Failure::kBusy ||
-                             failure.attempt.failure == Failure::kConnectionLost)) {
-            throw failure;
-        }
-        return std::nullopt;  // refused, or the name taken after all: row by row
+    const bool preparedAll = TakePrepared(*pipeline, preparing, state);
+    std::array<Result, 4> read;  // BEGIN, the lock, the device, the commit
+    for (Result& result : read) {
+        result = pipeline->Take();
     }
-    if (!committed.ok()) {
-        StatementFailed failure = FailureOf(conn, committed, Step::kCommit, equipmentTable);
+    pipeline->Take();  // the synchronisation point
+    pipeline.reset();
+    const QString table = QString::fromLatin1(schema::kEquipment.name);
+    const auto failed = std::find_if(read.begin(), read.end(), [](auto& r) { return !r.ok(); });
+    if (!preparedAll || failed != read.end()) {
+        const Step step = failed - read.begin() == 3 ? Step::kCommit : Step::kLock;
+        StatementFailed failure =
+            FailureOf(conn, failed != read.end() ? *failed : read.front(), step, table);
         RollBack(conn);
-        if (failure.attempt.failure == Failure::kBusy) {
+        // A lock that another importer holds is waited for, a lost server told; a commit that
+        // failed is told after every row; anything else the rows written one by one tell
+        // exactly.
+        const Failure kind = failure.attempt.failure;
+        if (preparedAll && (kind == Failure::kBusy || kind == Failure::kConnectionLost)) {
             throw failure;
         }
-        // Every row was written when the commit failed.
-        result.status = DeviceResult::Status::kFailed;
-        result.error = connection.ErrorOf(failure);
-        result.failedConnector = static_cast<std::ptrdiff_t>(batch.connectors.size());
+        if (preparedAll && step == Step::kCommit) {
+            DeviceResult result;
+            failure.writesBefore = 1 + static_cast<int>(batch.connectors.size());
+            result.error = connection.ErrorOf(failure);
+            result.failedConnector = static_cast<std::ptrdiff_t>(batch.connectors.size());
+            return result;
+        }
+        return std::nullopt;
+    }
+    const Result& device = read[2];
+    DeviceResult result;
+    if (device.text(0, 0) == QLatin1String("t")) {
+        result.status = DeviceResult::Status::kInconsistent;
         return result;
     }
+    if (device.text(0, 1) == QLatin1String("0") || PQgetisnull(device.result, 0, 3)) {
+        return std::nullopt;  // no manufacturer, or the name taken after all: row by row
+    }
     result.status = DeviceResult::Status::kStored;
-    result.equipmentId = QVariant(device.text(0, 0).toLongLong());
-    result.inputs = device.text(0, 1).toLongLong();
-    result.outputs = device.text(0, 2).toLongLong();
+    result.name = device.text(0, 2);
+    result.equipmentId = QVariant(device.text(0, 3).toLongLong());
+    result.inputs = device.text(0, 4).toLongLong();
+    result.outputs = device.text(0, 5).toLongLong();
     return result;
 }
 

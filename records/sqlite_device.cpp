@@ -3,7 +3,9 @@
 // forty connectors is written here in about the time SQLite itself takes.
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <array>
+#include <iterator>
 
 #include "core/error.h"
 #include "records/connection.h"
@@ -64,13 +66,29 @@ class SqliteStatements : public DeviceStatements, public Connection::Extra {
         return query.Next() ? query.Value(0) : QVariant();  // its RETURNING
     }
 
+    // Bound straight from the row's texts: a device has dozens of them, and wrapping each
+    // value on its way costs more than SQLite's storing of it.
     void InsertConnector(const ConnectorRow& row, const QVariant& equipmentId,
                          int writesBefore) override {
-        const sql::Statement& statement =
-            row.table == ConnectorTable::kInputs ? sql::kInsertInput : sql::kInsertOutput;
-        Query(*this, statement, {equipmentId, row.name, row.type, row.conn, row.pinType},
-              Step::kWrite, writesBefore)
-            .Next();
+        CachedStatement& cached = c_.Statement(
+            row.table == ConnectorTable::kInputs ? sql::kInsertInput : sql::kInsertOutput);
+        const QString* texts[] = {&row.name, &row.type, &row.conn, &row.pinType};
+        for (std::size_t i = 0; i < std::size(texts); ++i) {
+            CheckText(i + 1 < cached.boundColumns.size() ? cached.boundColumns[i + 1] : nullptr,
+                      cached.names.table, *texts[i]);
+        }
+        sqlite3_stmt* statement = Prepare(cached);
+        sqlite3_bind_int64(statement, 1, equipmentId.toLongLong());
+        for (std::size_t i = 0; i < std::size(texts); ++i) {
+            sqlite3_bind_text16(statement, int(i) + 2, texts[i]->utf16(),
+                                int(texts[i]->size() * sizeof(char16_t)), SQLITE_STATIC);
+        }
+        const int code = sqlite3_step(statement);
+        sqlite3_reset(statement);
+        if (code != SQLITE_DONE) {
+            throw Failed(cached, Step::kWrite,
+                         {equipmentId, row.name, row.type, row.conn, row.pinType}, writesBefore);
+        }
     }
 
   private:
@@ -171,6 +189,19 @@ class SqliteStatements : public DeviceStatements, public Connection::Extra {
         sqlite3_stmt* statement_ = nullptr;
         QVariantList values_;
     };
+
+    // The failure of the statement SQLite last refused, as its codes tell it.
+    StatementFailed Failed(const CachedStatement& cached, Step step, QVariantList values,
+                           int writesBefore) const {
+        const int extended = sqlite3_extended_errcode(db_);
+        return StatementFailed{
+            {ClassifySqliteCode(extended),
+             {{}, QString::number(extended), QString::fromUtf8(sqlite3_errmsg(db_))}},
+            step,
+            cached.names,
+            std::move(values),
+            writesBefore};
+    }
 
     // The statement's prepared form on this handle, made on first use.
     sqlite3_stmt* Prepare(const CachedStatement& cached) {

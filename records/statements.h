@@ -119,23 +119,50 @@ inline constexpr Statement kEquipmentVersionsTaken{
     "VARCHAR) OR (EquipmentName >= CAST(? AS VARCHAR) AND EquipmentName < CAST(? AS VARCHAR)))) "
     "AS t WHERE n IS NOT NULL"};
 
-// PostgreSQL only: a whole device in one statement. The equipment row goes in unless the
-// manufacturer already has a row of that name (as the database compares names), then its
-// connector rows in the order given, each list bound as one array. Yields the new EquipmentID
-// and the numbers of input and output rows stored; no row when the name was taken after all.
-// Values: name, type, manufacturer ID (as stored), then the input rows' names, signal types,
-// connectors and pin types as four arrays, and the same four for the outputs.
+// PostgreSQL only: a whole device in one statement, run after the importers' lock is taken.
+// It checks that no equipment belongs to "JonkyWonderBoy", takes the manufacturer's ID as the
+// database holds it, chooses the first version of the model that the versions its names take
+// (as kEquipmentVersionsTaken finds them) leave free, and adds the equipment row unless the
+// database finds that name taken after all, then the connector rows in the order given, each
+// list bound as one array. Yields one row: whether the check failed, whether the manufacturer
+// was found, the name chosen, the new EquipmentID (null when nothing was added), and the
+// numbers of input and output rows added.
+// Values: manufacturer ID, base name, type, p (as for kEquipmentVersionsTaken), base + "_v",
+// base + "_w", then the input rows' names, signal types, connectors and pin types as four
+// arrays, and the same four for the outputs.
 inline constexpr const char* kPostgresDevice =
-    "WITH e AS (INSERT INTO tblEquipment (EquipmentName, EquipmentDescription, ManufacturerID, "
-    "EquipmentType) SELECT $1::varchar, $2::varchar, $3::varchar, $2::varchar WHERE NOT EXISTS "
-    "(SELECT 1 FROM tblEquipment WHERE ManufacturerID = $3::varchar AND EquipmentName = "
-    "$1::varchar) RETURNING EquipmentID), "
+    "WITH chk AS (SELECT EXISTS (SELECT 1 FROM tblEquipment WHERE ManufacturerID = "
+    "'JonkyWonderBoy') AS bad), "
+    "m AS (SELECT ManufacturerID FROM tblManufacturers WHERE ManufacturerID = $1::varchar "
+    "LIMIT 1), "
+    "taken AS (SELECT n FROM (SELECT CASE WHEN q.EquipmentName = $2::varchar THEN 0 WHEN "
+    "SUBSTRING(q.EquipmentName FROM $4::integer) COLLATE \"C\" ~ '^[1-9][0-9]{0,17}$' AND "
+    "q.EquipmentName = $2::varchar || '_v' || SUBSTRING(q.EquipmentName FROM $4::integer) THEN "
+    "CAST(SUBSTRING(q.EquipmentName FROM $4::integer) AS BIGINT) END AS n FROM tblEquipment q, "
+    "m WHERE q.ManufacturerID = m.ManufacturerID AND (q.EquipmentName = $2::varchar OR "
+    "(q.EquipmentName >= $5::varchar AND q.EquipmentName < $6::varchar))) t WHERE n IS NOT "
+    "NULL), "
+    "nm AS (SELECT CASE WHEN v = 0 THEN $2::varchar ELSE $2::varchar || '_v' || v END AS name "
+    "FROM (SELECT min(c) AS v FROM (SELECT CAST(0 AS BIGINT) AS c UNION ALL SELECT n + 1 FROM "
+    "taken) s WHERE c NOT IN (SELECT n FROM taken)) f), "
+    "e AS (INSERT INTO tblEquipment (EquipmentName, EquipmentDescription, ManufacturerID, "
+    "EquipmentType) SELECT nm.name, $3::varchar, m.ManufacturerID, $3::varchar FROM nm, m, chk "
+    "WHERE NOT chk.bad AND NOT EXISTS (SELECT 1 FROM tblEquipment x WHERE x.ManufacturerID = "
+    "m.ManufacturerID AND x.EquipmentName = nm.name) RETURNING EquipmentID), "
     "i AS (INSERT INTO tblInputs (EquipmentID, Name, Type, Conn, PinType) SELECT e.EquipmentID, "
-    "r.n, r.t, r.c, r.p FROM e, unnest($4::varchar[], $5::varchar[], $6::varchar[], "
-    "$7::varchar[]) WITH ORDINALITY AS r(n, t, c, p, k) ORDER BY r.k RETURNING 1), "
+    "r.n, r.t, r.c, r.p FROM e, unnest($7::varchar[], $8::varchar[], $9::varchar[], "
+    "$10::varchar[]) WITH ORDINALITY AS r(n, t, c, p, k) ORDER BY r.k RETURNING 1), "
     "o AS (INSERT INTO tblOutputs (EquipmentID, Name, Type, Conn, PinType) SELECT e.EquipmentID, "
-    "r.n, r.t, r.c, r.p FROM e, unnest($8::varchar[], $9::varchar[], $10::varchar[], "
-    "$11::varchar[]) WITH ORDINALITY AS r(n, t, c, p, k) ORDER BY r.k RETURNING 1) "
-    "SELECT e.EquipmentID, (SELECT count(*) FROM i), (SELECT count(*) FROM o) FROM e";
+    "r.n, r.t, r.c, r.p FROM e, unnest($11::varchar[], $12::varchar[], $13::varchar[], "
+    "$14::varchar[]) WITH ORDINALITY AS r(n, t, c, p, k) ORDER BY r.k RETURNING 1) "
+    "SELECT (SELECT bad FROM chk), (SELECT count(*) FROM m), (SELECT name FROM nm), "
+    "(SELECT EquipmentID FROM e), (SELECT count(*) FROM i), (SELECT count(*) FROM o)";
+
+// PostgreSQL only: a manufacturer added unless the database already finds one of that ID.
+// Values: ID, name, the value that means True in the DisplayInEquipment column.
+inline constexpr const char* kPostgresAddManufacturer =
+    "INSERT INTO tblManufacturers (ManufacturerID, ManufacturerName, DisplayInEquipment) "
+    "SELECT $1::varchar, $2::varchar, $3 WHERE NOT EXISTS (SELECT 1 FROM tblManufacturers WHERE "
+    "ManufacturerID = $1::varchar)";
 
 }  // namespace sql

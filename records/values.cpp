@@ -26,6 +26,28 @@ QString Spelled(const ColumnInfo& info) {
     return info.name;
 }
 
+// Raises for text holding a NUL character.
+void RefuseNul(const QString& text) {
+    if (text.contains(QChar(u'\0'))) {
+        throw AppError(ErrNo::kDbRefused,
+                       QString("The value '%1' holds a NUL character, which the database "
+                               "cannot store or compare.")
+                           .arg(Quoted(text).replace(QChar(u'\0'), QLatin1String("\\0"))),
+                       kSource, ErrorKind::kRefusedByRule);
+    }
+}
+
+void CheckTextWidth(const ColumnInfo* column, const QString& table, const QString& text) {
+    if (column != nullptr && column->width && text.size() > *column->width) {
+        throw AppError(ErrNo::kDbValueTooLong,
+                       QString("The value '%1' is too long for %2.%3, which holds at most %4 "
+                               "characters.")
+                           .arg(Quoted(text), table, Spelled(*column))
+                           .arg(*column->width),
+                       kSource, ErrorKind::kTooLong);
+    }
+}
+
 }  // namespace
 
 QVariant StoredValue(const QVariant& value, const ColumnInfo* column) {
@@ -40,31 +62,20 @@ QVariant StoredValue(const QVariant& value, const ColumnInfo* column) {
         if (text.isNull()) {
             return QString(QLatin1String(""));
         }
-        if (text.contains(QChar(u'\0'))) {
-            throw AppError(ErrNo::kDbRefused,
-                           QString("The value '%1' holds a NUL character, which the database "
-                                   "cannot store or compare.")
-                               .arg(Quoted(text).replace(QChar(u'\0'), QLatin1String("\\0"))),
-                           kSource, ErrorKind::kRefusedByRule);
-        }
+        RefuseNul(text);
     }
     return value;
 }
 
 void CheckWidth(const ColumnInfo* column, const QString& table, const QVariant& value) {
-    if (column == nullptr || !column->width || value.isNull() ||
-        value.typeId() != QMetaType::QString) {
-        return;
+    if (!value.isNull() && value.typeId() == QMetaType::QString) {
+        CheckTextWidth(column, table, value.toString());
     }
-    const QString text = value.toString();
-    if (text.size() > *column->width) {
-        throw AppError(ErrNo::kDbValueTooLong,
-                       QString("The value '%1' is too long for %2.%3, which holds at most %4 "
-                               "characters.")
-                           .arg(Quoted(text), table, Spelled(*column))
-                           .arg(*column->width),
-                       kSource, ErrorKind::kTooLong);
-    }
+}
+
+void CheckText(const ColumnInfo* column, const QString& table, const QString& text) {
+    CheckTextWidth(column, table, text);
+    RefuseNul(text);
 }
 
 }  // namespace db

@@ -20,4 +20,7 @@ QVariant StoredValue(const QVariant& value, const ColumnInfo* column = nullptr);
 // (of `table`); a column without a width, or no column, takes anything.
 void CheckWidth(const ColumnInfo* column, const QString& table, const QVariant& value);
 
+// Both checks for a text value, without wrapping it: too long for `column`, then a NUL.
+void CheckText(const ColumnInfo* column, const QString& table, const QString& text);
+
 }  // namespace db

@@ -7,9 +7,9 @@ usage: pg_relay.py SERVER_DIR RELAY_DIR LOG [DELAY_MS]
 Clients connect to RELAY_DIR as to a server's socket folder (host=RELAY_DIR); every byte goes on
 to the server listening in SERVER_DIR and back. A round trip is one turn of the conversation: the
 client sends, after the server has answered (or for the first time). When DELAY_MS is given, the
-client's first bytes of every turn are held that long before they go on. When a client
-disconnects, one line "turns N" is appended to LOG. The relay runs until it is killed; it writes
-"ready" on standard output once it listens.
+client's first bytes of every turn are held that long before they go on. A line "open" is
+appended to LOG when a client connects, and a line "turns N" when it disconnects. The relay
+runs until it is killed; it writes "ready" on standard output once it listens.
 """
 import asyncio
 import os
@@ -37,11 +37,15 @@ async def pump(reader, writer, on_data):
 
 
 async def relay(server_dir, log, delay, client_reader, client_writer):
+    with open(log, "a") as f:
+        f.write("open\n")
     try:
         server_reader, server_writer = await asyncio.open_unix_connection(
             os.path.join(server_dir, PORT_SOCKET))
     except OSError:
         client_writer.close()
+        with open(log, "a") as f:
+            f.write("turns 0\n")
         return
     state = {"turns": 0, "client_turn": False}
 
