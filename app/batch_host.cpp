@@ -7,9 +7,10 @@
 #include <csignal>
 #include <optional>
 
+#include "app/database_choice.h"
+#include "app/database_tables.h"
 #include "app/import_commands.h"
 #include "core/error.h"
-#include "core/platform.h"
 #include "records/connection.h"
 #include "records/recordset.h"
 #include "records/statements.h"
@@ -257,29 +258,6 @@ bool Interrupted() {
     return gInterrupted != 0;
 }
 
-bool ResolveDatabase(const QString& databaseOption, QString& connection, QString& error) {
-    if (databaseOption.isEmpty()) {
-        const QString folder = platform::AppFolder();
-        if (!platform::FileExistsNoCase(folder, QStringLiteral("dbEquip.mdb"))) {
-            error = QStringLiteral("no dbEquip.mdb in %1; name the database with --db PATH")
-                        .arg(folder);
-            return false;
-        }
-        connection = db::BuildConnectionString(folder);
-        return true;
-    }
-    if (db::KindOfTarget(databaseOption) == db::TargetKind::kFile) {
-        const QFileInfo info(databaseOption);
-        if (!platform::FileExistsNoCase(info.path(), info.fileName())) {
-            error = QStringLiteral("database not found: %1").arg(databaseOption);
-            return false;
-        }
-    }
-    // A server or ODBC target is reached when the run opens it.
-    connection = db::ConnectionStringForTarget(databaseOption);
-    return true;
-}
-
 namespace {
 
 const QString kProgram = QStringLiteral("importflx-batch");
@@ -291,6 +269,24 @@ void PrintLine(const QString& line) {
 
 void PrintError(const QString& text) {
     PrintLine(kProgram + QStringLiteral(": ") + text);
+}
+
+// Why there is no database to import into; the tool cannot create one.
+QString MissingDatabaseText(const DatabaseChoice& database) {
+    switch (database.source) {
+        case DatabaseSource::kBesideProgram:
+            return QStringLiteral("no dbEquip.mdb in %1; name the database with --db PATH")
+                .arg(database.folder);
+        case DatabaseSource::kDataFolder:
+            return QStringLiteral(
+                       "no dbEquip.mdb in %1; start importflx once to create it, or name the "
+                       "database with --db PATH")
+                .arg(database.folder);
+        case DatabaseSource::kCommandLine:
+        case DatabaseSource::kRemembered:
+            break;
+    }
+    return QStringLiteral("database not found: %1").arg(database.shown);
 }
 
 // Appends one entry per --map to `map` (which starts as the import window's load leaves it).
@@ -314,41 +310,19 @@ bool FillManufacturerMap(const QString& connection, const QList<ManufacturerMapp
     return true;
 }
 
-// Raises when the database lacks a table or column that the import reads or writes, so that a
-// database that cannot take a whole file is refused before any row goes into it.
-void CheckTables(db::Connection& connection) {
-    static const QStringList kConnectorColumns{"EquipmentID", "Name", "Type", "Conn", "PinType"};
-    static const std::pair<const char*, QStringList> kTables[] = {
-        {"tblManufacturers", {"ManufacturerID", "ManufacturerName", "DisplayInEquipment"}},
-        {"tblEquipment",
-         {"EquipmentID", "EquipmentName", "ManufacturerID", "EquipmentType",
-          "EquipmentDescription"}},
-        {"tblInputs", kConnectorColumns},
-        {"tblOutputs", kConnectorColumns},
-    };
-    for (const auto& [table, columns] : kTables) {
-        for (const QString& column : columns) {
-            // Columns() raises for a missing table.
-            if (connection.FindColumn(table, column) == nullptr) {
-                throw AppError(ErrNo::kDbNoObject,
-                               QStringLiteral("The database '%1' has no column '%2'.")
-                                   .arg(connection.filePath(), column),
-                               QStringLiteral("importflx-batch"));
-            }
-        }
-    }
-}
-
 // Everything between a usable command line and the exit status; the session and its
 // recordsets are gone when it returns, so the connections can be closed. What the run did goes
 // into `record`.
 int ImportAll(const BatchOptions& options, const QString& connection, BatchRunRecord& record) {
     SessionState session;
     session.sEquipConnection = connection;
+    // Opening the database now reports a file that is no database, or one without the tables,
+    // before anything runs.
+    if (!CheckDatabaseTables(connection, record.error)) {
+        PrintError(QString(record.error).replace('\n', ' '));
+        return batch_exit::kUsage;
+    }
     try {
-        // Opening the database now reports a file that is no database, or one without the
-        // tables, before anything runs.
-        CheckTables(db::Connection::ForString(connection));
         if (!FillManufacturerMap(connection, options.mappings, session.aManuMap, record.error)) {
             PrintError(record.error);
             return batch_exit::kUsage;
@@ -396,12 +370,13 @@ int RunBatch(const BatchOptions& options) {
         return batch_exit::kUsage;
     }
     BatchRunRecord record;
-    QString connection;
     int status = batch_exit::kUsage;
-    if (!ResolveDatabase(options.database, connection, record.error)) {
+    const DatabaseChoice database = ChooseDatabase(options.database, CurrentPlaces());
+    if (database.missing) {
+        record.error = MissingDatabaseText(database);
         PrintError(record.error);
     } else {
-        status = ImportAll(options, connection, record);
+        status = ImportAll(options, database.connection, record);
         db::Connection::CloseAll();
     }
     if (json.enabled() &&

@@ -7,7 +7,7 @@
 // importflx-batch: imports FLX files from the command line, without windows.
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("Import Flx"));
+    QCoreApplication::setApplicationName(QStringLiteral("importflx"));
 
     const BatchParse parse = ParseBatchOptions(QCoreApplication::arguments().mid(1));
     if (parse.options.help || parse.options.version) {

@@ -7,7 +7,8 @@ const QCommandLineOption kHelp({"h", "help"}, "show this help");
 const QCommandLineOption kVersion("version", "show the version");
 
 const QCommandLineOption kWindowDb(
-    "db", "the equipment database: an SQLite file (default: dbEquip.mdb in the program's folder)",
+    "db",
+    "the equipment database: a file, postgresql://... or odbc:... (default: see Database below)",
     "TARGET");
 
 const QCommandLineOption* Find(const QList<QCommandLineOption>& options, const QString& name) {
@@ -98,6 +99,13 @@ QString HelpText(const QCommandLineParser& parser, const QString& program,
     return text.endsWith('\n') ? text : text + '\n';
 }
 
+QString DatabaseHelp() {
+    return QStringLiteral(
+        "Database: without --db, the one chosen last with the window's \"Database...\" button;\n"
+        "else dbEquip.mdb in the user's data folder (~/.local/share/importflx) when installed,\n"
+        "or beside the program when it runs from its build tree.\n");
+}
+
 QString VersionText(const QString& program) {
     return program + ' ' + QStringLiteral(IMPORTFLX_VERSION) + '\n';
 }
@@ -122,7 +130,7 @@ QString WindowUsage() {
         "Imports FLX device-description files into the equipment database, in a window.\n"
         "Qt's own options (-platform, -style, -reverse ...) are taken as well."));
     Parse(parser, {kWindowDb}, {});
-    return HelpText(parser, QStringLiteral("importflx"));
+    return HelpText(parser, QStringLiteral("importflx"), DatabaseHelp());
 }
 
 }  // namespace cli

@@ -38,13 +38,16 @@ Parsed Parse(QCommandLineParser& parser, const QList<QCommandLineOption>& option
 QString HelpText(const QCommandLineParser& parser, const QString& program,
                  const QString& epilogue = {});
 
+// Which database the programs use without --db, for their help; ends with a line end.
+QString DatabaseHelp();
+
 // "PROGRAM VERSION" and a line end.
 QString VersionText(const QString& program);
 
 // The import window's command line: importflx [--db TARGET]. Qt's own options (-platform,
 // -style ...) are taken by the application object before this sees the arguments.
 struct WindowOptions {
-    QString databaseTarget;  // --db; empty: dbEquip.mdb in the program's folder
+    QString databaseTarget;  // --db; empty: see app/database_choice.h
 };
 
 struct WindowParse {

@@ -19,7 +19,10 @@
 #include <utility>
 #include <vector>
 
+#include "app/database_choice.h"
+#include "app/database_tables.h"
 #include "app/dropped_paths.h"
+#include "app/frmDatabase.h"
 #include "app/import_commands.h"
 #include "core/error.h"
 #include "core/platform.h"
@@ -85,6 +88,7 @@ QString CleanFolder(const QString& folder) {
 frmImportFlex::frmImportFlex(const QString& databaseTarget, QWidget* parent)
     : QWidget(parent), ui_(std::make_unique<Ui::frmImportFlex>()), databaseTarget_(databaseTarget) {
     ui_->setupUi(this);
+    baseTitle_ = windowTitle();
     // The run's three labels change with every file or logged line. A label of fixed size
     // takes a new text without making the window lay itself out again, which would measure that
     // text each time; so they sit in fraRun, which has no layout, and follow its width.
@@ -135,6 +139,7 @@ frmImportFlex::frmImportFlex(const QString& databaseTarget, QWidget* parent)
     connect(ui_->cmdCancel, &QPushButton::clicked, this, &frmImportFlex::cmdCancel_Click);
     connect(ui_->chkUnattended, &QCheckBox::clicked, this, &frmImportFlex::chkUnattended_Click);
     connect(ui_->Drive1, &QComboBox::currentIndexChanged, this, &frmImportFlex::Drive1_Change);
+    connect(ui_->cmdDatabase, &QPushButton::clicked, this, &frmImportFlex::cmdDatabase_Click);
     connect(ui_->Dir1->selectionModel(), &QItemSelectionModel::currentChanged, this,
             &frmImportFlex::OnDirTreeCurrentChanged);
     connect(dirModel_, &QFileSystemModel::directoryLoaded, this, &frmImportFlex::OnDirectoryLoaded);
@@ -164,33 +169,84 @@ frmImportFlex::~frmImportFlex() {
 
 void frmImportFlex::Form_Load() {
     ui_->cmdCancel->setEnabled(false);
-    const QString appFolder = platform::AppFolder();
-    SetDirPath(appFolder);
+    const DatabasePlaces places = CurrentPlaces();
+    // An installed program's folder holds no FLX files: its lists start where it was started.
+    SetDirPath(places.dataFolder.isEmpty() ? platform::AppFolder() : QDir::currentPath());
     session_.aManuMap.resize(1);
     session_.bCancel = false;
-    if (databaseTarget_.isEmpty()) {
-        if (!platform::FileExistsNoCase(appFolder, "dbequip.mdb")) {
+    DatabaseChoice database = ChooseDatabase(databaseTarget_, places);
+    if (database.source == DatabaseSource::kBesideProgram) {
+        if (database.missing) {
             ShowMessage(kMissingDatabase);
         }
-        session_.sEquipConnection = db::BuildConnectionString(appFolder);
+        UseDatabase(database.connection, database.shown);
         ShowMessage(InformationMessage());
         ShowMessage(kBackUp);
     } else {
-        session_.sEquipConnection = db::ConnectionStringForTarget(databaseTarget_);
-        const QString database = db::DescribeConnection(session_.sEquipConnection);
-        setWindowTitle(windowTitle() + QStringLiteral(" - ") + database);
-        if (db::KindOfTarget(databaseTarget_) == db::TargetKind::kFile) {
-            const QFileInfo file(databaseTarget_);
-            if (!platform::FileExistsNoCase(file.path(), file.fileName())) {
-                ShowMessage("The database " + database + " does not exist.");
-            }
+        if (database.missing && database.source == DatabaseSource::kDataFolder) {
+            OfferDatabase(database);
+        } else if (database.missing) {
+            ShowMessage("The database " + database.shown + " does not exist.");
         }
+        UseDatabase(database.connection, database.shown);
         ShowMessage(InformationMessage());
-        ShowMessage("We recommend that you back-up the database " + database +
+        ShowMessage("We recommend that you back-up the database " + database.shown +
                     " before performing these operations");
     }
     FinishFileList();
     ui_->lblFileCount->setText("FileCount: " + QString::number(ui_->File1->count()));
+}
+
+void frmImportFlex::OfferDatabase(DatabaseChoice& database) {
+    const QString question =
+        QStringLiteral(
+            "There is no equipment database in %1 yet.\n\nCreate an empty one there now, with "
+            "the tables and no rows?\nAnswer No to choose an existing database instead.")
+            .arg(QDir::toNativeSeparators(database.folder));
+    if (AskYesNo(question)) {
+        QString error;
+        const QString schema = QDir(PackagedDataFolder()).filePath(QStringLiteral("schema.sql"));
+        if (CreateDatabaseFromSchema(schema, database.shown, error)) {
+            database.missing = false;
+        } else {
+            ShowMessage(error);
+        }
+        return;
+    }
+    frmDatabase dialog(database.connection, database.shown, this);
+    if (dialog.exec() == QDialog::Accepted) {
+        RememberDatabase(dialog.Target());
+        database.source = DatabaseSource::kRemembered;
+        database.connection = dialog.Connection();
+        database.shown = db::DescribeConnection(dialog.Connection());
+        database.missing = false;
+    }
+}
+
+void frmImportFlex::UseDatabase(const QString& connection, const QString& shown) {
+    session_.sEquipConnection = connection;
+    databaseShown_ = shown;
+    setWindowTitle(baseTitle_ + QStringLiteral(" - ") + shown);
+}
+
+void frmImportFlex::cmdDatabase_Click() {
+    if (session_.bRunActive) {
+        return;
+    }
+    frmDatabase dialog(session_.sEquipConnection, databaseShown_, this);
+    if (dialog.exec() != QDialog::Accepted) {
+        return;
+    }
+    RememberDatabase(dialog.Target());
+    session_.rsManufacturer.reset();
+    session_.rsEquipment.reset();
+    session_.rsInputs.reset();
+    session_.rsOutputs.reset();
+    session_.aManuMap.assign(1, ManuMapEntry{});
+    // Gives the old database file back its own journal mode; the new one opens at its first
+    // statement.
+    db::Connection::CloseAll();
+    UseDatabase(dialog.Connection(), db::DescribeConnection(dialog.Connection()));
 }
 
 void frmImportFlex::Form_Unload() {
@@ -621,9 +677,10 @@ void frmImportFlex::SetRunActive(bool active) {
     if (!active) {
         ShowProgressNow();
     }
-    for (QWidget* widget : {static_cast<QWidget*>(ui_->cmdOne), static_cast<QWidget*>(ui_->cmdAll),
-                            static_cast<QWidget*>(ui_->Drive1), static_cast<QWidget*>(ui_->Dir1),
-                            static_cast<QWidget*>(ui_->File1)}) {
+    for (QWidget* widget :
+         {static_cast<QWidget*>(ui_->cmdOne), static_cast<QWidget*>(ui_->cmdAll),
+          static_cast<QWidget*>(ui_->Drive1), static_cast<QWidget*>(ui_->Dir1),
+          static_cast<QWidget*>(ui_->File1), static_cast<QWidget*>(ui_->cmdDatabase)}) {
         widget->setEnabled(!active);
     }
 }

@@ -30,6 +30,7 @@ class QTimer;
 namespace Ui {
 class frmImportFlex;
 }
+struct DatabaseChoice;
 
 // The import window: the program's main window and the owner of the session state. The user
 // picks a drive, a folder and FLX files, sets the two options, and starts, follows and cancels
@@ -38,12 +39,14 @@ class frmImportFlex : public QWidget, public ImportHost {
     Q_OBJECT
 
   public:
-    // Builds the window and runs Form_Load, which shows the start-up messages (two, or three
-    // when dbEquip.mdb is missing from the application folder) before the window is shown.
-    // The database is not opened. A non-empty `databaseTarget` (the command line's --db, see
-    // records/target.h) is imported into instead of dbEquip.mdb in the application folder: the
-    // window names it in its title and in the back-up reminder, and a file target that does
-    // not exist is reported at start.
+    // Builds the window and runs Form_Load, which shows the start-up messages before the window
+    // is shown. The database is the one ChooseDatabase (app/database_choice.h) names for
+    // `databaseTarget` (the command line's --db, see records/target.h); the title names it.
+    // dbEquip.mdb beside a program run from its build tree gives the two messages, or three
+    // when it is missing. Any other database is named in the back-up reminder, and a file that
+    // does not exist is reported; an installed program without dbEquip.mdb in the user's data
+    // folder first offers to create it there, or to choose another database. The database is
+    // not opened, except to check a database chosen in the dialog.
     explicit frmImportFlex(const QString& databaseTarget = {}, QWidget* parent = nullptr);
     ~frmImportFlex() override;
 
@@ -101,11 +104,22 @@ class frmImportFlex : public QWidget, public ImportHost {
     void cmdCancel_Click();
     void chkUnattended_Click();
     void Drive1_Change(int index);
+    // "Database...": the database dialog (frmDatabase). A database chosen there is used from
+    // the next file on and remembered for the next start; the session's recordsets and
+    // manufacturer map, which belong to the old one, start afresh.
+    void cmdDatabase_Click();
 
   private:
     void Form_Load();
     void Form_Unload();
     void Dir1_Change();
+
+    // From now on the session imports into `connection`; the title names it as `shown`.
+    void UseDatabase(const QString& connection, const QString& shown);
+    // The first start of an installed program, without dbEquip.mdb in the user's data folder:
+    // asks whether to create it there from the packaged schema, or else shows the database
+    // dialog. `database` becomes what the user chose; it stays missing when nothing was.
+    void OfferDatabase(DatabaseChoice& database);
 
     // Runs `command`, started by `button`, which has the focus again when the run is over.
     void RunCommand(RunOutcome (*command)(ImportContext&), QWidget* button);
@@ -143,7 +157,9 @@ class frmImportFlex : public QWidget, public ImportHost {
     static constexpr int kQuietLookIntervalMs = 5;
 
     std::unique_ptr<Ui::frmImportFlex> ui_;
-    QString databaseTarget_;  // empty: dbEquip.mdb in the application folder
+    QString databaseTarget_;  // the command line's --db; empty: see ChooseDatabase
+    QString baseTitle_;       // the title without the database's name
+    QString databaseShown_;   // the session's database as the user knows it
     SessionState session_;
     QString statusBeforeWait_;
     QFileSystemModel* dirModel_ = nullptr;

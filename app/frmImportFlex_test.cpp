@@ -63,8 +63,8 @@ class ImportWindowTest : public ::testing::Test {
 };
 
 // Start-up warns when the database is missing, then informs and reminds of a back-up naming
-// another database than dbEquip.mdb (--db), as the title does, never with its password. The
-// database is not opened.
+// another database than dbEquip.mdb (--db). The title names the database, never with its
+// password. The database is not opened.
 TEST_F(ImportWindowTest, FormLoadWarnsOnlyWhenTheDatabaseIsMissing) {
     const QString missing =
         "This utility must be run from the directory in which the Tovrin dbEquip.mdb database is "
@@ -98,7 +98,8 @@ TEST_F(ImportWindowTest, FormLoadWarnsOnlyWhenTheDatabaseIsMissing) {
         EXPECT_EQ(hooks.boxes.mid(0, hooks.boxes.size() - 2).join(""), texts[1]);
         EXPECT_TRUE(hooks.boxes.last().contains(shown.isEmpty() ? "dbEquip.mdb" : shown));
         EXPECT_FALSE(hooks.boxes.join('\n').contains("secret"));
-        EXPECT_EQ(window->windowTitle(), shown.isEmpty() ? "Import Flx" : "Import Flx - " + shown);
+        EXPECT_EQ(window->windowTitle(),
+                  "Import Flx - " + (shown.isEmpty() ? dir.filePath("dbEquip.mdb") : shown));
         EXPECT_EQ(window->session().sEquipConnection, target.isEmpty()
                                                           ? db::BuildConnectionString(dir.path())
                                                           : db::ConnectionStringForTarget(target));
@@ -206,6 +207,7 @@ TEST_F(ImportWindowTest, DropsMoveTheListsAndSelectTheDroppedFiles) {
                   "FileCount: " + QString::number(window->FileCount()));
     }
     window->session().bRunActive = false;
+
 }
 
 // However deep the folder, the folder list never scrolls sideways, and the names of the current
@@ -246,7 +248,7 @@ TEST_F(ImportWindowTest, InitialStatesAndHostCalls) {
     EXPECT_EQ(window->focusWidget(), Child("cmdOne"));
     for (const bool active : {true, false}) {  // a run locks the lists and the import buttons
         window->SetRunActive(active);
-        for (const char* name : {"cmdOne", "cmdAll", "Drive1", "Dir1", "File1"}) {
+        for (const char* name : {"cmdOne", "cmdAll", "Drive1", "Dir1", "File1", "cmdDatabase"}) {
             EXPECT_EQ(Child(name)->isEnabled(), !active) << name;
         }
     }

@@ -7,7 +7,9 @@
 int main(int argc, char** argv) {
     // Takes Qt's own options (-platform, -style ...) out of the arguments.
     QApplication app(argc, argv);
-    QApplication::setApplicationName("Import Flx");
+    // Names the user's data folder and settings, and ties the window to importflx.desktop.
+    QApplication::setApplicationName(QStringLiteral("importflx"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("importflx"));
     const cli::WindowParse parse = cli::ParseWindowOptions(QApplication::arguments().mid(1));
     if (parse.parsed.request != cli::Request::kRun) {
         const QString text = parse.parsed.request == cli::Request::kHelp

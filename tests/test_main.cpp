@@ -6,6 +6,6 @@
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
-    QApplication::setApplicationName("Import Flx");
+    QApplication::setApplicationName("importflx");
     return RUN_ALL_TESTS();
 }
