@@ -115,11 +115,8 @@ WindowParse ParseWindowOptions(const QStringList& arguments) {
     QCommandLineParser parser;
     result.parsed = Parse(parser, {kWindowDb}, arguments);
     if (result.parsed.ok() && result.parsed.request == Request::kRun) {
-        if (!parser.positionalArguments().isEmpty()) {
-            result.parsed.error =
-                QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first());
-        }
         result.options.databaseTarget = parser.value(kWindowDb);
+        result.options.paths = parser.positionalArguments();
     }
     return result;
 }
@@ -129,6 +126,10 @@ QString WindowUsage() {
     parser.setApplicationDescription(QStringLiteral(
         "Imports FLX device-description files into the equipment database, in a window.\n"
         "Qt's own options (-platform, -style, -reverse ...) are taken as well."));
+    parser.addPositionalArgument(
+        QStringLiteral("PATH"),
+        QStringLiteral("a folder to show, or FLX files to select in their folder"),
+        QStringLiteral("[FOLDER | FILE.flx...]"));
     Parse(parser, {kWindowDb}, {});
     return HelpText(parser, QStringLiteral("importflx"), DatabaseHelp());
 }

@@ -44,10 +44,12 @@ QString DatabaseHelp();
 // "PROGRAM VERSION" and a line end.
 QString VersionText(const QString& program);
 
-// The import window's command line: importflx [--db TARGET]. Qt's own options (-platform,
-// -style ...) are taken by the application object before this sees the arguments.
+// The import window's command line: importflx [--db TARGET] [FOLDER | FILE.flx...]. Qt's own
+// options (-platform, -style ...) are taken by the application object before this sees the
+// arguments.
 struct WindowOptions {
     QString databaseTarget;  // --db; empty: see app/database_choice.h
+    QStringList paths;       // a folder to show, or FLX files to select, as given
 };
 
 struct WindowParse {
@@ -55,7 +57,7 @@ struct WindowParse {
     Parsed parsed;
 };
 
-// Parses the window's `arguments` (without the program name); positional arguments are refused.
+// Parses the window's `arguments` (without the program name).
 WindowParse ParseWindowOptions(const QStringList& arguments);
 
 // The window's --help text.

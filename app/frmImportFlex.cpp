@@ -315,20 +315,38 @@ void frmImportFlex::dropEvent(QDropEvent* event) {
         return;
     }
     event->acceptProposedAction();
-    const bool sameFolder = CleanFolder(drop.folder) == dirPath_;
-    SetDirPath(drop.folder);
-    if (drop.files.isEmpty()) {
+    Open(drop);
+}
+
+void frmImportFlex::OpenPaths(const QStringList& paths) {
+    QList<QUrl> urls;
+    for (const QString& path : paths) {
+        urls << QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
+    }
+    const DropRequest request = ReadDrop(urls);
+    if (request.empty()) {
+        ShowMessage(QStringLiteral("Nothing to open: %1 is neither a folder nor an FLX file.")
+                        .arg(paths.join(QStringLiteral(", "))));
+        return;
+    }
+    Open(request);
+}
+
+void frmImportFlex::Open(const DropRequest& request) {
+    const bool sameFolder = CleanFolder(request.folder) == dirPath_;
+    SetDirPath(request.folder);
+    if (request.files.isEmpty()) {
         return;
     }
     if (sameFolder) {
-        FillFileList();  // the files dropped may be newer than the list
+        FillFileList();  // the files named may be newer than the list
     }
     FinishFileList();
     ui_->File1->clearSelection();
     QListWidgetItem* first = nullptr;
     for (int i = 0; i < ui_->File1->count(); ++i) {
         QListWidgetItem* item = ui_->File1->item(i);
-        if (drop.files.contains(item->text())) {
+        if (request.files.contains(item->text())) {
             item->setSelected(true);
             first = first != nullptr ? first : item;
         }

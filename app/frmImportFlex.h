@@ -31,6 +31,7 @@ namespace Ui {
 class frmImportFlex;
 }
 struct DatabaseChoice;
+struct DropRequest;
 
 // The import window: the program's main window and the owner of the session state. The user
 // picks a drive, a folder and FLX files, sets the two options, and starts, follows and cancels
@@ -58,6 +59,11 @@ class frmImportFlex : public QWidget, public ImportHost {
     // Moves Dir1 to `folder`; when that changes the folder, Dir1_Change refreshes File1 and the
     // count. A folder that does not exist or cannot be read shows an empty file list.
     void SetDirPath(const QString& folder);
+
+    // Opens what the command line names as a drop of the same paths does (see ReadDrop): a
+    // folder, or FLX files, whose folder is shown with exactly those files selected. When none
+    // is a folder or an FLX file, a message says so and the lists stay where they are.
+    void OpenPaths(const QStringList& paths);
 
     // ImportHost.
     bool Unattended() const override;
@@ -91,9 +97,8 @@ class frmImportFlex : public QWidget, public ImportHost {
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
-    // Drops (see ReadDrop): a folder moves Dir1 there, as a click would, and File1 and the
-    // count follow; FLX files move Dir1 to their folder and select exactly those files in the
-    // refreshed File1. Anything else, and any drop during a run, is refused.
+    // Drops (see Open): anything but a folder or FLX files, and any drop during a run, is
+    // refused.
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -114,6 +119,9 @@ class frmImportFlex : public QWidget, public ImportHost {
     void Form_Unload();
     void Dir1_Change();
 
+    // A folder moves Dir1 there, as a click would, and File1 and the count follow; FLX files
+    // move Dir1 to their folder and select exactly those files in the refreshed File1.
+    void Open(const DropRequest& request);
     // From now on the session imports into `connection`; the title names it as `shown`.
     void UseDatabase(const QString& connection, const QString& shown);
     // The first start of an installed program, without dbEquip.mdb in the user's data folder:

@@ -10,6 +10,7 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QLabel>
+#include <QListWidget>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QScrollBar>
@@ -162,7 +163,7 @@ TEST_F(ImportWindowTest, FileListFollowsTheFolder) {
 }
 
 // A drop works as a click in the lists would; anything else dropped, or a drop during a run,
-// changes nothing.
+// changes nothing. The command line's folder or files open as a drop of them.
 TEST_F(ImportWindowTest, DropsMoveTheListsAndSelectTheDroppedFiles) {
     Touch(appDir.path(),
           {"a.flx", "sub/x.flx", "sub/y.FLX", "sub/z.flx", "sub/notes.txt", "other/o.flx"});
@@ -208,6 +209,19 @@ TEST_F(ImportWindowTest, DropsMoveTheListsAndSelectTheDroppedFiles) {
     }
     window->session().bRunActive = false;
 
+    const QString oldCwd = QDir::currentPath();
+    QDir::setCurrent(appDir.path());
+    window->OpenPaths({"sub/x.flx", appDir.filePath("sub/z.flx")});
+    EXPECT_EQ(window->DirPath(), QDir::toNativeSeparators(appDir.filePath("sub")));
+    EXPECT_EQ(Listed(true), (QStringList{"x.flx", "z.flx"}));
+    hooks.boxes.clear();
+    window->OpenPaths({"other", "none.flx"});
+    EXPECT_EQ(window->DirPath(), QDir::toNativeSeparators(appDir.filePath("other")));
+    window->OpenPaths({"none.flx", "sub/notes.txt"});
+    EXPECT_EQ(hooks.boxes, QStringList{"Nothing to open: none.flx, sub/notes.txt is neither a "
+                                       "folder nor an FLX file."});
+    EXPECT_EQ(window->DirPath(), QDir::toNativeSeparators(appDir.filePath("other")));
+    QDir::setCurrent(oldCwd);
 }
 
 // However deep the folder, the folder list never scrolls sideways, and the names of the current
