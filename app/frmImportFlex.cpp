@@ -10,10 +10,13 @@
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QFileSystemWatcher>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMimeData>
 #include <QScopedValueRollback>
+#include <QScrollBar>
+#include <QSet>
 #include <QTimer>
 #include <algorithm>
 #include <utility>
@@ -129,10 +132,19 @@ frmImportFlex::frmImportFlex(const QString& databaseTarget, QWidget* parent)
     const int startDrive = drives::DriveIndexFor(drives_, start);
     ui_->Drive1->setCurrentIndex(startDrive);
     driveFolders_.insert(drives_.at(startDrive).root, start);
+    fileWatcher_ = new QFileSystemWatcher(this);
+    connect(fileWatcher_, &QFileSystemWatcher::directoryChanged, this,
+            &frmImportFlex::OnFileFolderChanged);
+    fileListRefresh_ = new QTimer(this);
+    fileListRefresh_->setObjectName(QStringLiteral("fileListRefresh"));
+    fileListRefresh_->setSingleShot(true);
+    fileListRefresh_->setInterval(kFileListSettleMs);
+    connect(fileListRefresh_, &QTimer::timeout, this, &frmImportFlex::RefreshFileList);
     dirPath_ = start;
     fileFolder_ = start;
     ShowInDirTree(start);
     FillFileList();
+    WatchFileFolder();
 
     connect(ui_->cmdOne, &QPushButton::clicked, this, &frmImportFlex::cmdOne_Click);
     connect(ui_->cmdAll, &QPushButton::clicked, this, &frmImportFlex::cmdAll_Click);
@@ -390,6 +402,36 @@ void frmImportFlex::Drive1_Change(int index) {
 void frmImportFlex::Dir1_Change() {
     fileFolder_ = dirPath_;
     FillFileList();
+    WatchFileFolder();
+}
+
+void frmImportFlex::WatchFileFolder() {
+    if (const QStringList watched = fileWatcher_->directories(); !watched.isEmpty()) {
+        fileWatcher_->removePaths(watched);
+    }
+    // A folder that does not exist (or no longer does) is not watched; choosing it again does.
+    if (QFileInfo(fileFolder_).isDir()) {
+        fileWatcher_->addPath(fileFolder_);
+    }
+    fileListRefresh_->stop();
+    fileListStale_ = false;
+}
+
+void frmImportFlex::OnFileFolderChanged() {
+    if (session_.bRunActive) {
+        fileListStale_ = true;
+    } else if (!fileListRefresh_->isActive()) {
+        fileListRefresh_->start();
+    }
+}
+
+void frmImportFlex::RefreshFileList() {
+    // The timer may fire from the event processing of a run, whose list must stay as it is.
+    if (session_.bRunActive) {
+        fileListStale_ = true;
+        return;
+    }
+    FillFileList(true);
 }
 
 void frmImportFlex::chkUnattended_Click() {
@@ -449,8 +491,11 @@ void frmImportFlex::CenterDirTreeLater() {
     });
 }
 
-void frmImportFlex::FillFileList() {
-    ui_->File1->clear();
+void frmImportFlex::FillFileList(bool keepSelection) {
+    if (!keepSelection) {
+        ui_->File1->clear();
+    }
+    keepSelection_ = keepSelection;
     listed_.clear();
     ++listingGeneration_;
     // Without QDir::CaseSensitive the pattern ignores letter case: DEVICE.FLX is listed.
@@ -492,8 +537,42 @@ void frmImportFlex::ContinueFileList(qint64 sliceMs) {
         names << std::move(entry.second);
     }
     listed_.clear();
-    ui_->File1->addItems(names);
-    ui_->lblFileCount->setText("FileCount: " + QString::number(ui_->File1->count()));
+    ShowListedNames(names);
+}
+
+void frmImportFlex::ShowListedNames(const QStringList& names) {
+    QListWidget* list = ui_->File1;
+    QSet<QString> selected;
+    QString current;
+    int scrolled = 0;
+    if (std::exchange(keepSelection_, false)) {
+        bool same = list->count() == names.size();
+        for (int i = 0; i < list->count(); ++i) {
+            const QListWidgetItem* item = list->item(i);
+            same = same && item->text() == names.at(i);
+            if (item->isSelected()) {
+                selected << item->text();
+            }
+        }
+        if (same) {
+            return;
+        }
+        current = list->currentItem() != nullptr ? list->currentItem()->text() : QString();
+        scrolled = list->verticalScrollBar()->value();
+    }
+    list->clear();
+    list->addItems(names);
+    for (int i = 0; i < list->count(); ++i) {
+        QListWidgetItem* item = list->item(i);
+        if (item->text() == current) {
+            list->setCurrentItem(item, QItemSelectionModel::NoUpdate);
+        }
+        if (selected.contains(item->text())) {
+            item->setSelected(true);
+        }
+    }
+    list->verticalScrollBar()->setValue(scrolled);
+    ui_->lblFileCount->setText("FileCount: " + QString::number(list->count()));
 }
 
 void frmImportFlex::FinishFileList() {
@@ -694,6 +773,9 @@ void frmImportFlex::SetRunActive(bool active) {
     quietSince_.invalidate();
     if (!active) {
         ShowProgressNow();
+        if (std::exchange(fileListStale_, false)) {
+            fileListRefresh_->start();
+        }
     }
     for (QWidget* widget :
          {static_cast<QWidget*>(ui_->cmdOne), static_cast<QWidget*>(ui_->cmdAll),

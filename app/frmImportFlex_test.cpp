@@ -9,11 +9,13 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileSystemWatcher>
 #include <QLabel>
 #include <QListWidget>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <QTest>
@@ -222,6 +224,39 @@ TEST_F(ImportWindowTest, DropsMoveTheListsAndSelectTheDroppedFiles) {
                                        "folder nor an FLX file."});
     EXPECT_EQ(window->DirPath(), QDir::toNativeSeparators(appDir.filePath("other")));
     QDir::setCurrent(oldCwd);
+}
+
+// File1 follows what happens in its folder, keeping the selection, except during a run, after
+// which it catches up.
+TEST_F(ImportWindowTest, FileListFollowsItsFolderExceptDuringARun) {
+    Touch(appDir.path(), {"a.flx", "b.flx"});
+    window = std::make_unique<frmImportFlex>();
+    window->findChild<QListWidget*>("File1")->item(1)->setSelected(true);
+    const auto listedSoon = [&](const QStringList& names) {
+        return QTest::qWaitFor([&] { return Listed() == names; }, 5000);
+    };
+    Touch(appDir.path(), {"c.flx", "notes.txt"});
+    EXPECT_TRUE(listedSoon({"a.flx", "b.flx", "c.flx"})) << Listed().join(' ').toStdString();
+    ASSERT_TRUE(QFile::rename(appDir.filePath("a.flx"), appDir.filePath("d.flx")));
+    EXPECT_TRUE(listedSoon({"b.flx", "c.flx", "d.flx"})) << Listed().join(' ').toStdString();
+    EXPECT_EQ(Listed(true), QStringList{"b.flx"});
+    EXPECT_EQ(Child<QLabel>("lblFileCount")->text(), "FileCount: 3");
+
+    auto* watcher = window->findChild<QFileSystemWatcher*>();
+    auto* refresh = window->findChild<QTimer*>("fileListRefresh");
+    ASSERT_TRUE(watcher != nullptr && refresh != nullptr);
+    QSignalSpy changed(watcher, &QFileSystemWatcher::directoryChanged);
+    window->session().bRunActive = true;
+    window->SetRunActive(true);
+    ASSERT_TRUE(QFile::remove(appDir.filePath("c.flx")));
+    ASSERT_TRUE(changed.wait(5000));
+    EXPECT_FALSE(refresh->isActive());
+    refresh->start(0);  // as a refresh due from before the run would
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !refresh->isActive(); }, 5000));
+    EXPECT_EQ(Listed(), (QStringList{"b.flx", "c.flx", "d.flx"}));
+    window->SetRunActive(false);
+    window->session().bRunActive = false;
+    EXPECT_TRUE(listedSoon({"b.flx", "d.flx"})) << Listed().join(' ').toStdString();
 }
 
 // However deep the folder, the folder list never scrolls sideways, and the names of the current
