@@ -21,6 +21,10 @@ frmDatabase::frmDatabase(const QString& currentConnection, const QString& curren
         ui_->optServer->setChecked(true);
         ui_->txtServer->setText(TargetWithoutPassword(currentConnection));
     }
+    // Ready for another path or address to be typed over the current one.
+    QLineEdit* current = ui_->optFile->isChecked() ? ui_->txtFile : ui_->txtServer;
+    current->setFocus();
+    current->selectAll();
     connect(ui_->cmdBrowse, &QPushButton::clicked, this, &frmDatabase::cmdBrowse_Click);
     connect(ui_->optFile, &QRadioButton::toggled, this, &frmDatabase::EnableChoice);
     EnableChoice();
