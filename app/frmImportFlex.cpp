@@ -3,20 +3,16 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
-#include <QDirIterator>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QFileSystemModel>
-#include <QFileSystemWatcher>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMimeData>
 #include <QScopedValueRollback>
-#include <QScrollBar>
-#include <QSet>
 #include <QTimer>
 #include <algorithm>
 #include <utility>
@@ -25,6 +21,7 @@
 #include "app/database_choice.h"
 #include "app/database_tables.h"
 #include "app/dropped_paths.h"
+#include "app/file_list.h"
 #include "app/frmDatabase.h"
 #include "app/import_commands.h"
 #include "core/error.h"
@@ -71,12 +68,6 @@ class FolderIconProvider : public QFileIconProvider {
         return info.isDir() ? QStringLiteral("Folder") : QStringLiteral("File");
     }
 };
-
-// Listing File1's folder holds the event loop for at most this long at a time, once this many
-// names have been read: a folder of thousands of files is listed over several turns while the
-// window keeps answering, and a usual folder is listed at once.
-constexpr qint64 kListingSliceMs = 20;
-constexpr qsizetype kListedAtOnce = 1000;
 
 // The narrowest indentation of Dir1, for deep folders: one that still shows the nesting.
 constexpr int kMinIndentation = 2;
@@ -132,19 +123,11 @@ frmImportFlex::frmImportFlex(const QString& databaseTarget, QWidget* parent)
     const int startDrive = drives::DriveIndexFor(drives_, start);
     ui_->Drive1->setCurrentIndex(startDrive);
     driveFolders_.insert(drives_.at(startDrive).root, start);
-    fileWatcher_ = new QFileSystemWatcher(this);
-    connect(fileWatcher_, &QFileSystemWatcher::directoryChanged, this,
-            &frmImportFlex::OnFileFolderChanged);
-    fileListRefresh_ = new QTimer(this);
-    fileListRefresh_->setObjectName(QStringLiteral("fileListRefresh"));
-    fileListRefresh_->setSingleShot(true);
-    fileListRefresh_->setInterval(kFileListSettleMs);
-    connect(fileListRefresh_, &QTimer::timeout, this, &frmImportFlex::RefreshFileList);
+    files_ = new FolderFileList(
+        ui_->File1, ui_->lblFileCount, [this] { return session_.bRunActive; }, this);
     dirPath_ = start;
-    fileFolder_ = start;
     ShowInDirTree(start);
-    FillFileList();
-    WatchFileFolder();
+    files_->Show(start);
 
     connect(ui_->cmdOne, &QPushButton::clicked, this, &frmImportFlex::cmdOne_Click);
     connect(ui_->cmdAll, &QPushButton::clicked, this, &frmImportFlex::cmdAll_Click);
@@ -205,7 +188,7 @@ void frmImportFlex::Form_Load() {
         ShowMessage("We recommend that you back-up the database " + database.shown +
                     " before performing these operations");
     }
-    FinishFileList();
+    files_->Finish();
     ui_->lblFileCount->setText("FileCount: " + QString::number(ui_->File1->count()));
 }
 
@@ -351,9 +334,9 @@ void frmImportFlex::Open(const DropRequest& request) {
         return;
     }
     if (sameFolder) {
-        FillFileList();  // the files named may be newer than the list
+        files_->Show(dirPath_);  // the files named may be newer than the list
     }
-    FinishFileList();
+    files_->Finish();
     ui_->File1->clearSelection();
     QListWidgetItem* first = nullptr;
     for (int i = 0; i < ui_->File1->count(); ++i) {
@@ -400,38 +383,7 @@ void frmImportFlex::Drive1_Change(int index) {
 }
 
 void frmImportFlex::Dir1_Change() {
-    fileFolder_ = dirPath_;
-    FillFileList();
-    WatchFileFolder();
-}
-
-void frmImportFlex::WatchFileFolder() {
-    if (const QStringList watched = fileWatcher_->directories(); !watched.isEmpty()) {
-        fileWatcher_->removePaths(watched);
-    }
-    // A folder that does not exist (or no longer does) is not watched; choosing it again does.
-    if (QFileInfo(fileFolder_).isDir()) {
-        fileWatcher_->addPath(fileFolder_);
-    }
-    fileListRefresh_->stop();
-    fileListStale_ = false;
-}
-
-void frmImportFlex::OnFileFolderChanged() {
-    if (session_.bRunActive) {
-        fileListStale_ = true;
-    } else if (!fileListRefresh_->isActive()) {
-        fileListRefresh_->start();
-    }
-}
-
-void frmImportFlex::RefreshFileList() {
-    // The timer may fire from the event processing of a run, whose list must stay as it is.
-    if (session_.bRunActive) {
-        fileListStale_ = true;
-        return;
-    }
-    FillFileList(true);
+    files_->Show(dirPath_);
 }
 
 void frmImportFlex::chkUnattended_Click() {
@@ -491,94 +443,6 @@ void frmImportFlex::CenterDirTreeLater() {
     });
 }
 
-void frmImportFlex::FillFileList(bool keepSelection) {
-    if (!keepSelection) {
-        ui_->File1->clear();
-    }
-    keepSelection_ = keepSelection;
-    listed_.clear();
-    ++listingGeneration_;
-    // Without QDir::CaseSensitive the pattern ignores letter case: DEVICE.FLX is listed.
-    listing_ = std::make_unique<QDirIterator>(fileFolder_, QStringList{"*.flx"}, QDir::Files);
-    ContinueFileList(kListingSliceMs);
-}
-
-void frmImportFlex::ContinueFileList(qint64 sliceMs) {
-    if (!listing_) {
-        return;
-    }
-    QElapsedTimer slice;
-    slice.start();
-    while (listing_->hasNext()) {
-        listing_->next();
-        listed_ << listing_->fileName();
-        if (sliceMs >= 0 && listed_.size() >= kListedAtOnce && slice.elapsed() >= sliceMs) {
-            QTimer::singleShot(0, this, [this, generation = listingGeneration_] {
-                if (generation == listingGeneration_) {
-                    ContinueFileList(kListingSliceMs);
-                }
-            });
-            return;
-        }
-    }
-    listing_.reset();
-
-    // By name without regard to letter case, as a directory listing sorted that way shows it.
-    std::vector<std::pair<QString, QString>> byKey;
-    byKey.reserve(listed_.size());
-    for (QString& name : listed_) {
-        byKey.emplace_back(name.toLower(), std::move(name));
-    }
-    std::stable_sort(byKey.begin(), byKey.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    QStringList names;
-    names.reserve(byKey.size());
-    for (auto& entry : byKey) {
-        names << std::move(entry.second);
-    }
-    listed_.clear();
-    ShowListedNames(names);
-}
-
-void frmImportFlex::ShowListedNames(const QStringList& names) {
-    QListWidget* list = ui_->File1;
-    QSet<QString> selected;
-    QString current;
-    int scrolled = 0;
-    if (std::exchange(keepSelection_, false)) {
-        bool same = list->count() == names.size();
-        for (int i = 0; i < list->count(); ++i) {
-            const QListWidgetItem* item = list->item(i);
-            same = same && item->text() == names.at(i);
-            if (item->isSelected()) {
-                selected << item->text();
-            }
-        }
-        if (same) {
-            return;
-        }
-        current = list->currentItem() != nullptr ? list->currentItem()->text() : QString();
-        scrolled = list->verticalScrollBar()->value();
-    }
-    list->clear();
-    list->addItems(names);
-    for (int i = 0; i < list->count(); ++i) {
-        QListWidgetItem* item = list->item(i);
-        if (item->text() == current) {
-            list->setCurrentItem(item, QItemSelectionModel::NoUpdate);
-        }
-        if (selected.contains(item->text())) {
-            item->setSelected(true);
-        }
-    }
-    list->verticalScrollBar()->setValue(scrolled);
-    ui_->lblFileCount->setText("FileCount: " + QString::number(list->count()));
-}
-
-void frmImportFlex::FinishFileList() {
-    ContinueFileList(-1);
-}
-
 void frmImportFlex::ShowMessage(const QString& text) {
     ShowProgressNow();
     ui::MsgBox(text, ui::MsgButtons::kOk, ui::MsgIcon::kNone, isVisible() ? this : nullptr);
@@ -586,7 +450,7 @@ void frmImportFlex::ShowMessage(const QString& text) {
 
 void frmImportFlex::RunCommand(RunOutcome (*command)(ImportContext&), QWidget* button) {
     // A run works on the whole list.
-    FinishFileList();
+    files_->Finish();
     ImportContext ctx{session_, *this};
     try {
         // The run disables the button that has the focus, and the focus moves on to the next
@@ -720,7 +584,7 @@ void frmImportFlex::ProcessEvents() {
 }
 
 QString frmImportFlex::FileFolder() const {
-    return QDir::toNativeSeparators(fileFolder_);
+    return QDir::toNativeSeparators(files_->folder());
 }
 
 int frmImportFlex::FileCount() const {
@@ -773,9 +637,7 @@ void frmImportFlex::SetRunActive(bool active) {
     quietSince_.invalidate();
     if (!active) {
         ShowProgressNow();
-        if (std::exchange(fileListStale_, false)) {
-            fileListRefresh_->start();
-        }
+        files_->Thaw();
     }
     for (QWidget* widget :
          {static_cast<QWidget*>(ui_->cmdOne), static_cast<QWidget*>(ui_->cmdAll),

@@ -21,8 +21,6 @@ class QCloseEvent;
 class QDragEnterEvent;
 class QDragMoveEvent;
 class QDropEvent;
-class QDirIterator;
-class QFileSystemWatcher;
 class QShowEvent;
 class QFileSystemModel;
 class QModelIndex;
@@ -33,6 +31,7 @@ class frmImportFlex;
 }
 struct DatabaseChoice;
 struct DropRequest;
+class FolderFileList;
 
 // The import window: the program's main window and the owner of the session state. The user
 // picks a drive, a folder and FLX files, sets the two options, and starts, follows and cancels
@@ -129,12 +128,6 @@ class frmImportFlex : public QWidget, public ImportHost {
     // asks whether to create it there from the packaged schema, or else shows the database
     // dialog. `database` becomes what the user chose; it stays missing when nothing was.
     void OfferDatabase(DatabaseChoice& database);
-    // File1 follows its folder: a change to the folder's entries refreshes the list shortly
-    // after (kFileListSettleMs, so that a burst of changes lists it once), keeping the
-    // selection; a change during a run waits for the run's end.
-    void WatchFileFolder();
-    void OnFileFolderChanged();
-    void RefreshFileList();
 
     // Runs `command`, started by `button`, which has the focus again when the run is over.
     void RunCommand(RunOutcome (*command)(ImportContext&), QWidget* button);
@@ -147,15 +140,6 @@ class frmImportFlex : public QWidget, public ImportHost {
     // Narrows Dir1's indentation as the current folder lies deeper, so that its name and those
     // of its neighbours start within the left part of the list.
     void FitDirTreeIndentation();
-    // Refills File1 from its folder. A large folder is read in slices between turns of the
-    // event loop (the list and its count appear when the last slice is done); FinishFileList
-    // completes a listing under way at once. With `keepSelection`, File1 shows its old entries
-    // until the listing is done, is left alone when they are the same, and otherwise keeps
-    // the selected names selected.
-    void FillFileList(bool keepSelection = false);
-    void ContinueFileList(qint64 sliceMs);  // sliceMs < 0: to the end
-    void FinishFileList();
-    void ShowListedNames(const QStringList& names);
     void ShowMessage(const QString& text);
     frmReporStatus& Report();
     // A run changes the labels and the progress bar with every line, far more often than a
@@ -173,9 +157,6 @@ class frmImportFlex : public QWidget, public ImportHost {
     // After a look for events that found none, the next look comes this much later; Cancel
     // answers within it.
     static constexpr int kQuietLookIntervalMs = 5;
-    // A change to File1's folder is listed this long after it was first noticed: a copy of
-    // many files lists the folder a few times, not once per file.
-    static constexpr int kFileListSettleMs = 100;
 
     std::unique_ptr<Ui::frmImportFlex> ui_;
     QString databaseTarget_;  // the command line's --db; empty: see ChooseDatabase
@@ -189,15 +170,9 @@ class frmImportFlex : public QWidget, public ImportHost {
     QList<drives::Drive> drives_;
     // The folder last shown on each drive, by root: the "current folder" a drive returns to.
     QHash<QString, QString> driveFolders_;
-    QString dirPath_;                            // folder of Dir1
-    QString fileFolder_;                         // folder of File1
-    std::unique_ptr<QDirIterator> listing_;      // the listing of File1's folder under way
-    QStringList listed_;                         // the names it has read so far
-    int listingGeneration_ = 0;                  // tells a stale continuation from the current one
-    bool keepSelection_ = false;                 // the listing under way refreshes File1 in place
-    QFileSystemWatcher* fileWatcher_ = nullptr;  // watches File1's folder
-    QTimer* fileListRefresh_ = nullptr;
-    bool fileListStale_ = false;  // File1's folder changed during the run
+    QString dirPath_;  // folder of Dir1
+    // File1 and its folder, which follows Dir1's and stays as it is during a run.
+    FolderFileList* files_ = nullptr;
     bool syncingDirTree_ = false;
     bool pendingClose_ = false;
     bool askingCancel_ = false;  // the cancel question is open
