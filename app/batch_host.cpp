@@ -7,9 +7,10 @@
 #include <csignal>
 #include <optional>
 
+#include "app/database_choice.h"
+#include "app/database_tables.h"
 #include "app/import_commands.h"
 #include "core/error.h"
-#include "core/platform.h"
 #include "records/database.h"
 #include "records/manufacturers.h"
 #include "records/target.h"
@@ -257,30 +258,6 @@ bool Interrupted() {
     return gInterrupted != 0;
 }
 
-bool ResolveDatabase(const QString& databaseOption, QString& connection, QString& error) {
-    if (databaseOption.isEmpty()) {
-        const QString folder = platform::AppFolder();
-        if (!platform::FileExistsNoCase(folder, QStringLiteral("dbEquip.mdb"))) {
-            error = QStringLiteral("no dbEquip.mdb in %1; name the database with --db PATH")
-                        .arg(folder);
-            return false;
-        }
-        connection = db::BuildConnectionString(folder);
-        return true;
-    }
-    if (db::KindOfTarget(databaseOption) == db::TargetKind::kFile) {
-        const QFileInfo info(databaseOption);
-        if (!platform::FileExistsNoCase(info.path(), info.fileName())) {
-            error =
-                QStringLiteral("database not found: %1").arg(db::RedactedTarget(databaseOption));
-            return false;
-        }
-    }
-    // A server or ODBC target is reached when the run opens it.
-    connection = db::ConnectionStringForTarget(databaseOption);
-    return true;
-}
-
 namespace {
 
 const QString kProgram = QStringLiteral("importflx-batch");
@@ -292,6 +269,24 @@ void PrintLine(const QString& line) {
 
 void PrintError(const QString& text) {
     PrintLine(kProgram + QStringLiteral(": ") + text);
+}
+
+// Why there is no database to import into; the tool cannot create one.
+QString MissingDatabaseText(const DatabaseChoice& database) {
+    switch (database.source) {
+        case DatabaseSource::kBesideProgram:
+            return QStringLiteral("no dbEquip.mdb in %1; name the database with --db PATH")
+                .arg(database.folder);
+        case DatabaseSource::kDataFolder:
+            return QStringLiteral(
+                       "no dbEquip.mdb in %1; start importflx once to create it, or name the "
+                       "database with --db PATH")
+                .arg(database.folder);
+        case DatabaseSource::kCommandLine:
+        case DatabaseSource::kRemembered:
+            break;
+    }
+    return QStringLiteral("database not found: %1").arg(database.shown);
 }
 
 // Appends one entry per --map to `map` (which starts as the import window's load leaves it).
@@ -317,10 +312,13 @@ int ImportAll(const BatchOptions& options, const QString& connection, BatchRunRe
     SessionState session;
     session.sEquipConnection = connection;
     db::Database database(connection);
+    // Opening the database now reports a file that is no database, or one without the tables,
+    // before anything runs.
+    if (!CheckDatabaseTables(database, record.error)) {
+        PrintError(QString(record.error).replace('\n', ' '));
+        return batch_exit::kUsage;
+    }
     try {
-        // Opening the database now reports a file that is no database, or one without the
-        // tables, before anything runs.
-        db::CheckTables(database);
         if (!FillManufacturerMap(database, options.mappings, session.aManuMap, record.error)) {
             PrintError(record.error);
             return batch_exit::kUsage;
@@ -366,12 +364,13 @@ int RunBatch(const BatchOptions& options) {
         return batch_exit::kUsage;
     }
     BatchRunRecord record;
-    QString connection;
     int status = batch_exit::kUsage;
-    if (!ResolveDatabase(options.database, connection, record.error)) {
+    const DatabaseChoice database = ChooseDatabase(options.database, CurrentPlaces());
+    if (database.missing) {
+        record.error = MissingDatabaseText(database);
         PrintError(record.error);
     } else {
-        status = ImportAll(options, connection, record);
+        status = ImportAll(options, database.connection, record);
     }
     if (json.enabled() &&
         !json.Write(BatchJson(options.files, record, Interrupted(), status), error)) {

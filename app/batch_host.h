@@ -102,12 +102,9 @@ void InstallInterruptHandler();
 // True once SIGINT has arrived.
 bool Interrupted();
 
-// The connection string for --db TARGET (see records/target.h), or for the default dbEquip.mdb
-// in the program's folder. Returns false with `error` set when a database file does not exist;
-// a server or ODBC target is checked when it is opened.
-bool ResolveDatabase(const QString& databaseOption, QString& connection, QString& error);
-
 // Runs the whole batch for parsed, valid `options` (not --help) and returns the exit status.
-// Usage and database problems are reported on standard error. With --json the document is
+// The database is the one ChooseDatabase (app/database_choice.h) names; a database file that
+// does not exist, or one without the tables, ends the run before it starts. Usage and database
+// problems are reported on standard error. With --json the document is
 // written at the end, whichever way the run ended.
 int RunBatch(const BatchOptions& options);

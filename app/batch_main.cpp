@@ -9,7 +9,7 @@
 // importflx-batch: imports FLX files from the command line, without windows.
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("Import Flx"));
+    QCoreApplication::setApplicationName(QStringLiteral("importflx"));
     platform::QuietSqlDriverWarnings();
     platform::KeepFreedMemoryForReuse();
 

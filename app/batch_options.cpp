@@ -6,7 +6,7 @@ namespace {
 
 const QCommandLineOption kDb("db",
                              "the equipment database: a file, postgresql://..., keyword=value "
-                             "pairs or odbc:... (default: dbEquip.mdb in the program's folder)",
+                             "pairs or odbc:... (default: see Database below)",
                              "TARGET");
 const QCommandLineOption kUnattended(
     "unattended", "add manufacturer IDs that the database lacks as new manufacturers");
@@ -80,10 +80,10 @@ QString BatchUsage() {
     cli::Parse(parser, kOptions, {});
     return cli::HelpText(
         parser, QStringLiteral("importflx-batch"),
-        QStringLiteral(
-            "Exit status: 0 every file was added, 1 a file failed or was refused, 2 usage\n"
-            "error or no usable database, 130 interrupted.\n\n") +
-            cli::PasswordAdvice());
+        cli::DatabaseHelp() + '\n' + cli::PasswordAdvice() +
+            QStringLiteral(
+                "\nExit status: 0 every file was added, 1 a file failed or was refused, 2 usage\n"
+                "error or no usable database, 130 interrupted.\n"));
 }
 
 QString BatchVersion() {

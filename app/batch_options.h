@@ -27,7 +27,7 @@ struct ManufacturerMapping {
 };
 
 struct BatchOptions {
-    QString database;  // --db TARGET (records/target.h); empty: dbEquip.mdb beside the program
+    QString database;  // --db TARGET (records/target.h); empty: see app/database_choice.h
     bool unattended = false;
     QList<ManufacturerMapping> mappings;  // in command-line order
     QString reportPath;                   // --report; empty: no RTF report

@@ -73,10 +73,10 @@ TEST(BatchOptionsTest, ParsesTheCommandLine) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(Parsed(c.args), c.expected);
     }
-    // The window takes --db and nothing else.
+    // The window takes --db and the folder or files to open.
     const std::pair<QStringList, QString> window[] = {
-        {{"--db", "/x/e b.db"}, "db=/x/e b.db"},
-        {{"a.flx"}, "unexpected argument a.flx"},
+        {{"--db", "/x/e b.db"}, "db=/x/e b.db paths="},
+        {{"a.flx", "--db=x", "--", "-b.flx"}, "db=x paths=a.flx,-b.flx"},
         {{"postgresql://eng:S3cr3t@db/x"}, "unexpected argument postgresql://eng:***@db/x"},
         {{"--db", "hots=db password=S3cr3t"},
          "--db: The PostgreSQL address 'hots=db password=***' is not valid: invalid connection "
@@ -85,7 +85,9 @@ TEST(BatchOptionsTest, ParsesTheCommandLine) {
     };
     for (const auto& [args, expected] : window) {
         const cli::WindowParse parse = cli::ParseWindowOptions(args);
-        EXPECT_EQ(parse.parsed.ok() ? "db=" + parse.options.databaseTarget : parse.parsed.error,
+        const cli::WindowOptions& o = parse.options;
+        EXPECT_EQ(parse.parsed.ok() ? "db=" + o.databaseTarget + " paths=" + o.paths.join(',')
+                                    : parse.parsed.error,
                   expected);
     }
 }

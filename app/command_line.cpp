@@ -13,8 +13,8 @@ const QCommandLineOption kVersion("version", "show the version");
 
 const QCommandLineOption kWindowDb("db",
                                    "the equipment database: a file, postgresql://..., "
-                                   "keyword=value pairs or odbc:... (default: dbEquip.mdb in "
-                                   "the program's folder)",
+                                   "keyword=value pairs or odbc:... (default: see Database "
+                                   "below)",
                                    "TARGET");
 
 const QCommandLineOption* Find(const QList<QCommandLineOption>& options, const QString& name) {
@@ -108,6 +108,13 @@ QString HelpText(const QCommandLineParser& parser, const QString& program,
     return text.endsWith('\n') ? text : text + '\n';
 }
 
+QString DatabaseHelp() {
+    return QStringLiteral(
+        "Database: without --db, the one chosen last with the window's \"Database...\" button;\n"
+        "else dbEquip.mdb in the user's data folder (~/.local/share/importflx) when installed,\n"
+        "or beside the program when it runs from its build tree.\n");
+}
+
 QString VersionText(const QString& program) {
     return program + ' ' + QStringLiteral(IMPORTFLX_VERSION) + '\n';
 }
@@ -117,15 +124,18 @@ WindowParse ParseWindowOptions(const QStringList& arguments) {
     QCommandLineParser parser;
     result.parsed = Parse(parser, {kWindowDb}, arguments);
     if (result.parsed.ok() && result.parsed.request == Request::kRun) {
-        if (!parser.positionalArguments().isEmpty()) {
-            // A TARGET given without --db is shown as one.
-            result.parsed.error =
-                QStringLiteral("unexpected argument %1")
-                    .arg(db::RedactedTarget(parser.positionalArguments().first()));
-        } else {
-            result.parsed.error = DatabaseOptionError(parser.value(kWindowDb));
+        for (const QString& path : parser.positionalArguments()) {
+            if (db::KindOfTarget(path) != db::TargetKind::kFile ||
+                !db::TargetProblem(path).isEmpty()) {
+                // A TARGET given without --db is shown as one.
+                result.parsed.error =
+                    QStringLiteral("unexpected argument %1").arg(db::RedactedTarget(path));
+                return result;
+            }
         }
+        result.parsed.error = DatabaseOptionError(parser.value(kWindowDb));
         result.options.databaseTarget = parser.value(kWindowDb);
+        result.options.paths = parser.positionalArguments();
     }
     return result;
 }
@@ -176,8 +186,12 @@ QString WindowUsage() {
     parser.setApplicationDescription(QStringLiteral(
         "Imports FLX device-description files into the equipment database, in a window.\n"
         "Qt's own options (-platform, -style, -reverse ...) are taken as well."));
+    parser.addPositionalArgument(
+        QStringLiteral("PATH"),
+        QStringLiteral("a folder to show, or FLX files to select in their folder"),
+        QStringLiteral("[FOLDER | FILE.flx...]"));
     Parse(parser, {kWindowDb}, {});
-    return HelpText(parser, QStringLiteral("importflx"), PasswordAdvice());
+    return HelpText(parser, QStringLiteral("importflx"), DatabaseHelp() + '\n' + PasswordAdvice());
 }
 
 }  // namespace cli

@@ -38,13 +38,18 @@ Parsed Parse(QCommandLineParser& parser, const QList<QCommandLineOption>& option
 QString HelpText(const QCommandLineParser& parser, const QString& program,
                  const QString& epilogue = {});
 
+// Which database the programs use without --db, for their help; ends with a line end.
+QString DatabaseHelp();
+
 // "PROGRAM VERSION" and a line end.
 QString VersionText(const QString& program);
 
-// The import window's command line: importflx [--db TARGET]. Qt's own options (-platform,
-// -style ...) are taken by the application object before this sees the arguments.
+// The import window's command line: importflx [--db TARGET] [FOLDER | FILE.flx...]. Qt's own
+// options (-platform, -style ...) are taken by the application object before this sees the
+// arguments.
 struct WindowOptions {
-    QString databaseTarget;  // --db; empty: dbEquip.mdb in the program's folder
+    QString databaseTarget;  // --db; empty: see app/database_choice.h
+    QStringList paths;       // a folder to show, or FLX files to select, as given
 };
 
 struct WindowParse {
@@ -52,8 +57,9 @@ struct WindowParse {
     Parsed parsed;
 };
 
-// Parses the window's `arguments` (without the program name); positional arguments are refused,
-// and so is a --db TARGET that names no database importflx can open (db::TargetProblem).
+// Parses the window's `arguments` (without the program name): the paths to open, and --db,
+// refused when its TARGET names no database importflx can open (db::TargetProblem). A database
+// given as a path (a server's address) is refused too, shown without its password.
 WindowParse ParseWindowOptions(const QStringList& arguments);
 
 // The error for a --db value that names no database importflx can open, or empty.

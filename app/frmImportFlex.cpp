@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
-#include <QDirIterator>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QElapsedTimer>
@@ -19,7 +18,11 @@
 #include <utility>
 #include <vector>
 
+#include "app/database_choice.h"
+#include "app/database_tables.h"
 #include "app/dropped_paths.h"
+#include "app/file_list.h"
+#include "app/frmDatabase.h"
 #include "app/import_commands.h"
 #include "core/error.h"
 #include "core/platform.h"
@@ -68,12 +71,6 @@ class FolderIconProvider : public QFileIconProvider {
     }
 };
 
-// Listing File1's folder holds the event loop for at most this long at a time, once this many
-// names have been read: a folder of thousands of files is listed over several turns while the
-// window keeps answering, and a usual folder is listed at once.
-constexpr qint64 kListingSliceMs = 20;
-constexpr qsizetype kListedAtOnce = 1000;
-
 // The narrowest indentation of Dir1, for deep folders: one that still shows the nesting.
 constexpr int kMinIndentation = 2;
 
@@ -87,6 +84,7 @@ QString CleanFolder(const QString& folder) {
 frmImportFlex::frmImportFlex(const QString& databaseTarget, QWidget* parent)
     : QWidget(parent), ui_(std::make_unique<Ui::frmImportFlex>()), databaseTarget_(databaseTarget) {
     ui_->setupUi(this);
+    baseTitle_ = windowTitle();
     // The run's three labels change with every file or logged line. A label of fixed size
     // takes a new text without making the window lay itself out again, which would measure that
     // text each time; so they sit in fraRun, which has no layout, and follow its width.
@@ -127,16 +125,18 @@ frmImportFlex::frmImportFlex(const QString& databaseTarget, QWidget* parent)
     const int startDrive = drives::DriveIndexFor(drives_, start);
     ui_->Drive1->setCurrentIndex(startDrive);
     driveFolders_.insert(drives_.at(startDrive).root, start);
+    files_ = new FolderFileList(
+        ui_->File1, ui_->lblFileCount, [this] { return session_.bRunActive; }, this);
     dirPath_ = start;
-    fileFolder_ = start;
     ShowInDirTree(start);
-    FillFileList();
+    files_->Show(start);
 
     connect(ui_->cmdOne, &QPushButton::clicked, this, &frmImportFlex::cmdOne_Click);
     connect(ui_->cmdAll, &QPushButton::clicked, this, &frmImportFlex::cmdAll_Click);
     connect(ui_->cmdCancel, &QPushButton::clicked, this, &frmImportFlex::cmdCancel_Click);
     connect(ui_->chkUnattended, &QCheckBox::clicked, this, &frmImportFlex::chkUnattended_Click);
     connect(ui_->Drive1, &QComboBox::currentIndexChanged, this, &frmImportFlex::Drive1_Change);
+    connect(ui_->cmdDatabase, &QPushButton::clicked, this, &frmImportFlex::cmdDatabase_Click);
     connect(ui_->Dir1->selectionModel(), &QItemSelectionModel::currentChanged, this,
             &frmImportFlex::OnDirTreeCurrentChanged);
     connect(dirModel_, &QFileSystemModel::directoryLoaded, this, &frmImportFlex::OnDirectoryLoaded);
@@ -162,34 +162,81 @@ frmImportFlex::~frmImportFlex() {
 
 void frmImportFlex::Form_Load() {
     ui_->cmdCancel->setEnabled(false);
-    const QString appFolder = platform::AppFolder();
-    SetDirPath(appFolder);
+    const DatabasePlaces places = CurrentPlaces();
+    // An installed program's folder holds no FLX files: its lists start where it was started.
+    SetDirPath(places.dataFolder.isEmpty() ? platform::AppFolder() : QDir::currentPath());
     session_.aManuMap.resize(1);
     session_.bCancel = false;
-    if (databaseTarget_.isEmpty()) {
-        if (!platform::FileExistsNoCase(appFolder, "dbequip.mdb")) {
+    DatabaseChoice database = ChooseDatabase(databaseTarget_, places);
+    if (database.source == DatabaseSource::kBesideProgram) {
+        if (database.missing) {
             ShowMessage(kMissingDatabase);
         }
-        session_.sEquipConnection = db::BuildConnectionString(appFolder);
+        UseDatabase(database.connection, database.shown);
         ShowMessage(InformationMessage());
         ShowMessage(kBackUp);
     } else {
-        session_.sEquipConnection = db::ConnectionStringForTarget(databaseTarget_);
-        const QString database = db::RedactedTarget(databaseTarget_);
-        setWindowTitle(windowTitle() + QStringLiteral(" - ") + database);
-        if (db::KindOfTarget(databaseTarget_) == db::TargetKind::kFile) {
-            const QFileInfo file(databaseTarget_);
-            if (!platform::FileExistsNoCase(file.path(), file.fileName())) {
-                ShowMessage("The database " + database + " does not exist.");
-            }
+        if (database.missing && database.source == DatabaseSource::kDataFolder) {
+            OfferDatabase(database);
+        } else if (database.missing) {
+            ShowMessage("The database " + database.shown + " does not exist.");
         }
+        UseDatabase(database.connection, database.shown);
         ShowMessage(InformationMessage());
-        ShowMessage("We recommend that you back-up the database " + database +
+        ShowMessage("We recommend that you back-up the database " + database.shown +
                     " before performing these operations");
     }
-    database_ = std::make_unique<db::Database>(session_.sEquipConnection);
-    FinishFileList();
+    files_->Finish();
     ui_->lblFileCount->setText("FileCount: " + QString::number(ui_->File1->count()));
+}
+
+void frmImportFlex::OfferDatabase(DatabaseChoice& database) {
+    const QString question =
+        QStringLiteral(
+            "There is no equipment database in %1 yet.\n\nCreate an empty one there now, with "
+            "the tables and no rows?\nAnswer No to choose an existing database instead.")
+            .arg(QDir::toNativeSeparators(database.folder));
+    if (AskYesNo(question)) {
+        QString error;
+        const QString schema = QDir(PackagedDataFolder()).filePath(QStringLiteral("schema.sql"));
+        if (CreateDatabaseFromSchema(schema, database.shown, error)) {
+            database.missing = false;
+        } else {
+            ShowMessage(error);
+        }
+        return;
+    }
+    frmDatabase dialog(database.connection, database.shown, this);
+    if (dialog.exec() == QDialog::Accepted) {
+        RememberDatabase(dialog.Target());
+        database.source = DatabaseSource::kRemembered;
+        database.connection = dialog.Connection();
+        database.shown = db::DescribeConnection(dialog.Connection());
+        database.missing = false;
+    }
+}
+
+void frmImportFlex::UseDatabase(const QString& connection, const QString& shown) {
+    session_.sEquipConnection = connection;
+    // The database in use before is closed, which gives its file back its own journal mode;
+    // the new one opens at its first statement.
+    database_ = std::make_unique<db::Database>(connection);
+    databaseShown_ = shown;
+    setWindowTitle(baseTitle_ + QStringLiteral(" - ") + shown);
+}
+
+void frmImportFlex::cmdDatabase_Click() {
+    if (session_.bRunActive) {
+        return;
+    }
+    frmDatabase dialog(session_.sEquipConnection, databaseShown_, this);
+    if (dialog.exec() != QDialog::Accepted) {
+        return;
+    }
+    RememberDatabase(dialog.Target());
+    session_.aManuMap.assign(1, ManuMapEntry{});
+    session_.ForgetManufacturers();
+    UseDatabase(dialog.Connection(), db::DescribeConnection(dialog.Connection()));
 }
 
 void frmImportFlex::Form_Unload() {
@@ -258,20 +305,38 @@ void frmImportFlex::dropEvent(QDropEvent* event) {
         return;
     }
     event->acceptProposedAction();
-    const bool sameFolder = CleanFolder(drop.folder) == dirPath_;
-    SetDirPath(drop.folder);
-    if (drop.files.isEmpty()) {
+    Open(drop);
+}
+
+void frmImportFlex::OpenPaths(const QStringList& paths) {
+    QList<QUrl> urls;
+    for (const QString& path : paths) {
+        urls << QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
+    }
+    const DropRequest request = ReadDrop(urls);
+    if (request.empty()) {
+        ShowMessage(QStringLiteral("Nothing to open: %1 is neither a folder nor an FLX file.")
+                        .arg(paths.join(QStringLiteral(", "))));
+        return;
+    }
+    Open(request);
+}
+
+void frmImportFlex::Open(const DropRequest& request) {
+    const bool sameFolder = CleanFolder(request.folder) == dirPath_;
+    SetDirPath(request.folder);
+    if (request.files.isEmpty()) {
         return;
     }
     if (sameFolder) {
-        FillFileList();  // the files dropped may be newer than the list
+        files_->Show(dirPath_);  // the files named may be newer than the list
     }
-    FinishFileList();
+    files_->Finish();
     ui_->File1->clearSelection();
     QListWidgetItem* first = nullptr;
     for (int i = 0; i < ui_->File1->count(); ++i) {
         QListWidgetItem* item = ui_->File1->item(i);
-        if (drop.files.contains(item->text())) {
+        if (request.files.contains(item->text())) {
             item->setSelected(true);
             first = first != nullptr ? first : item;
         }
@@ -313,8 +378,7 @@ void frmImportFlex::Drive1_Change(int index) {
 }
 
 void frmImportFlex::Dir1_Change() {
-    fileFolder_ = dirPath_;
-    FillFileList();
+    files_->Show(dirPath_);
 }
 
 void frmImportFlex::chkUnattended_Click() {
@@ -374,57 +438,6 @@ void frmImportFlex::CenterDirTreeLater() {
     });
 }
 
-void frmImportFlex::FillFileList() {
-    ui_->File1->clear();
-    listed_.clear();
-    ++listingGeneration_;
-    // Without QDir::CaseSensitive the pattern ignores letter case: DEVICE.FLX is listed.
-    listing_ = std::make_unique<QDirIterator>(fileFolder_, QStringList{"*.flx"}, QDir::Files);
-    ContinueFileList(kListingSliceMs);
-}
-
-void frmImportFlex::ContinueFileList(qint64 sliceMs) {
-    if (!listing_) {
-        return;
-    }
-    QElapsedTimer slice;
-    slice.start();
-    while (listing_->hasNext()) {
-        listing_->next();
-        listed_ << listing_->fileName();
-        if (sliceMs >= 0 && listed_.size() >= kListedAtOnce && slice.elapsed() >= sliceMs) {
-            QTimer::singleShot(0, this, [this, generation = listingGeneration_] {
-                if (generation == listingGeneration_) {
-                    ContinueFileList(kListingSliceMs);
-                }
-            });
-            return;
-        }
-    }
-    listing_.reset();
-
-    // By name without regard to letter case, as a directory listing sorted that way shows it.
-    std::vector<std::pair<QString, QString>> byKey;
-    byKey.reserve(listed_.size());
-    for (QString& name : listed_) {
-        byKey.emplace_back(name.toLower(), std::move(name));
-    }
-    std::stable_sort(byKey.begin(), byKey.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    QStringList names;
-    names.reserve(byKey.size());
-    for (auto& entry : byKey) {
-        names << std::move(entry.second);
-    }
-    listed_.clear();
-    ui_->File1->addItems(names);
-    ui_->lblFileCount->setText("FileCount: " + QString::number(ui_->File1->count()));
-}
-
-void frmImportFlex::FinishFileList() {
-    ContinueFileList(-1);
-}
-
 void frmImportFlex::ShowMessage(const QString& text) {
     ShowProgressNow();
     ui::MsgBox(text, ui::MsgButtons::kOk, ui::MsgIcon::kNone, isVisible() ? this : nullptr);
@@ -432,7 +445,7 @@ void frmImportFlex::ShowMessage(const QString& text) {
 
 void frmImportFlex::RunCommand(RunOutcome (*command)(ImportContext&), QWidget* button) {
     // A run works on the whole list.
-    FinishFileList();
+    files_->Finish();
     ImportContext ctx{session_, *this, *database_};
     try {
         // The run disables the button that has the focus, and the focus moves on to the next
@@ -578,7 +591,7 @@ void frmImportFlex::ProcessEvents() {
 }
 
 QString frmImportFlex::FileFolder() const {
-    return QDir::toNativeSeparators(fileFolder_);
+    return QDir::toNativeSeparators(files_->folder());
 }
 
 int frmImportFlex::FileCount() const {
@@ -631,10 +644,12 @@ void frmImportFlex::SetRunActive(bool active) {
     quietSince_.invalidate();
     if (!active) {
         ShowProgressNow();
+        files_->Thaw();
     }
-    for (QWidget* widget : {static_cast<QWidget*>(ui_->cmdOne), static_cast<QWidget*>(ui_->cmdAll),
-                            static_cast<QWidget*>(ui_->Drive1), static_cast<QWidget*>(ui_->Dir1),
-                            static_cast<QWidget*>(ui_->File1)}) {
+    for (QWidget* widget :
+         {static_cast<QWidget*>(ui_->cmdOne), static_cast<QWidget*>(ui_->cmdAll),
+          static_cast<QWidget*>(ui_->Drive1), static_cast<QWidget*>(ui_->Dir1),
+          static_cast<QWidget*>(ui_->File1), static_cast<QWidget*>(ui_->cmdDatabase)}) {
         widget->setEnabled(!active);
     }
 }

@@ -21,7 +21,6 @@ class QCloseEvent;
 class QDragEnterEvent;
 class QDragMoveEvent;
 class QDropEvent;
-class QDirIterator;
 class QShowEvent;
 class QFileSystemModel;
 class QModelIndex;
@@ -30,6 +29,9 @@ class QTimer;
 namespace Ui {
 class frmImportFlex;
 }
+struct DatabaseChoice;
+struct DropRequest;
+class FolderFileList;
 namespace db {
 class Database;
 }
@@ -41,12 +43,14 @@ class frmImportFlex : public QWidget, public ImportHost {
     Q_OBJECT
 
   public:
-    // Builds the window and runs Form_Load, which shows the start-up messages (two, or three
-    // when dbEquip.mdb is missing from the application folder) before the window is shown.
-    // The database is not opened. A non-empty `databaseTarget` (the command line's --db, see
-    // records/target.h) is imported into instead of dbEquip.mdb in the application folder: the
-    // window names it in its title and in the back-up reminder, and a file target that does
-    // not exist is reported at start.
+    // Builds the window and runs Form_Load, which shows the start-up messages before the window
+    // is shown. The database is the one ChooseDatabase (app/database_choice.h) names for
+    // `databaseTarget` (the command line's --db, see records/target.h); the title names it.
+    // dbEquip.mdb beside a program run from its build tree gives the two messages, or three
+    // when it is missing. Any other database is named in the back-up reminder, and a file that
+    // does not exist is reported; an installed program without dbEquip.mdb in the user's data
+    // folder first offers to create it there, or to choose another database. The database is
+    // not opened, except to check a database chosen in the dialog.
     explicit frmImportFlex(const QString& databaseTarget = {}, QWidget* parent = nullptr);
     ~frmImportFlex() override;
 
@@ -58,6 +62,11 @@ class frmImportFlex : public QWidget, public ImportHost {
     // Moves Dir1 to `folder`; when that changes the folder, Dir1_Change refreshes File1 and the
     // count. A folder that does not exist or cannot be read shows an empty file list.
     void SetDirPath(const QString& folder);
+
+    // Opens what the command line names as a drop of the same paths does (see ReadDrop): a
+    // folder, or FLX files, whose folder is shown with exactly those files selected. When none
+    // is a folder or an FLX file, a message says so and the lists stay where they are.
+    void OpenPaths(const QStringList& paths);
 
     // ImportHost.
     bool Unattended() const override;
@@ -92,9 +101,8 @@ class frmImportFlex : public QWidget, public ImportHost {
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
-    // Drops (see ReadDrop): a folder moves Dir1 there, as a click would, and File1 and the
-    // count follow; FLX files move Dir1 to their folder and select exactly those files in the
-    // refreshed File1. Anything else, and any drop during a run, is refused.
+    // Drops (see Open): anything but a folder or FLX files, and any drop during a run, is
+    // refused.
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -105,11 +113,25 @@ class frmImportFlex : public QWidget, public ImportHost {
     void cmdCancel_Click();
     void chkUnattended_Click();
     void Drive1_Change(int index);
+    // "Database...": the database dialog (frmDatabase). A database chosen there is used from
+    // the next file on and remembered for the next start; the session's recordsets and
+    // manufacturer map, which belong to the old one, start afresh.
+    void cmdDatabase_Click();
 
   private:
     void Form_Load();
     void Form_Unload();
     void Dir1_Change();
+
+    // A folder moves Dir1 there, as a click would, and File1 and the count follow; FLX files
+    // move Dir1 to their folder and select exactly those files in the refreshed File1.
+    void Open(const DropRequest& request);
+    // From now on the session imports into `connection`; the title names it as `shown`.
+    void UseDatabase(const QString& connection, const QString& shown);
+    // The first start of an installed program, without dbEquip.mdb in the user's data folder:
+    // asks whether to create it there from the packaged schema, or else shows the database
+    // dialog. `database` becomes what the user chose; it stays missing when nothing was.
+    void OfferDatabase(DatabaseChoice& database);
 
     // Runs `command`, started by `button`, which has the focus again when the run is over.
     void RunCommand(RunOutcome (*command)(ImportContext&), QWidget* button);
@@ -122,12 +144,6 @@ class frmImportFlex : public QWidget, public ImportHost {
     // Narrows Dir1's indentation as the current folder lies deeper, so that its name and those
     // of its neighbours start within the left part of the list.
     void FitDirTreeIndentation();
-    // Refills File1 from its folder. A large folder is read in slices between turns of the
-    // event loop (the list and its count appear when the last slice is done); FinishFileList
-    // completes a listing under way at once.
-    void FillFileList();
-    void ContinueFileList(qint64 sliceMs);  // sliceMs < 0: to the end
-    void FinishFileList();
     void ShowMessage(const QString& text);
     frmReporStatus& Report();
     // A run changes the labels and the progress bar with every line, far more often than a
@@ -147,7 +163,9 @@ class frmImportFlex : public QWidget, public ImportHost {
     static constexpr int kQuietLookIntervalMs = 5;
 
     std::unique_ptr<Ui::frmImportFlex> ui_;
-    QString databaseTarget_;  // empty: dbEquip.mdb in the application folder
+    QString databaseTarget_;  // the command line's --db; empty: see ChooseDatabase
+    QString baseTitle_;       // the title without the database's name
+    QString databaseShown_;   // the session's database as the user knows it
     SessionState session_;
     // The database of sEquipConnection, opened by the first statement of an import.
     std::unique_ptr<db::Database> database_;
@@ -158,11 +176,9 @@ class frmImportFlex : public QWidget, public ImportHost {
     QList<drives::Drive> drives_;
     // The folder last shown on each drive, by root: the "current folder" a drive returns to.
     QHash<QString, QString> driveFolders_;
-    QString dirPath_;                        // folder of Dir1
-    QString fileFolder_;                     // folder of File1
-    std::unique_ptr<QDirIterator> listing_;  // the listing of File1's folder under way
-    QStringList listed_;                     // the names it has read so far
-    int listingGeneration_ = 0;              // tells a stale continuation from the current one
+    QString dirPath_;  // folder of Dir1
+    // File1 and its folder, which follows Dir1's and stays as it is during a run.
+    FolderFileList* files_ = nullptr;
     bool syncingDirTree_ = false;
     bool pendingClose_ = false;
     bool askingCancel_ = false;  // the cancel question is open

@@ -9,10 +9,13 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileSystemWatcher>
 #include <QLabel>
+#include <QListWidget>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <QTest>
@@ -105,7 +108,8 @@ TEST_F(ImportWindowTest, FormLoadWarnsOnlyWhenTheDatabaseIsMissing) {
         EXPECT_TRUE(hooks.boxes.last().contains(shown.isEmpty() ? "dbEquip.mdb" : shown));
         EXPECT_FALSE(hooks.boxes.join('\n').contains("cr3t") ||
                      window->windowTitle().contains("cr3t"));
-        EXPECT_EQ(window->windowTitle(), shown.isEmpty() ? "Import Flx" : "Import Flx - " + shown);
+        EXPECT_EQ(window->windowTitle(),
+                  "Import Flx - " + (shown.isEmpty() ? dir.filePath("dbEquip.mdb") : shown));
         EXPECT_EQ(window->session().sEquipConnection, target.isEmpty()
                                                           ? db::BuildConnectionString(dir.path())
                                                           : db::ConnectionStringForTarget(target));
@@ -168,7 +172,7 @@ TEST_F(ImportWindowTest, FileListFollowsTheFolder) {
 }
 
 // A drop works as a click in the lists would; anything else dropped, or a drop during a run,
-// changes nothing.
+// changes nothing. The command line's folder or files open as a drop of them.
 TEST_F(ImportWindowTest, DropsMoveTheListsAndSelectTheDroppedFiles) {
     Touch(appDir.path(),
           {"a.flx", "sub/x.flx", "sub/y.FLX", "sub/z.flx", "sub/notes.txt", "other/o.flx"});
@@ -213,6 +217,53 @@ TEST_F(ImportWindowTest, DropsMoveTheListsAndSelectTheDroppedFiles) {
                   "FileCount: " + QString::number(window->FileCount()));
     }
     window->session().bRunActive = false;
+
+    const QString oldCwd = QDir::currentPath();
+    QDir::setCurrent(appDir.path());
+    window->OpenPaths({"sub/x.flx", appDir.filePath("sub/z.flx")});
+    EXPECT_EQ(window->DirPath(), QDir::toNativeSeparators(appDir.filePath("sub")));
+    EXPECT_EQ(Listed(true), (QStringList{"x.flx", "z.flx"}));
+    hooks.boxes.clear();
+    window->OpenPaths({"other", "none.flx"});
+    EXPECT_EQ(window->DirPath(), QDir::toNativeSeparators(appDir.filePath("other")));
+    window->OpenPaths({"none.flx", "sub/notes.txt"});
+    EXPECT_EQ(hooks.boxes, QStringList{"Nothing to open: none.flx, sub/notes.txt is neither a "
+                                       "folder nor an FLX file."});
+    EXPECT_EQ(window->DirPath(), QDir::toNativeSeparators(appDir.filePath("other")));
+    QDir::setCurrent(oldCwd);
+}
+
+// File1 follows what happens in its folder, keeping the selection, except during a run, after
+// which it catches up.
+TEST_F(ImportWindowTest, FileListFollowsItsFolderExceptDuringARun) {
+    Touch(appDir.path(), {"a.flx", "b.flx"});
+    window = std::make_unique<frmImportFlex>();
+    window->findChild<QListWidget*>("File1")->item(1)->setSelected(true);
+    const auto listedSoon = [&](const QStringList& names) {
+        return QTest::qWaitFor([&] { return Listed() == names; }, 5000);
+    };
+    Touch(appDir.path(), {"c.flx", "notes.txt"});
+    EXPECT_TRUE(listedSoon({"a.flx", "b.flx", "c.flx"})) << Listed().join(' ').toStdString();
+    ASSERT_TRUE(QFile::rename(appDir.filePath("a.flx"), appDir.filePath("d.flx")));
+    EXPECT_TRUE(listedSoon({"b.flx", "c.flx", "d.flx"})) << Listed().join(' ').toStdString();
+    EXPECT_EQ(Listed(true), QStringList{"b.flx"});
+    EXPECT_EQ(Child<QLabel>("lblFileCount")->text(), "FileCount: 3");
+
+    auto* watcher = window->findChild<QFileSystemWatcher*>();
+    auto* refresh = window->findChild<QTimer*>("fileListRefresh");
+    ASSERT_TRUE(watcher != nullptr && refresh != nullptr);
+    QSignalSpy changed(watcher, &QFileSystemWatcher::directoryChanged);
+    window->session().bRunActive = true;
+    window->SetRunActive(true);
+    ASSERT_TRUE(QFile::remove(appDir.filePath("c.flx")));
+    ASSERT_TRUE(changed.wait(5000));
+    EXPECT_FALSE(refresh->isActive());
+    refresh->start(0);  // as a refresh due from before the run would
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !refresh->isActive(); }, 5000));
+    EXPECT_EQ(Listed(), (QStringList{"b.flx", "c.flx", "d.flx"}));
+    window->SetRunActive(false);
+    window->session().bRunActive = false;
+    EXPECT_TRUE(listedSoon({"b.flx", "d.flx"})) << Listed().join(' ').toStdString();
 }
 
 // However deep the folder, the folder list never scrolls sideways, and the names of the current
@@ -253,7 +304,7 @@ TEST_F(ImportWindowTest, InitialStatesAndHostCalls) {
     EXPECT_EQ(window->focusWidget(), Child("cmdOne"));
     for (const bool active : {true, false}) {  // a run locks the lists and the import buttons
         window->SetRunActive(active);
-        for (const char* name : {"cmdOne", "cmdAll", "Drive1", "Dir1", "File1"}) {
+        for (const char* name : {"cmdOne", "cmdAll", "Drive1", "Dir1", "File1", "cmdDatabase"}) {
             EXPECT_EQ(Child(name)->isEnabled(), !active) << name;
         }
     }

@@ -18,7 +18,7 @@ struct ManuMapEntry {
 // header values between files or runs: a file without a header line keeps an earlier value.
 struct SessionState {
     // Shared with the dialogs.
-    QString sEquipConnection;  // connection string of the equipment database, set once at load
+    QString sEquipConnection;  // connection string of the equipment database: load, Database...
     QString sManuID;           // manufacturer ID: as the file gives it, then as resolved
     QString sManuName;         // name of the manufacturer the current equipment resolves to
     QString sEquipName;        // model of the current definition, versioned when taken
@@ -53,8 +53,8 @@ struct SessionState {
     bool bReportShown = false;
 
     // The choices of the selection dialog for the rest of the program run. It starts with one
-    // entry of empty texts (index 0, which an empty file ID matches); "Done" appends; nothing
-    // else changes it.
+    // entry of empty texts (index 0, which an empty file ID matches); "Done" appends; choosing
+    // another database starts it afresh, since its IDs belong to the old one.
     std::vector<ManuMapEntry> aManuMap = std::vector<ManuMapEntry>(1);
     // True while an import run is in progress; a second run is refused meanwhile.
     bool bRunActive = false;

@@ -18,6 +18,10 @@ SaveDialogHook& SaveHook() {
     static SaveDialogHook hook;
     return hook;
 }
+OpenDialogHook& OpenHook() {
+    static OpenDialogHook hook;
+    return hook;
+}
 }  // namespace
 
 MsgAnswer MsgBox(const QString& text, MsgButtons buttons, MsgIcon icon, QWidget* parent) {
@@ -83,6 +87,28 @@ QString GetSaveFileName(const SaveDialogOptions& options, QWidget* parent) {
 
 void SetSaveDialogHook(SaveDialogHook hook) {
     SaveHook() = std::move(hook);
+}
+
+QString GetOpenFileName(const OpenDialogOptions& options, QWidget* parent) {
+    if (OpenHook()) {
+        return OpenHook()(options);
+    }
+    QFileDialog dialog(parent ? parent : QApplication::activeWindow(), options.title,
+                       options.initialFolder);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters(NameFiltersFromPipes(options.filter));
+    if (!options.initialName.isEmpty()) {
+        dialog.selectFile(options.initialName);
+    }
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+        return dialog.selectedFiles().constFirst();
+    }
+    return {};
+}
+
+void SetOpenDialogHook(OpenDialogHook hook) {
+    OpenHook() = std::move(hook);
 }
 
 QStringList NameFiltersFromPipes(const QString& filter) {

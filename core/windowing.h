@@ -7,8 +7,8 @@
 class QWidget;
 
 // The windowing services that the windows and dialogs share: message boxes with the
-// application's title, the save-file dialog, the beep and event processing. Tests answer the
-// boxes and the dialog through hooks, so that no test ever waits on a real modal dialog.
+// application's title, the save-file and open-file dialogs, the beep and event processing. Tests
+// answer the boxes and the dialog through hooks, so that no test ever waits on a real modal dialog.
 namespace ui {
 
 enum class MsgButtons { kOk, kYesNo };
@@ -53,6 +53,24 @@ QString GetSaveFileName(const SaveDialogOptions& options, QWidget* parent = null
 // the real dialog.
 using SaveDialogHook = std::function<QString(const SaveDialogOptions&)>;
 void SetSaveDialogHook(SaveDialogHook hook);
+
+// What an open-file dialog shows: `filter` as for the save dialog, opening in `initialFolder`
+// with `initialName` proposed when it is not empty.
+struct OpenDialogOptions {
+    QString title;
+    QString filter;
+    QString initialFolder;
+    QString initialName;
+};
+
+// Shows a modal open-file dialog for one existing file and returns its path; empty when the
+// user cancels. With a hook installed, the hook answers instead and nothing is shown.
+QString GetOpenFileName(const OpenDialogOptions& options, QWidget* parent = nullptr);
+
+// Answers every open dialog with a path, or an empty string for Cancel; an empty hook restores
+// the real dialog.
+using OpenDialogHook = std::function<QString(const OpenDialogOptions&)>;
+void SetOpenDialogHook(OpenDialogHook hook);
 
 // Turns a '|'-separated filter into the dialog's name filters:
 // "Rich Text Files|*.rtf" gives {"Rich Text Files (*.rtf)"}; patterns separated by ';' are

@@ -15,6 +15,11 @@ TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libreoffice-writer-nogui fon
     python3 xauth postgresql libsqliteodbc odbc-postgresql)
 # Extra packages of the fuzzer: clang and its libFuzzer and sanitizer runtimes.
 FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
+# Extra packages of scripts/package: the manual pages' writer, and dpkg-shlibdeps, which finds
+# the libraries a package depends on.
+PACKAGE_PACKAGES=(help2man dpkg-dev file)
+# Extra packages of scripts/check_package: Debian's package checker and the AppStream validator.
+CHECK_PACKAGE_PACKAGES=(lintian appstream)
 # Extra packages of bench/run's window under a real X server, clicked as a user clicks.
 BENCH_X_PACKAGES=(xvfb xauth xdotool)
 

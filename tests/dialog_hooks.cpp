@@ -18,6 +18,10 @@ DialogHooks::DialogHooks() {
         saveDialogs.push_back(options);
         return savePath;
     });
+    ui::SetOpenDialogHook([this](const ui::OpenDialogOptions& options) {
+        openDialogs.push_back(options);
+        return openPath;
+    });
     QObject::connect(&driver_, &QTimer::timeout, [this] {
         QWidget* modal = QApplication::activeModalWidget();
         // Marked, not remembered by address: the next dialog may be created at the same one.
@@ -37,6 +41,7 @@ DialogHooks::DialogHooks() {
 DialogHooks::~DialogHooks() {
     ui::SetMsgBoxHook({});
     ui::SetSaveDialogHook({});
+    ui::SetOpenDialogHook({});
     platform::SetAppFolderForTesting({});
 }
 

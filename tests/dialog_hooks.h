@@ -10,8 +10,8 @@
 
 class QWidget;
 
-// Stands in for the user at every message box and save dialog while it lives, and restores the
-// real ones and the application folder when it goes, so that no test waits on a real box.
+// Stands in for the user at every message box, save and open dialog while it lives, and restores
+// the real ones and the application folder when it goes, so that no test waits on a real box.
 class DialogHooks {
   public:
     DialogHooks();
@@ -27,6 +27,9 @@ class DialogHooks {
     // The save dialog's answer (empty: Cancel) and every dialog's options.
     QString savePath;
     std::vector<ui::SaveDialogOptions> saveDialogs;
+    // The open dialog's answer (empty: Cancel) and every dialog's options.
+    QString openPath;
+    std::vector<ui::OpenDialogOptions> openDialogs;
 
     // From now on, acts on the modal dialogs that open: the first action on the first dialog,
     // and so on, each from an event of its own (a dialog that an action opens runs a nested

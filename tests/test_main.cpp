@@ -8,7 +8,7 @@
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
-    QApplication::setApplicationName("Import Flx");
+    QApplication::setApplicationName("importflx");
     platform::QuietSqlDriverWarnings();
     return RUN_ALL_TESTS();
 }
