@@ -1,28 +1,10 @@
 #include "app/batch_host.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <QFileInfo>
-#include <csignal>
-#include <optional>
 
-#include "app/database_choice.h"
-#include "app/database_tables.h"
-#include "app/import_commands.h"
-#include "core/error.h"
-#include "records/database.h"
-#include "records/manufacturers.h"
-#include "records/target.h"
-#include "report/rtf_writer.h"
+#include "core/platform.h"
 
 namespace {
-
-volatile std::sig_atomic_t gInterrupted = 0;
-
-extern "C" void OnInterrupt(int) {
-    gInterrupted = 1;
-}
 
 // Standard output is written in chunks of about this size while a run goes on.
 constexpr qsizetype kOutChunk = 16 * 1024;
@@ -46,9 +28,8 @@ bool IsControl(char16_t unit) {
     return (unit < 0x20 && unit != '\t' && unit != '\n') || (unit >= 0x7f && unit < 0xa0);
 }
 
-// `text` as UTF-8 with CR LF written as LF. For a terminal, the control characters that would
-// act on it (move the cursor, erase, retitle the window) become symbols: C0 characters their
-// Control Pictures (U+2400 on), DEL U+2421, the C1 controls U+FFFD.
+}  // namespace
+
 QByteArray Encode(QStringView text, bool terminal) {
     QString copy = text.toString();
     copy.replace(QLatin1String("\r\n"), QLatin1String("\n"));
@@ -65,8 +46,6 @@ QByteArray Encode(QStringView text, bool terminal) {
     return copy.toUtf8();
 }
 
-}  // namespace
-
 BatchHost::BatchHost(SessionState& session, const BatchOptions& options, std::FILE* out,
                      std::FILE* err)
     : session_(session),
@@ -76,8 +55,8 @@ BatchHost::BatchHost(SessionState& session, const BatchOptions& options, std::FI
       files_(options.files),
       out_(out),
       err_(err),
-      outTerminal_(isatty(fileno(out)) != 0),
-      progressEnabled_(!options.noProgress && isatty(fileno(err)) != 0),
+      outTerminal_(platform::IsTerminal(out)),
+      progressEnabled_(!options.noProgress && platform::IsTerminal(err)),
       figures_(progressEnabled_ ? FileSizes(options.files) : std::vector<std::int64_t>()),
       results_(options.files.size()) {
     // The report on standard output would break the JSON document there.
@@ -141,7 +120,7 @@ bool BatchHost::SelectManufacturer(SessionState& session, db::Database&) {
 }
 
 void BatchHost::ProcessEvents() {
-    if (gInterrupted != 0) {
+    if (platform::InterruptArrived()) {
         session_.bCancel = true;
     }
     // Keeps the clock on the progress line going while a long file is read.
@@ -231,9 +210,8 @@ void BatchHost::DrawProgress() {
     drawnAt_ = clock_.elapsed();
     QString text = figures_.Text(progressText_, drawnAt_);
     // A line wider than the terminal would wrap, and the erase would clear only its last part.
-    winsize size{};
-    if (ioctl(fileno(err_), TIOCGWINSZ, &size) == 0 && size.ws_col > 1) {
-        text.truncate(size.ws_col - 1);
+    if (const int columns = platform::TerminalColumns(err_); columns > 1) {
+        text.truncate(columns - 1);
     }
     WriteErr(kEraseLine + text.toUtf8());
     progressShown_ = true;
@@ -244,138 +222,4 @@ void BatchHost::EraseProgress() {
         WriteErr(kEraseLine);
         progressShown_ = false;
     }
-}
-
-void InstallInterruptHandler() {
-    struct sigaction action = {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &action, nullptr);
-}
-
-bool Interrupted() {
-    return gInterrupted != 0;
-}
-
-namespace {
-
-const QString kProgram = QStringLiteral("importflx-batch");
-
-void PrintLine(const QString& line) {
-    std::fputs(Encode(line + '\n', isatty(fileno(stderr)) != 0).constData(), stderr);
-    std::fflush(stderr);
-}
-
-void PrintError(const QString& text) {
-    PrintLine(kProgram + QStringLiteral(": ") + text);
-}
-
-// Why there is no database to import into; the tool cannot create one.
-QString MissingDatabaseText(const DatabaseChoice& database) {
-    switch (database.source) {
-        case DatabaseSource::kBesideProgram:
-            return QStringLiteral("no dbEquip.mdb in %1; name the database with --db PATH")
-                .arg(database.folder);
-        case DatabaseSource::kDataFolder:
-            return QStringLiteral(
-                       "no dbEquip.mdb in %1; start importflx once to create it, or name the "
-                       "database with --db PATH")
-                .arg(database.folder);
-        case DatabaseSource::kCommandLine:
-        case DatabaseSource::kRemembered:
-            break;
-    }
-    return QStringLiteral("database not found: %1").arg(database.shown);
-}
-
-// Appends one entry per --map to `map` (which starts as the import window's load leaves it).
-// Returns false with `error` set when a database ID names no manufacturer.
-bool FillManufacturerMap(db::Database& database, const QList<ManufacturerMapping>& mappings,
-                         std::vector<ManuMapEntry>& map, QString& error) {
-    for (const ManufacturerMapping& mapping : mappings) {
-        const std::optional<db::ManufacturerRow> found =
-            db::FindManufacturer(database, mapping.databaseId);
-        if (!found) {
-            error = QStringLiteral("--map %1=%2: the database has no manufacturer %2")
-                        .arg(mapping.fileId, mapping.databaseId);
-            return false;
-        }
-        map.push_back(ManuMapEntry{mapping.fileId, found->name, found->id});
-    }
-    return true;
-}
-
-// Everything between a usable command line and the exit status; the session and the database
-// are gone when it returns. What the run did goes into `record`.
-int ImportAll(const BatchOptions& options, const QString& connection, BatchRunRecord& record) {
-    SessionState session;
-    session.sEquipConnection = connection;
-    db::Database database(connection);
-    // Opening the database now reports a file that is no database, or one without the tables,
-    // before anything runs.
-    if (!CheckDatabaseTables(database, record.error)) {
-        PrintError(QString(record.error).replace('\n', ' '));
-        return batch_exit::kUsage;
-    }
-    try {
-        if (!FillManufacturerMap(database, options.mappings, session.aManuMap, record.error)) {
-            PrintError(record.error);
-            return batch_exit::kUsage;
-        }
-    } catch (const AppError& e) {
-        record.error = ErrorText(e);
-        PrintLine(ErrorForTerminal(kProgram, e));
-        return batch_exit::kUsage;
-    }
-
-    BatchHost host(session, options);
-    ImportContext ctx{session, host, database};
-    InstallInterruptHandler();
-    // A dry run holds the database for the whole run and gives back every row at its end.
-    if (options.dryRun) {
-        database.BeginDryRun();
-    }
-    record.run = cmdAll_Click(ctx);
-    database.EndDryRun();
-    host.Finish();
-    record.files = host.Results();
-
-    int status = host.AllFilesAdded() ? batch_exit::kOk : batch_exit::kFailed;
-    if (!options.reportPath.isEmpty()) {
-        try {
-            SaveRtfFile(options.reportPath, host.ReportLines());
-        } catch (const AppError& e) {
-            host.Error(ErrorForTerminal(kProgram + QStringLiteral(": report not saved"), e));
-            status = batch_exit::kFailed;
-        }
-    }
-    return Interrupted() ? batch_exit::kInterrupted : status;
-}
-
-}  // namespace
-
-int RunBatch(const BatchOptions& options) {
-    QString error;
-    // A JSON file that cannot be written is found out before anything is imported.
-    JsonOutput json(options.jsonPath);
-    if (!json.Open(error)) {
-        PrintError(error);
-        return batch_exit::kUsage;
-    }
-    BatchRunRecord record;
-    int status = batch_exit::kUsage;
-    const DatabaseChoice database = ChooseDatabase(options.database, CurrentPlaces());
-    if (database.missing) {
-        record.error = MissingDatabaseText(database);
-        PrintError(record.error);
-    } else {
-        status = ImportAll(options, database.connection, record);
-    }
-    if (json.enabled() &&
-        !json.Write(BatchJson(options.files, record, Interrupted(), status), error)) {
-        PrintError(error);
-        status = status == batch_exit::kOk ? batch_exit::kFailed : status;
-    }
-    return status;
 }

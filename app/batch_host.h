@@ -25,7 +25,7 @@
 // On a terminal, control characters other than tab and line feed (which a file's values may
 // hold) are shown as symbols instead of acting on the terminal; a pipe or file gets the text
 // as it is.
-// An interrupt (see InstallInterruptHandler) reaches the run as bCancel at the next
+// An interrupt (platform::RecordInterrupts) reaches the run as bCancel at the next
 // ProcessEvents.
 class BatchHost : public ImportHost {
   public:
@@ -96,15 +96,7 @@ class BatchHost : public ImportHost {
     bool failed_ = false;       // a message was shown or a file was not added
 };
 
-// Installs the SIGINT handler, which only records the interrupt. A second SIGINT ends the
-// program at once.
-void InstallInterruptHandler();
-// True once SIGINT has arrived.
-bool Interrupted();
-
-// Runs the whole batch for parsed, valid `options` (not --help) and returns the exit status.
-// The database is the one ChooseDatabase (app/database_choice.h) names; a database file that
-// does not exist, or one without the tables, ends the run before it starts. Usage and database
-// problems are reported on standard error. With --json the document is
-// written at the end, whichever way the run ended.
-int RunBatch(const BatchOptions& options);
+// `text` as UTF-8 with CR LF written as LF. For a terminal, the control characters that would
+// act on it (move the cursor, erase, retitle the window) become symbols: C0 characters their
+// Control Pictures (U+2400 on), DEL U+2421, the C1 controls U+FFFD.
+QByteArray Encode(QStringView text, bool terminal);

@@ -1,8 +1,8 @@
 #include <QCoreApplication>
 #include <cstdio>
 
-#include "app/batch_host.h"
 #include "app/batch_options.h"
+#include "app/batch_run.h"
 #include "app/command_line.h"
 #include "core/platform.h"
 

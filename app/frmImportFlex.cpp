@@ -6,10 +6,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QElapsedTimer>
-#include <QFileIconProvider>
 #include <QFileInfo>
-#include <QFileSystemModel>
-#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMimeData>
 #include <QScopedValueRollback>
@@ -22,6 +19,7 @@
 #include "app/database_tables.h"
 #include "app/dropped_paths.h"
 #include "app/file_list.h"
+#include "app/folder_tree.h"
 #include "app/frmDatabase.h"
 #include "app/import_commands.h"
 #include "core/error.h"
@@ -61,24 +59,6 @@ QString InformationMessage() {
         .join("\r\n");
 }
 
-// Dir1 shows folder names only, yet its model describes every entry of a folder it loads, and
-// the stock description of a file consults the MIME database, which may read the file: a folder
-// of thousands of files would stall the window for a second. The description is never shown.
-class FolderIconProvider : public QFileIconProvider {
-  public:
-    QString type(const QFileInfo& info) const override {
-        return info.isDir() ? QStringLiteral("Folder") : QStringLiteral("File");
-    }
-};
-
-// The narrowest indentation of Dir1, for deep folders: one that still shows the nesting.
-constexpr int kMinIndentation = 2;
-
-// Absolute and cleaned, so that folders compare equal however they were spelled.
-QString CleanFolder(const QString& folder) {
-    return QDir::cleanPath(QFileInfo(QDir::fromNativeSeparators(folder)).absoluteFilePath());
-}
-
 }  // namespace
 
 frmImportFlex::frmImportFlex(const QString& databaseTarget, QWidget* parent)
@@ -95,51 +75,22 @@ frmImportFlex::frmImportFlex(const QString& databaseTarget, QWidget* parent)
                                 2 * spacing);
     ui_->fraRun->installEventFilter(this);
 
-    dirModel_ = new QFileSystemModel(this);
-    dirIcons_ = std::make_unique<FolderIconProvider>();
-    dirModel_->setIconProvider(dirIcons_.get());
-    dirModel_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
-    dirModel_->setRootPath(QDir::rootPath());
-    ui_->Dir1->setModel(dirModel_);
-    for (int column = 1; column < dirModel_->columnCount(); ++column) {
-        ui_->Dir1->hideColumn(column);
-    }
-    // Dir1 never scrolls sideways, which would cut every name at the left: its one column is as
-    // wide as the list, a long name loses its end, and the indentation narrows with depth.
-    ui_->Dir1->setTextElideMode(Qt::ElideRight);
-    ui_->Dir1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    ui_->Dir1->header()->setStretchLastSection(true);
-    ui_->Dir1->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-    dirIndentation_ = ui_->Dir1->indentation();
-    ui_->Dir1->installEventFilter(this);
     setAcceptDrops(true);
     // One line of text each: the list lays out thousands of names without measuring each.
     ui_->File1->setUniformItemSizes(true);
 
     // The drive, folder and file lists all start on the current directory.
-    const QString start = CleanFolder(QDir::currentPath());
-    drives_ = drives::ListDrives();
-    for (const drives::Drive& drive : drives_) {
-        ui_->Drive1->addItem(drive.label, drive.root);
-    }
-    const int startDrive = drives::DriveIndexFor(drives_, start);
-    ui_->Drive1->setCurrentIndex(startDrive);
-    driveFolders_.insert(drives_.at(startDrive).root, start);
+    folders_ = new FolderTree(ui_->Drive1, ui_->Dir1, QDir::currentPath(), this);
     files_ = new FolderFileList(
         ui_->File1, ui_->lblFileCount, [this] { return session_.bRunActive; }, this);
-    dirPath_ = start;
-    ShowInDirTree(start);
-    files_->Show(start);
+    files_->Show(folders_->path());
+    connect(folders_, &FolderTree::changed, files_, &FolderFileList::Show);
 
     connect(ui_->cmdOne, &QPushButton::clicked, this, &frmImportFlex::cmdOne_Click);
     connect(ui_->cmdAll, &QPushButton::clicked, this, &frmImportFlex::cmdAll_Click);
     connect(ui_->cmdCancel, &QPushButton::clicked, this, &frmImportFlex::cmdCancel_Click);
     connect(ui_->chkUnattended, &QCheckBox::clicked, this, &frmImportFlex::chkUnattended_Click);
-    connect(ui_->Drive1, &QComboBox::currentIndexChanged, this, &frmImportFlex::Drive1_Change);
     connect(ui_->cmdDatabase, &QPushButton::clicked, this, &frmImportFlex::cmdDatabase_Click);
-    connect(ui_->Dir1->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            &frmImportFlex::OnDirTreeCurrentChanged);
-    connect(dirModel_, &QFileSystemModel::directoryLoaded, this, &frmImportFlex::OnDirectoryLoaded);
 
     redrawTimer_ = new QTimer(this);
     redrawTimer_->setSingleShot(true);
@@ -153,8 +104,6 @@ frmImportFlex::frmImportFlex(const QString& databaseTarget, QWidget* parent)
 frmImportFlex::~frmImportFlex() {
     delete report_.data();
     delete closedReport_.data();
-    // The folder model uses the icon provider until it is gone.
-    delete dirModel_;
     // Closed while Qt's database plugin is still loaded; closing also gives the database file
     // back its own journal mode.
     database_.reset();
@@ -271,16 +220,12 @@ void frmImportFlex::LayOutRunLabels() {
 
 void frmImportFlex::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    CenterDirTreeLater();
+    folders_->CenterLater();
 }
 
 bool frmImportFlex::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Resize) {
-        if (watched == ui_->Dir1) {
-            FitDirTreeIndentation();
-        } else if (watched == ui_->fraRun) {
-            LayOutRunLabels();
-        }
+    if (event->type() == QEvent::Resize && watched == ui_->fraRun) {
+        LayOutRunLabels();
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -323,13 +268,13 @@ void frmImportFlex::OpenPaths(const QStringList& paths) {
 }
 
 void frmImportFlex::Open(const DropRequest& request) {
-    const bool sameFolder = CleanFolder(request.folder) == dirPath_;
+    const bool sameFolder = FolderTree::Clean(request.folder) == folders_->path();
     SetDirPath(request.folder);
     if (request.files.isEmpty()) {
         return;
     }
     if (sameFolder) {
-        files_->Show(dirPath_);  // the files named may be newer than the list
+        files_->Show(folders_->path());  // the files named may be newer than the list
     }
     files_->Finish();
     ui_->File1->clearSelection();
@@ -348,94 +293,15 @@ void frmImportFlex::Open(const DropRequest& request) {
 }
 
 QString frmImportFlex::DirPath() const {
-    return QDir::toNativeSeparators(dirPath_);
+    return QDir::toNativeSeparators(folders_->path());
 }
 
 void frmImportFlex::SetDirPath(const QString& folder) {
-    const QString path = CleanFolder(folder);
-    ShowInDirTree(path);
-    if (path == dirPath_) {
-        return;
-    }
-    dirPath_ = path;
-    const int drive = ui_->Drive1->currentIndex();
-    if (drive >= 0 && drive < drives_.size() && drives::RootHolds(drives_.at(drive).root, path)) {
-        driveFolders_.insert(drives_.at(drive).root, path);
-    }
-    Dir1_Change();
-}
-
-void frmImportFlex::Drive1_Change(int index) {
-    if (index < 0 || index >= drives_.size()) {
-        return;
-    }
-    const QString root = drives_.at(index).root;
-    QString folder = driveFolders_.value(root, root);
-    if (!QFileInfo(folder).isDir()) {
-        folder = root;
-    }
-    SetDirPath(folder);
-}
-
-void frmImportFlex::Dir1_Change() {
-    files_->Show(dirPath_);
+    folders_->SetPath(folder);
 }
 
 void frmImportFlex::chkUnattended_Click() {
     ShowMessage(kUnattended);
-}
-
-void frmImportFlex::ShowInDirTree(const QString& path) {
-    syncingDirTree_ = true;
-    const QModelIndex index = dirModel_->index(path);
-    if (index.isValid()) {
-        ui_->Dir1->setCurrentIndex(index);
-        ui_->Dir1->expand(index);
-        CenterDirTreeLater();
-    } else {
-        ui_->Dir1->selectionModel()->clear();
-    }
-    FitDirTreeIndentation();
-    syncingDirTree_ = false;
-}
-
-void frmImportFlex::FitDirTreeIndentation() {
-    int depth = 0;
-    for (QModelIndex index = ui_->Dir1->currentIndex(); index.parent().isValid();
-         index = index.parent()) {
-        ++depth;
-    }
-    // The current folder's subfolders start after depth + 2 steps, which share this part of the
-    // list's width; no step is wider than designed.
-    const int share = ui_->Dir1->viewport()->width() * 2 / 5;
-    ui_->Dir1->setIndentation(std::clamp(share / (depth + 2), kMinIndentation,
-                                         std::max(dirIndentation_, kMinIndentation)));
-}
-
-void frmImportFlex::OnDirTreeCurrentChanged(const QModelIndex& current) {
-    if (syncingDirTree_ || !current.isValid()) {
-        return;
-    }
-    SetDirPath(dirModel_->filePath(current));
-}
-
-void frmImportFlex::OnDirectoryLoaded(const QString& path) {
-    // Folders load in the background and move the rows; once those above the current one and
-    // its own subfolders are in, bring it back into view.
-    if (drives::RootHolds(CleanFolder(path), dirPath_)) {
-        CenterDirTreeLater();
-    }
-}
-
-void frmImportFlex::CenterDirTreeLater() {
-    // After the pending layout, so that the view scrolls over its final rows. Centred, the
-    // folders above and the subfolders below both stay in sight.
-    QTimer::singleShot(0, this, [this] {
-        const QModelIndex current = ui_->Dir1->currentIndex();
-        if (current.isValid()) {
-            ui_->Dir1->scrollTo(current, QAbstractItemView::PositionAtCenter);
-        }
-    });
 }
 
 void frmImportFlex::ShowMessage(const QString& text) {

@@ -11,18 +11,15 @@
 #include <memory>
 #include <vector>
 
-#include "app/drive_list.h"
 #include "core/host.h"
 #include "core/session.h"
 #include "report/frmReporStatus.h"
 
-class QAbstractFileIconProvider;
 class QCloseEvent;
 class QDragEnterEvent;
 class QDragMoveEvent;
 class QDropEvent;
 class QShowEvent;
-class QFileSystemModel;
 class QModelIndex;
 class QTimer;
 
@@ -32,6 +29,7 @@ class frmImportFlex;
 struct DatabaseChoice;
 struct DropRequest;
 class FolderFileList;
+class FolderTree;
 namespace db {
 class Database;
 }
@@ -59,8 +57,8 @@ class frmImportFlex : public QWidget, public ImportHost {
 
     // The folder of Dir1, without a trailing separator (except the root).
     QString DirPath() const;
-    // Moves Dir1 to `folder`; when that changes the folder, Dir1_Change refreshes File1 and the
-    // count. A folder that does not exist or cannot be read shows an empty file list.
+    // Moves Dir1 to `folder`; when that changes the folder, File1 and the count follow. A folder
+    // that does not exist or cannot be read shows an empty file list.
     void SetDirPath(const QString& folder);
 
     // Opens what the command line names as a drop of the same paths does (see ReadDrop): a
@@ -112,7 +110,6 @@ class frmImportFlex : public QWidget, public ImportHost {
     void cmdAll_Click();
     void cmdCancel_Click();
     void chkUnattended_Click();
-    void Drive1_Change(int index);
     // "Database...": the database dialog (frmDatabase). A database chosen there is used from
     // the next file on and remembered for the next start; the session's recordsets and
     // manufacturer map, which belong to the old one, start afresh.
@@ -121,7 +118,6 @@ class frmImportFlex : public QWidget, public ImportHost {
   private:
     void Form_Load();
     void Form_Unload();
-    void Dir1_Change();
 
     // A folder moves Dir1 there, as a click would, and File1 and the count follow; FLX files
     // move Dir1 to their folder and select exactly those files in the refreshed File1.
@@ -137,13 +133,6 @@ class frmImportFlex : public QWidget, public ImportHost {
     void RunCommand(RunOutcome (*command)(ImportContext&), QWidget* button);
     // Places lblFileCount, lblEquip and lblStat across fraRun, one below the other.
     void LayOutRunLabels();
-    void ShowInDirTree(const QString& path);
-    void OnDirTreeCurrentChanged(const QModelIndex& current);
-    void OnDirectoryLoaded(const QString& path);
-    void CenterDirTreeLater();
-    // Narrows Dir1's indentation as the current folder lies deeper, so that its name and those
-    // of its neighbours start within the left part of the list.
-    void FitDirTreeIndentation();
     void ShowMessage(const QString& text);
     frmReporStatus& Report();
     // A run changes the labels and the progress bar with every line, far more often than a
@@ -170,16 +159,9 @@ class frmImportFlex : public QWidget, public ImportHost {
     // The database of sEquipConnection, opened by the first statement of an import.
     std::unique_ptr<db::Database> database_;
     QString statusBeforeWait_;
-    QFileSystemModel* dirModel_ = nullptr;
-    std::unique_ptr<QAbstractFileIconProvider> dirIcons_;  // Dir1's, see FolderIconProvider
-    int dirIndentation_ = 0;                               // Dir1's as designed
-    QList<drives::Drive> drives_;
-    // The folder last shown on each drive, by root: the "current folder" a drive returns to.
-    QHash<QString, QString> driveFolders_;
-    QString dirPath_;  // folder of Dir1
+    FolderTree* folders_ = nullptr;  // Drive1 and Dir1
     // File1 and its folder, which follows Dir1's and stays as it is during a run.
     FolderFileList* files_ = nullptr;
-    bool syncingDirTree_ = false;
     bool pendingClose_ = false;
     bool askingCancel_ = false;  // the cancel question is open
     QPointer<frmReporStatus> report_;

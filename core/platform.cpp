@@ -6,10 +6,15 @@
 #include <QFileInfo>
 
 #ifdef _WIN32
+#include <io.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/vfs.h>
+#include <unistd.h>
 #endif
+#include <csignal>
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
@@ -19,6 +24,12 @@ namespace {
 QString& AppFolderOverride() {
     static QString folder;
     return folder;
+}
+
+volatile std::sig_atomic_t interrupted = 0;
+
+extern "C" void OnInterrupt(int) {
+    interrupted = 1;
 }
 
 void WithoutDriverWarnings(QtMsgType type, const QMessageLogContext& context, const QString& text) {
@@ -31,6 +42,48 @@ void WithoutDriverWarnings(QtMsgType type, const QMessageLogContext& context, co
 }
 
 }  // namespace
+
+bool ReadableByThisProcess(const QString& path) {
+#ifdef _WIN32
+    return QFileInfo(path).isReadable();
+#else
+    return ::faccessat(AT_FDCWD, QFile::encodeName(path).constData(), R_OK, AT_EACCESS) == 0;
+#endif
+}
+
+bool IsTerminal(std::FILE* stream) {
+#ifdef _WIN32
+    return _isatty(_fileno(stream)) != 0;
+#else
+    return isatty(fileno(stream)) != 0;
+#endif
+}
+
+int TerminalColumns(std::FILE* stream) {
+#ifdef _WIN32
+    (void)stream;
+    return 0;
+#else
+    winsize size{};
+    return ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+#endif
+}
+
+void RecordInterrupts() {
+#ifdef _WIN32
+    std::signal(SIGINT, OnInterrupt);
+#else
+    struct sigaction action = {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    sigaction(SIGINT, &action, nullptr);
+#endif
+}
+
+bool InterruptArrived() {
+    return interrupted != 0;
+}
 
 void QuietSqlDriverWarnings() {
     qInstallMessageHandler(WithoutDriverWarnings);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <cstdio>
 
 // Platform services that do not need a window: the application folder and file lookups that
 // ignore the letter case of a file name, as the original platform's file system did.
@@ -30,6 +31,21 @@ QString JoinPath(const QString& folder, const QString& name);
 bool OnNetworkFileSystem(const QString& path);
 // The same decision for a file system type as Linux's statfs reports it.
 bool IsNetworkFileSystemType(unsigned long type);
+
+// True when this process may read `path`, by its effective rights (root without its override
+// rights, a program installed setuid): what opening it for reading would find.
+bool ReadableByThisProcess(const QString& path);
+
+// True when `stream` goes to a terminal.
+bool IsTerminal(std::FILE* stream);
+// The width of the terminal `stream` goes to, in columns; 0 when it is no terminal or does not
+// tell.
+int TerminalColumns(std::FILE* stream);
+
+// From now on an interrupt (SIGINT, Ctrl+C) is only recorded, for InterruptArrived to tell; a
+// second one ends the program at once.
+void RecordInterrupts();
+bool InterruptArrived();
 
 // Keeps the warnings that Qt's SQL drivers write for every failed statement (the ODBC driver) and
 // for every statement they cannot free once a server has gone off the program's standard error:

@@ -1,8 +1,5 @@
 #include "flx/flx_format.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <QDir>
 #include <QFileInfo>
 #include <QStringDecoder>
@@ -11,6 +8,7 @@
 #include <optional>
 
 #include "core/error.h"
+#include "core/platform.h"
 
 namespace flx {
 namespace {
@@ -140,8 +138,7 @@ QString Piece(QStringView line, qsizetype firstColumn, qsizetype length) {
     // Asked for this process's effective rights, by which the open failed: QFileInfo's
     // isReadable() asks for the real user's, which differ for root without its override rights
     // or for a program installed setuid.
-    const bool readable =
-        ::faccessat(AT_FDCWD, QFile::encodeName(path).constData(), R_OK, AT_EACCESS) == 0;
+    const bool readable = platform::ReadableByThisProcess(path);
     if (file.error() == QFileDevice::PermissionsError || !readable) {
         throw AppError(ErrNo::kPermissionDenied, "Permission denied", kSource);
     }

@@ -1,0 +1,136 @@
+#include "app/batch_run.h"
+
+#include <optional>
+
+#include "app/batch_host.h"
+#include "app/database_choice.h"
+#include "app/database_tables.h"
+#include "app/import_commands.h"
+#include "core/error.h"
+#include "core/platform.h"
+#include "records/database.h"
+#include "records/manufacturers.h"
+#include "report/rtf_writer.h"
+
+namespace {
+
+const QString kProgram = QStringLiteral("importflx-batch");
+
+void PrintLine(const QString& line) {
+    std::fputs(Encode(line + '\n', platform::IsTerminal(stderr)).constData(), stderr);
+    std::fflush(stderr);
+}
+
+void PrintError(const QString& text) {
+    PrintLine(kProgram + QStringLiteral(": ") + text);
+}
+
+// Why there is no database to import into; the tool cannot create one.
+QString MissingDatabaseText(const DatabaseChoice& database) {
+    switch (database.source) {
+        case DatabaseSource::kBesideProgram:
+            return QStringLiteral("no dbEquip.mdb in %1; name the database with --db PATH")
+                .arg(database.folder);
+        case DatabaseSource::kDataFolder:
+            return QStringLiteral(
+                       "no dbEquip.mdb in %1; start importflx once to create it, or name the "
+                       "database with --db PATH")
+                .arg(database.folder);
+        case DatabaseSource::kCommandLine:
+        case DatabaseSource::kRemembered:
+            break;
+    }
+    return QStringLiteral("database not found: %1").arg(database.shown);
+}
+
+// Appends one entry per --map to `map` (which starts as the import window's load leaves it).
+// Returns false with `error` set when a database ID names no manufacturer.
+bool FillManufacturerMap(db::Database& database, const QList<ManufacturerMapping>& mappings,
+                         std::vector<ManuMapEntry>& map, QString& error) {
+    for (const ManufacturerMapping& mapping : mappings) {
+        const std::optional<db::ManufacturerRow> found =
+            db::FindManufacturer(database, mapping.databaseId);
+        if (!found) {
+            error = QStringLiteral("--map %1=%2: the database has no manufacturer %2")
+                        .arg(mapping.fileId, mapping.databaseId);
+            return false;
+        }
+        map.push_back(ManuMapEntry{mapping.fileId, found->name, found->id});
+    }
+    return true;
+}
+
+// Everything between a usable command line and the exit status; the session and the database
+// are gone when it returns. What the run did goes into `record`.
+int ImportAll(const BatchOptions& options, const QString& connection, BatchRunRecord& record) {
+    SessionState session;
+    session.sEquipConnection = connection;
+    db::Database database(connection);
+    // Opening the database now reports a file that is no database, or one without the tables,
+    // before anything runs.
+    if (!CheckDatabaseTables(database, record.error)) {
+        PrintError(QString(record.error).replace('\n', ' '));
+        return batch_exit::kUsage;
+    }
+    try {
+        if (!FillManufacturerMap(database, options.mappings, session.aManuMap, record.error)) {
+            PrintError(record.error);
+            return batch_exit::kUsage;
+        }
+    } catch (const AppError& e) {
+        record.error = ErrorText(e);
+        PrintLine(ErrorForTerminal(kProgram, e));
+        return batch_exit::kUsage;
+    }
+
+    BatchHost host(session, options);
+    ImportContext ctx{session, host, database};
+    platform::RecordInterrupts();
+    // A dry run holds the database for the whole run and gives back every row at its end.
+    if (options.dryRun) {
+        database.BeginDryRun();
+    }
+    record.run = cmdAll_Click(ctx);
+    database.EndDryRun();
+    host.Finish();
+    record.files = host.Results();
+
+    int status = host.AllFilesAdded() ? batch_exit::kOk : batch_exit::kFailed;
+    if (!options.reportPath.isEmpty()) {
+        try {
+            SaveRtfFile(options.reportPath, host.ReportLines());
+        } catch (const AppError& e) {
+            host.Error(ErrorForTerminal(kProgram + QStringLiteral(": report not saved"), e));
+            status = batch_exit::kFailed;
+        }
+    }
+    return platform::InterruptArrived() ? batch_exit::kInterrupted : status;
+}
+
+}  // namespace
+
+int RunBatch(const BatchOptions& options) {
+    QString error;
+    // A JSON file that cannot be written is found out before anything is imported.
+    JsonOutput json(options.jsonPath);
+    if (!json.Open(error)) {
+        PrintError(error);
+        return batch_exit::kUsage;
+    }
+    BatchRunRecord record;
+    int status = batch_exit::kUsage;
+    const DatabaseChoice database = ChooseDatabase(options.database, CurrentPlaces());
+    if (database.missing) {
+        record.error = MissingDatabaseText(database);
+        PrintError(record.error);
+    } else {
+        status = ImportAll(options, database.connection, record);
+    }
+    if (json.enabled() &&
+        !json.Write(BatchJson(options.files, record, platform::InterruptArrived(), status),
+                    error)) {
+        PrintError(error);
+        status = status == batch_exit::kOk ? batch_exit::kFailed : status;
+    }
+    return status;
+}
