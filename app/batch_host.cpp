@@ -142,9 +142,10 @@ void BatchHost::FileImported(int index, const QString& /*path*/, const FileOutco
     fileMessages_.clear();
 }
 
-void BatchHost::WaitingForDatabase(bool waiting) {
+void BatchHost::WaitingForDatabase(bool waiting, DatabaseWait what) {
     if (waiting) {
-        Error(QString::fromLatin1(kWaitingForDatabase));
+        Error(QString::fromLatin1(what == DatabaseWait::kServerGone ? kWaitingForServer
+                                                                    : kWaitingForDatabase));
     }
 }
 

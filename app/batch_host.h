@@ -51,7 +51,7 @@ class BatchHost : public ImportHost {
     bool FileSelected(int) const override { return true; }
     void SetFileCountText(const QString& text) override;
     // Writes the waiting line to standard error; waiting is no failure.
-    void WaitingForDatabase(bool waiting) override;
+    void WaitingForDatabase(bool waiting, DatabaseWait what) override;
     void FileImported(int index, const QString& path, const FileOutcome& outcome) override;
 
     // Writes `text` (one or more lines) to standard error, keeping the progress line intact.

@@ -34,6 +34,16 @@ QString ReasonName(RefusalReason reason) {
     return {};
 }
 
+QJsonValue StopName(RunStop stop) {
+    switch (stop) {
+        case RunStop::kServerLost:
+            return QStringLiteral("server lost");
+        case RunStop::kNone:
+            break;
+    }
+    return QJsonValue::Null;
+}
+
 QJsonObject FileJson(const QString& path, const BatchFileResult& result,
                      std::int64_t& equipmentRows) {
     QJsonObject file{{"path", path}};
@@ -53,13 +63,17 @@ QJsonObject FileJson(const QString& path, const BatchFileResult& result,
     }
     QJsonArray equipment;
     for (const StoredEquipment& row : outcome.equipment) {
-        equipment.append(QJsonObject{{"fileManufacturerId", row.fileManufacturerId},
-                                     {"manufacturerId", row.manufacturerId},
-                                     {"manufacturerName", row.manufacturerName},
-                                     {"model", row.model},
-                                     {"equipmentId", QJsonValue::fromVariant(row.equipmentId)},
-                                     {"inputs", qint64(row.inputs)},
-                                     {"outputs", qint64(row.outputs)}});
+        QJsonObject stored{{"fileManufacturerId", row.fileManufacturerId},
+                           {"manufacturerId", row.manufacturerId},
+                           {"manufacturerName", row.manufacturerName},
+                           {"model", row.model},
+                           {"equipmentId", QJsonValue::fromVariant(row.equipmentId)},
+                           {"inputs", qint64(row.inputs)},
+                           {"outputs", qint64(row.outputs)}};
+        if (row.foundAfterLoss) {
+            stored["foundAfterLoss"] = true;
+        }
+        equipment.append(stored);
     }
     equipmentRows += equipment.size();
     file["equipment"] = equipment;
@@ -90,6 +104,7 @@ QJsonDocument BatchJson(const QStringList& paths, const BatchRunRecord& record, 
                                {"inputs", qint64(record.run.inputs)},
                                {"outputs", qint64(record.run.outputs)}}},
         {"interrupted", interrupted},
+        {"stoppedBy", StopName(record.run.stoppedBy)},
         {"exitStatus", exitStatus},
     };
     if (!record.error.isEmpty()) {

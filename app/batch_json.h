@@ -27,8 +27,11 @@ struct BatchRunRecord {
 // "reason", "cancelled", "error" with its "error" number, description and source, or "not
 // imported" when the run did not reach it), "equipment" (per stored equipment row: the
 // manufacturer ID in the file and the one it resolved to with its name, the model as stored,
-// the new EquipmentID, and the inputs and outputs added) and any "messages". Then "totals",
-// "interrupted", "exitStatus" and, when the run could not start, "error".
+// the new EquipmentID, the inputs and outputs added, and "foundAfterLoss": true for a row
+// found stored after the server went away with its commit unanswered) and any "messages". Then
+// "totals", "interrupted", "stoppedBy" (null, or "server lost" when the run stopped because
+// the database server went away and did not come back), "exitStatus" and, when the run could
+// not start, "error".
 QJsonDocument BatchJson(const QStringList& paths, const BatchRunRecord& record, bool interrupted,
                         int exitStatus);
 

@@ -60,12 +60,11 @@ bool FillManufacturerMap(db::Database& database, const QList<ManufacturerMapping
     return true;
 }
 
-// Everything between a usable command line and the exit status; the session and the database
-// are gone when it returns. What the run did goes into `record`.
-int ImportAll(const BatchOptions& options, const QString& connection, BatchRunRecord& record) {
+// Everything between an opened database and the exit status. What the run did goes into
+// `record`.
+int ImportInto(db::Database& database, const BatchOptions& options, BatchRunRecord& record) {
     SessionState session;
-    session.sEquipConnection = connection;
-    db::Database database(connection);
+    session.sEquipConnection = database.connectionString();
     // Opening the database now reports a file that is no database, or one without the tables,
     // before anything runs.
     if (!CheckDatabaseTables(database, record.error)) {
@@ -105,6 +104,18 @@ int ImportAll(const BatchOptions& options, const QString& connection, BatchRunRe
         }
     }
     return platform::InterruptArrived() ? batch_exit::kInterrupted : status;
+}
+
+// ImportInto on the database of `connection`, closed before it returns: an SQLite file that
+// cannot be put back in its own journal mode is told, however the run ended.
+int ImportAll(const BatchOptions& options, const QString& connection, BatchRunRecord& record) {
+    db::Database database(connection);
+    int status = ImportInto(database, options, record);
+    if (const std::optional<AppError> left = database.Close()) {
+        PrintLine(ErrorForTerminal(kProgram, *left));
+        status = status == batch_exit::kOk ? batch_exit::kFailed : status;
+    }
+    return status;
 }
 
 }  // namespace

@@ -121,33 +121,10 @@ TEST_P(ConcurrencyTest, AnImporterWhoseOutputNobodyReadsHoldsNobodyUp) {
 // own driver a device of forty connector lines costs one, and a run a few more to read the
 // manufacturers; through ODBC, one per connector row and eight more.
 TEST(RoundTrips, ADeviceCostsAFewRoundTripsToAServer) {
-    QTemporaryDir relayDir;
-    const QString log = relayDir.filePath("turns.log");
-    QProcess relay;
-    relay.start("python3",
-                {IMPORTFLX_TESTS_DIR "/pg_relay.py", TestServerSocket(), relayDir.path(), log});
-    ASSERT_TRUE(relay.waitForReadyRead(30000) && relay.readAll().startsWith("ready"));
-    // The round trips of every connection so far, once each of them has closed.
-    const auto turns = [&] {
-        QStringList lines;
-        EXPECT_TRUE(QTest::qWaitFor(
-            [&] {
-                lines = QString::fromLatin1(flxtest::Read(log)).split('\n', Qt::SkipEmptyParts);
-                return lines.count("open") * 2 == lines.size();
-            },
-            60000));
-        int total = 0;
-        for (const QString& line : lines.filter("turns ")) {
-            total += line.section(' ', 1).toInt();
-        }
-        return total;
-    };
     for (const Store store : {Store::kPostgres, Store::kOdbcPostgres}) {
         SCOPED_TRACE(StoreName(store));
-        QFile::remove(log);
+        const PgRelay relay(TestServerSocket());
         TempDb db(store, DemoRowsSql(store));
-        const QString target =
-            QString(db.target()).replace(TestServerSocket(), QDir(relayDir.path()).absolutePath());
         QStringList devices;
         for (int n = 0; n < 11; ++n) {
             devices << flxtest::Write(
@@ -157,13 +134,13 @@ TEST(RoundTrips, ADeviceCostsAFewRoundTripsToAServer) {
                     flxtest::Connectors(20) + flxtest::Connectors(20, "Out", 'O'))));
         }
         const QString empty = flxtest::Write(db.folder(), "empty.flx", "no device\r\n");
-        const QStringList options{"--db", target, "--unattended", "--quiet"};
+        const QStringList options{"--db", relay.Through(db.target()), "--unattended", "--quiet"};
         ASSERT_EQ(Batch(options + QStringList{empty}).first, 0);
-        const int none = turns();
+        const int none = relay.Turns();
         ASSERT_EQ(Batch(options + devices.mid(0, 1)).first, 0);
-        const int one = turns();
+        const int one = relay.Turns();
         ASSERT_EQ(Batch(options + devices).first, 0);
-        const int eleven = turns() - one - none;  // eleven devices in one run
+        const int eleven = relay.Turns() - one - none;  // eleven devices in one run
         const int each = (eleven - (one - 2 * none)) / 10;
         if (store == Store::kPostgres) {
             EXPECT_LE(eleven, 11 + 4);
@@ -173,8 +150,6 @@ TEST(RoundTrips, ADeviceCostsAFewRoundTripsToAServer) {
         }
         EXPECT_EQ(db.Scalar("SELECT count(*) FROM tblInputs").toInt(), 12 * 20);
     }
-    relay.kill();
-    relay.waitForFinished();
 }
 
 }  // namespace

@@ -169,6 +169,7 @@ void frmImportFlex::UseDatabase(const QString& connection, const QString& shown)
     session_.sEquipConnection = connection;
     // The database in use before is closed, which gives its file back its own journal mode;
     // the new one opens at its first statement.
+    CloseDatabase();
     database_ = std::make_unique<db::Database>(connection);
     databaseShown_ = shown;
     setWindowTitle(baseTitle_ + QStringLiteral(" - ") + shown);
@@ -204,7 +205,17 @@ void frmImportFlex::closeEvent(QCloseEvent* event) {
         return;
     }
     Form_Unload();
+    CloseDatabase();
     event->accept();
+}
+
+void frmImportFlex::CloseDatabase() {
+    if (database_ == nullptr) {
+        return;
+    }
+    if (const std::optional<AppError> left = database_->Close()) {
+        ShowMessage(ErrorWithSource(*left));
+    }
 }
 
 void frmImportFlex::LayOutRunLabels() {
@@ -497,10 +508,11 @@ void frmImportFlex::SetCancelEnabled(bool enabled) {
     ui_->cmdCancel->setEnabled(enabled);
 }
 
-void frmImportFlex::WaitingForDatabase(bool waiting) {
+void frmImportFlex::WaitingForDatabase(bool waiting, DatabaseWait what) {
     if (waiting) {
         statusBeforeWait_ = ui_->lblStat->text();
-        SetStatus(QString::fromLatin1(kWaitingForDatabase));
+        SetStatus(QString::fromLatin1(what == DatabaseWait::kServerGone ? kWaitingForServer
+                                                                        : kWaitingForDatabase));
     } else {
         SetStatus(statusBeforeWait_);
     }

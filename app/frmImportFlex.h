@@ -86,7 +86,7 @@ class frmImportFlex : public QWidget, public ImportHost {
     void SetProgressValue(int value) override;
     void SetCancelEnabled(bool enabled) override;
     void SetRunActive(bool active) override;
-    void WaitingForDatabase(bool waiting) override;
+    void WaitingForDatabase(bool waiting, DatabaseWait what) override;
 
     // The report window while it exists and the user has not closed it (created hidden by the
     // first logged report line after the window's start or the user's close).
@@ -134,6 +134,9 @@ class frmImportFlex : public QWidget, public ImportHost {
     // Places lblFileCount, lblEquip and lblStat across fraRun, one below the other.
     void LayOutRunLabels();
     void ShowMessage(const QString& text);
+    // Closes the database in use, telling the user when its file could not be put back in its
+    // own journal mode.
+    void CloseDatabase();
     frmReporStatus& Report();
     // A run changes the labels and the progress bar with every line, far more often than a
     // screen shows a new picture. HoldRedraw stops `widget` redrawing until the next

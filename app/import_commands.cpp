@@ -1,8 +1,10 @@
 #include "app/import_commands.h"
 
+#include "core/error.h"
 #include "core/platform.h"
 #include "core/session.h"
 #include "flx/reader.h"
+#include "records/database.h"
 #include "report/action_log.h"
 
 namespace {
@@ -43,16 +45,18 @@ void ImportEntry(ImportContext& ctx, int index, RunOutcome& run) {
     if (outcome.added()) {
         ++run.filesAdded;
     }
+    // The server was waited for as long as a busy database; without it, every file after this
+    // one would only fail again, each with its own message.
+    if (outcome.status == FileStatus::kError && outcome.errorKind == ErrorKind::kConnectionLost) {
+        run.stoppedBy = RunStop::kServerLost;
+    }
     ctx.host.FileImported(index, path, outcome);
 }
 
-RunOutcome Run(ImportContext& ctx, Pass pass) {
+// The files of the run, up to its end, its cancel or a server that went away.
+RunOutcome ImportFiles(ImportContext& ctx, Pass pass) {
     RunOutcome run;
-    if (ctx.session.bRunActive) {
-        return run;
-    }
     run.started = true;
-    RunScope scope(ctx);
     SessionState& s = ctx.session;
     ImportHost& host = ctx.host;
     // The counters as they stand, whichever way the run ends.
@@ -83,6 +87,9 @@ RunOutcome Run(ImportContext& ctx, Pass pass) {
                 host.SetFileCountText(ProgressText(QStringLiteral("Processing "), i, host));
                 ImportEntry(ctx, i, run);
                 ++s.iParts;
+                if (run.stoppedBy != RunStop::kNone) {
+                    return counted();
+                }
             } else {
                 host.SetFileCountText(ProgressText(QStringLiteral("Skipping "), i, host));
             }
@@ -96,6 +103,9 @@ RunOutcome Run(ImportContext& ctx, Pass pass) {
             ImportEntry(ctx, i, run);
             host.SetProgressValue(i + 1);
             ++s.iParts;
+            if (run.stoppedBy != RunStop::kNone) {
+                return counted();
+            }
         }
     }
 
@@ -105,6 +115,20 @@ RunOutcome Run(ImportContext& ctx, Pass pass) {
                        QStringLiteral("] outputs"));
     host.SetCancelEnabled(false);
     return counted();
+}
+
+RunOutcome Run(ImportContext& ctx, Pass pass) {
+    if (ctx.session.bRunActive) {
+        return {};
+    }
+    RunScope scope(ctx);
+    const RunOutcome run = ImportFiles(ctx, pass);
+    // However the run ended, an SQLite file is left whole in its own journal mode, or the user
+    // learns which file must stay beside it.
+    if (const std::optional<AppError> left = ctx.database.EndOfRun()) {
+        ctx.host.MessageBox(ErrorWithSource(*left));
+    }
+    return run;
 }
 
 }  // namespace

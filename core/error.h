@@ -17,6 +17,7 @@ enum class ErrorKind {
     kLocked,          // another program held the database longer than the wait allows
     kDiskFull,        // the disk that holds the database is full
     kConnectionLost,  // the server went away or refused the connection
+    kOutcomeUnknown,  // the server went away while a commit was on its way; its fate is unknown
     kCancelled,       // the user stopped the operation
 };
 

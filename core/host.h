@@ -9,10 +9,14 @@ namespace db {
 class Database;
 }
 
-// What the window and the batch tool show while an import waits for a database that another
-// program holds.
+// What an import waits for, and what the window and the batch tool show meanwhile.
+enum class DatabaseWait {
+    kInUse,       // another program holds the database
+    kServerGone,  // the connection to the database server was lost; it is tried again
+};
 inline constexpr const char* kWaitingForDatabase =
     "Waiting for the database, in use by another program...";
+inline constexpr const char* kWaitingForServer = "Waiting for the database server...";
 
 // What the import logic needs of its window. The import window implements it over its widgets;
 // the batch tool implements it over standard output and standard error; tests implement it
@@ -68,9 +72,9 @@ class ImportHost {
     // Display: a run starts (true) or ends (false); the window locks what a run must not change.
     virtual void SetRunActive(bool /*active*/) {}
     // Display: the import starts (true) or stops (false) waiting for a database that another
-    // program holds (kWaitingForDatabase). While it waits, ProcessEvents is called often and a
-    // cancel ends the file.
-    virtual void WaitingForDatabase(bool /*waiting*/) {}
+    // program holds (kWaitingForDatabase) or for a server that went away (kWaitingForServer).
+    // While it waits, ProcessEvents is called often and a cancel ends the file.
+    virtual void WaitingForDatabase(bool /*waiting*/, DatabaseWait /*what*/) {}
 
     // Entry `index` of the file list, imported from `path`, ended with `outcome`. Called once
     // per file handed to the reader, right after it returns.

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/error.h"
+
 // How the import of one FLX file ended, as a value: callers decide on this, never on the text
 // of the log lines that the import writes for the user.
 enum class FileStatus {
@@ -31,12 +33,15 @@ struct StoredEquipment {
     QVariant equipmentId;  // the key the store assigned
     std::int64_t inputs = 0;
     std::int64_t outputs = 0;
+    // The server went away with the row's commit unanswered; the row was found once it was back.
+    bool foundAfterLoss = false;
 };
 
 struct FileOutcome {
     FileStatus status = FileStatus::kAdded;
     RefusalReason reason = RefusalReason::kNone;
     // kError: the error that ended the file.
+    ErrorKind errorKind = ErrorKind::kOther;
     long errorNumber = 0;
     QString errorDescription;
     QString errorSource;
@@ -46,10 +51,19 @@ struct FileOutcome {
     bool added() const { return status == FileStatus::kAdded; }
 };
 
+// Why a run stopped before its end, other than a cancel.
+enum class RunStop {
+    kNone,
+    kServerLost,  // the database server went away and did not come back within the wait
+};
+
 // How a run over the file list ended.
 struct RunOutcome {
     bool started = false;    // false: another run was in progress and this one was refused
     bool cancelled = false;  // stopped by cancel before its end; no totals line
+    // Stopped by a failure that every later file would meet too: the file that met it ended
+    // with the error, the files after it were not reached; no totals line.
+    RunStop stoppedBy = RunStop::kNone;
     std::int64_t parts = 0;
     std::int64_t inputs = 0;
     std::int64_t outputs = 0;

@@ -21,31 +21,31 @@ bool FoundAsNormalFile(const QString& path) {
 }
 
 // Tells the window while the file waits for a database that another program holds, once the
-// wait is long enough to notice (a turn among busy importers is shorter), and lets its Cancel
-// end the wait.
+// wait is long enough to notice (a turn among busy importers is shorter), or for a server that
+// went away, at once; and lets its Cancel end the wait.
 class ReaderWaiter : public db::Waiter {
   public:
     static constexpr qint64 kTellAfterMs = 500;
 
     explicit ReaderWaiter(ImportContext& ctx) : ctx_(ctx) {}
-    bool KeepWaiting(qint64 waitedMs) override {
-        if (!shown_ && waitedMs >= kTellAfterMs) {
-            shown_ = true;
-            ctx_.host.WaitingForDatabase(true);
+    bool KeepWaiting(qint64 waitedMs, DatabaseWait what) override {
+        if (!shown_ && (waitedMs >= kTellAfterMs || what == DatabaseWait::kServerGone)) {
+            shown_ = what;
+            ctx_.host.WaitingForDatabase(true, what);
         }
         ctx_.host.ProcessEvents();
         return !ctx_.session.bCancel;
     }
     void WaitOver() override {
         if (shown_) {
-            shown_ = false;
-            ctx_.host.WaitingForDatabase(false);
+            ctx_.host.WaitingForDatabase(false, *shown_);
+            shown_.reset();
         }
     }
 
   private:
     ImportContext& ctx_;
-    bool shown_ = false;
+    std::optional<DatabaseWait> shown_;
 };
 
 // Lets the window's events run and tells whether the run goes on.
@@ -173,9 +173,16 @@ class FileImport {
             case db::DeviceResult::Status::kStored:
                 break;
         }
-        outcome_.equipment.push_back(StoredEquipment{fileManufacturerId, s_.sManuID, s_.sManuName,
-                                                     s_.sEquipName, result.equipmentId,
-                                                     result.inputs, result.outputs});
+        if (result.foundAfterLoss) {
+            LogAction(ctx_,
+                      QStringLiteral("The connection to the database server was lost while ") %
+                          s_.sEquipName %
+                          QStringLiteral(" was committed; it was found stored once the "
+                                         "server was back.\r\n"));
+        }
+        outcome_.equipment.push_back(StoredEquipment{
+            fileManufacturerId, s_.sManuID, s_.sManuName, s_.sEquipName, result.equipmentId,
+            result.inputs, result.outputs, result.foundAfterLoss});
         LogConnectors(section, section.connectors.size());
         return true;
     }
@@ -201,6 +208,7 @@ FileOutcome ImportFile(ImportContext& ctx, const QString& path) {
             outcome.status = FileStatus::kCancelled;
         } else {
             outcome.status = FileStatus::kError;
+            outcome.errorKind = error.kind();
             outcome.errorNumber = error.number();
             outcome.errorDescription = error.description();
             outcome.errorSource = error.source();

@@ -247,43 +247,61 @@ TEST_P(ReaderTest, NulCharactersEndTheFileOnlyWhereAValueReachesTheStore) {
     EXPECT_EQ(Stored(), QStringList({"PAD-1|Amp|ACME", "in|PAD-1|ok|Normal"}));
 }
 
-// The server goes away in the middle of a file: the file ends with a message, nothing of it is
-// stored or counted as stored, the file before it stays, and the next file goes in once the
-// server is back.
-TEST(ReaderOnAServer, TheServerGoingAwayEndsOnlyTheFileInProgress) {
+// The server goes away in the middle of a file. The file waits for it, telling the window; when
+// it comes back the file goes in whole, once. When it stays away past the wait, the file ends
+// with one message and nothing of it is stored; the next file goes in once the server is back.
+TEST(ReaderOnAServer, TheServerGoingAwayIsWaitedForAndTheFileGoesInOnce) {
     PostgresServer server;
     for (const Store store : {Store::kPostgres, Store::kOdbcPostgres}) {
-        SCOPED_TRACE(StoreName(store));
-        TempDb db(store, DemoRowsSql(store), true, server.socket());
-        SessionState session;
-        db::Database database(db.connection());
-        FakeHost host;
-        ImportContext ctx{session, host, database};
-        QTemporaryDir files;
-        const auto import = [&](const QString& model) {
-            const auto device = flxtest::Device("ACME", model, flxtest::Connectors(10));
-            return ImportFile(ctx,
-                              flxtest::Write(files.path(), model + ".flx", flxtest::Bytes(device)));
-        };
-        EXPECT_TRUE(import("BEFORE").added());
-        host.onProcessEvents = [&, calls = 0]() mutable {
-            if (++calls == 10) {
-                EXPECT_TRUE(server.Control("crash"));
+        for (const bool comesBack : {true, false}) {
+            SCOPED_TRACE(StoreName(store) + (comesBack ? " comes back" : " stays away"));
+            TempDb db(store, DemoRowsSql(store), true, server.socket());
+            SessionState session;
+            db::Database database(db.connection());
+            qint64 now = 0;  // the wait's clock, moved on only by its pauses
+            database.wait().clock = [&now] { return now; };
+            database.wait().pause = [&now](int ms) { now += ms; };
+            FakeHost host;
+            ImportContext ctx{session, host, database};
+            QTemporaryDir files;
+            const auto import = [&](const QString& model) {
+                const auto device = flxtest::Device("ACME", model, flxtest::Connectors(10));
+                return ImportFile(
+                    ctx, flxtest::Write(files.path(), model + ".flx", flxtest::Bytes(device)));
+            };
+            EXPECT_TRUE(import("BEFORE").added());
+            bool down = false;
+            host.onProcessEvents = [&, calls = 0]() mutable {
+                if (++calls == 10) {
+                    down = server.Control("crash");
+                } else if (down && comesBack && host.waiting) {
+                    down = !server.Control("resume");
+                }
+            };
+            const FileOutcome during = import("DURING");
+            EXPECT_EQ(host.waitsFor.value(0), DatabaseWait::kServerGone);
+            EXPECT_FALSE(host.waiting);
+            if (comesBack) {
+                EXPECT_TRUE(during.added()) << host.messages.join('\n').toStdString();
+                EXPECT_TRUE(host.messages.isEmpty());
+            } else {
+                EXPECT_EQ(during.status, FileStatus::kError);
+                EXPECT_EQ(during.errorKind, ErrorKind::kConnectionLost);
+                EXPECT_TRUE(during.equipment.empty());
+                ASSERT_EQ(host.messages.size(), 1);
+                EXPECT_TRUE(host.messages[0].contains("did not come back within 60 seconds"))
+                    << host.messages[0].toStdString();
+                ASSERT_TRUE(server.Control("resume"));
             }
-        };
-        const FileOutcome during = import("DURING");
-        EXPECT_EQ(during.status, FileStatus::kError);
-        EXPECT_EQ(during.errorNumber, ErrNo::kDbConnectionLost);
-        EXPECT_TRUE(during.equipment.empty());
-        ASSERT_EQ(host.messages.size(), 1) << host.messages.join('\n').toStdString();
-        ASSERT_TRUE(server.Control("resume"));
-        host.onProcessEvents = {};
-        EXPECT_TRUE(import("AFTER").added()) << host.messages.join('\n').toStdString();
-        EXPECT_EQ(
-            db.Rows("select EquipmentName, (select count(*) from tblInputs i where "
-                    "i.EquipmentID = e.EquipmentID) from tblEquipment e where EquipmentID > 2 "
-                    "order by EquipmentID"),
-            QStringList({"BEFORE|10", "AFTER|10"}));
+            host.onProcessEvents = {};
+            EXPECT_TRUE(import("AFTER").added()) << host.messages.join('\n').toStdString();
+            EXPECT_EQ(
+                db.Rows("select EquipmentName, (select count(*) from tblInputs i where "
+                        "i.EquipmentID = e.EquipmentID) from tblEquipment e where EquipmentID > 2 "
+                        "order by EquipmentName"),
+                comesBack ? QStringList({"AFTER|10", "BEFORE|10", "DURING|10"})
+                          : QStringList({"AFTER|10", "BEFORE|10"}));
+        }
     }
 }
 

@@ -11,6 +11,7 @@
 
 #include "core/error.h"
 #include "core/platform.h"
+#include "records/journal.h"
 
 namespace db {
 namespace {
@@ -25,31 +26,43 @@ constexpr int kPollMs = 20;
 // would abort the whole of it.
 constexpr const char* kStatementSavepoint = "importflx_statement";
 
-qint64 Now(const WaitSettings& wait) {
-    if (wait.clock) {
-        return wait.clock();
+}  // namespace
+
+qint64 WaitSettings::Now() const {
+    if (clock) {
+        return clock();
     }
-    static QElapsedTimer clock = [] {
+    static QElapsedTimer steady = [] {
         QElapsedTimer started;
         started.start();
         return started;
     }();
-    return clock.elapsed();
+    return steady.elapsed();
 }
 
-}  // namespace
+void WaitSettings::Pause(int milliseconds) const {
+    pause ? pause(milliseconds) : QThread::msleep(milliseconds);
+}
+
+AppError WaitCancelled(const QString& database) {
+    return AppError(
+        ErrNo::kDbWaitCancelled,
+        QString("The import was cancelled while it waited for the database '%1'.").arg(database),
+        kSource, ErrorKind::kCancelled);
+}
 
 Attempt RetryWhileBusy(const WaitSettings& wait, const QString& database,
                        const std::function<Attempt()>& attempt, qint64* waitedMs) {
-    const qint64 limit = wait.waiter != nullptr ? wait.limitMs : WaitSettings::kQuietWaitLimitMs;
+    const qint64 limit = wait.Limit();
     qint64 start = -1;
+    qint64 waited = 0;
     bool told = false;
     const auto over = [&] {
         if (told) {
             wait.waiter->WaitOver();
         }
         if (waitedMs != nullptr) {
-            *waitedMs = limit;
+            *waitedMs = waited;
         }
     };
     for (;;) {
@@ -58,24 +71,21 @@ Attempt RetryWhileBusy(const WaitSettings& wait, const QString& database,
             over();
             return result;
         }
-        const qint64 now = Now(wait);
+        const qint64 now = wait.Now();
         start = start < 0 ? now : start;
-        if (now - start >= limit) {
+        waited = now - start;
+        if (waited >= limit) {
             over();
             return result;
         }
         if (wait.waiter != nullptr) {
             told = true;
-            if (!wait.waiter->KeepWaiting(now - start)) {
+            if (!wait.waiter->KeepWaiting(waited, DatabaseWait::kInUse)) {
                 over();
-                throw AppError(
-                    ErrNo::kDbWaitCancelled,
-                    QString("The import was cancelled while it waited for the database '%1'.")
-                        .arg(database),
-                    kSource, ErrorKind::kCancelled);
+                throw WaitCancelled(database);
             }
         }
-        wait.pause ? wait.pause(kPollMs) : QThread::msleep(kPollMs);
+        wait.Pause(kPollMs);
     }
 }
 
@@ -92,11 +102,9 @@ Connection::~Connection() {
     controls_.clear();
     prepared_.clear();
     statements_.clear();
-    if (!restoreJournalMode_.isEmpty()) {
-        // Fails harmlessly while another program has the file open; it then stays in WAL mode,
-        // which every SQLite reader understands.
-        ExecDirect("PRAGMA journal_mode=" + restoreJournalMode_);
-    }
+    // Fails harmlessly while another importer has the file open (the last one puts it back),
+    // and leaves the note for the next session when the log cannot be copied back.
+    RestoreJournalMode();
     {
         QSqlDatabase database = QSqlDatabase::database(connectionName_, false);
         database.close();
@@ -105,18 +113,12 @@ Connection::~Connection() {
 }
 
 void Connection::UseWriteAheadLog(const QString& path) {
-    if (platform::OnNetworkFileSystem(path)) {
-        return;
-    }
+    sqlitePath_ = path;
+    restoreJournalMode_ = db::UseWriteAheadLog(database(), path);
     QSqlQuery query(database());
-    if (!query.exec("PRAGMA journal_mode") || !query.next()) {
+    if (!query.exec("PRAGMA journal_mode") || !query.next() ||
+        query.value(0).toString().toLower() != QLatin1String("wal")) {
         return;
-    }
-    const QString mode = query.value(0).toString().toLower();
-    query.finish();
-    if (mode != "wal" && query.exec("PRAGMA journal_mode=WAL") && query.next() &&
-        query.value(0).toString().toLower() == "wal") {
-        restoreJournalMode_ = mode;
     }
     query.finish();
     query.exec("PRAGMA synchronous=NORMAL");
@@ -125,6 +127,22 @@ void Connection::UseWriteAheadLog(const QString& path) {
     // made an import up to half again as long. Every 4,096 pages they come a quarter as often,
     // while one copy still holds the window's event loop for only about 30 ms.
     query.exec("PRAGMA wal_autocheckpoint=4096");
+}
+
+JournalEnd Connection::RestoreJournalMode(QString* failure) {
+    if (restoreJournalMode_.isEmpty()) {
+        return JournalEnd::kNothingToDo;
+    }
+    Rollback();
+    // Statements that are kept prepared would hold the file open for reading.
+    extra_.reset();
+    controls_.clear();
+    prepared_.clear();
+    statements_.clear();
+    const JournalEnd end =
+        db::RestoreJournalMode(database(), sqlitePath_, restoreJournalMode_, failure);
+    restoreJournalMode_.clear();
+    return end;
 }
 
 QSqlDatabase Connection::database() const {
@@ -205,6 +223,17 @@ Attempt Connection::TryRun(QSqlQuery& query) {
 }
 
 void Connection::Run(QSqlQuery& query, Step step, const StatementNames& names) {
+    if (inUnit_) {
+        // The unit waits for a busy database and a lost server itself, running its body again
+        // from the start: where a failed statement aborts the transaction, running the
+        // statement again could only fail.
+        const Attempt result = TryRun(query);
+        if (!result.ok()) {
+            throw StatementFailed{result, step, names,
+                                  step == Step::kWrite ? query.boundValues() : QVariantList()};
+        }
+        return;
+    }
     // Outside a unit of work but inside a dry run's transaction, a refused statement must not
     // take the rest of the run with it. (A unit rolls back whole anyway.) The savepoint is not
     // released after a success: that would end the reading of the statement's rows.
@@ -358,6 +387,17 @@ void Connection::Rollback() {
     inTransaction_ = false;
     const QString statement = dialect_.RollbackStatement();
     statement.isEmpty() ? (void)database().rollback() : (void)Control(statement);
+}
+
+void Connection::NoteIdentity() {
+    const QString query = dialect_.SessionIdentityQuery();
+    if (identity_ || query.isEmpty()) {
+        return;
+    }
+    QSqlQuery identity(database());
+    if (identity.exec(query) && identity.next()) {
+        identity_ = SessionIdentity{identity.value(0).toLongLong(), identity.value(1).toString()};
+    }
 }
 
 bool Connection::KeyExists(const StatementNames& names, const QVariantList& inserted) {

@@ -13,8 +13,10 @@
 #include <utility>
 #include <vector>
 
+#include "core/host.h"
 #include "records/dialect.h"
 #include "records/failure.h"
+#include "records/journal.h"
 #include "records/statements.h"
 
 namespace db {
@@ -29,13 +31,15 @@ struct ColumnInfo {
     bool boolean = false;
 };
 
-// Told while an import waits for a database that another program holds.
+// Told while an import waits for a database that another program holds, or for a server that
+// went away.
 class Waiter {
   public:
     virtual ~Waiter() = default;
-    // Called about every 20 ms while waiting, with the time waited so far (0 at the first
-    // call). Returns false to stop waiting: the statement then raises ErrNo::kDbWaitCancelled.
-    virtual bool KeepWaiting(qint64 waitedMs) = 0;
+    // Called often while waiting (every 20 ms for a busy database, between two tries to reach a
+    // server), with the time waited so far (0 at the first call). Returns false to stop
+    // waiting: the wait then raises ErrNo::kDbWaitCancelled.
+    virtual bool KeepWaiting(qint64 waitedMs, DatabaseWait what) = 0;
     // The wait is over: the database is free, or the wait failed or was stopped.
     virtual void WaitOver() {}
 };
@@ -54,7 +58,15 @@ struct WaitSettings {
     // length at once.
     std::function<qint64()> clock;
     std::function<void(int milliseconds)> pause;
+
+    // The limit of a wait: limitMs when somebody is told, kQuietWaitLimitMs otherwise.
+    qint64 Limit() const { return waiter != nullptr ? limitMs : kQuietWaitLimitMs; }
+    qint64 Now() const;
+    void Pause(int milliseconds) const;
 };
+
+// The error of a wait that the waiter stopped (ErrNo::kDbWaitCancelled), naming `database`.
+AppError WaitCancelled(const QString& database);
 
 // One try at a statement: ok, or how it failed.
 struct Attempt {
@@ -98,6 +110,13 @@ struct CachedStatement {
     std::optional<QSqlQuery> query;  // prepared on first use
 };
 
+// Who a PostgreSQL session is at its server, so that a lost session can be told apart from
+// every later one (a server process number is used again) and ended.
+struct SessionIdentity {
+    qint64 process = 0;  // pg_backend_pid()
+    QString started;     // the session's backend_start, as text
+};
+
 // One open session with the equipment database (records/target.h has the forms of the
 // connection string): an SQLite file, a PostgreSQL server, or anything behind ODBC. It keeps
 // what it prepared and what it read of the tables for its whole life, and gives all of it back
@@ -132,7 +151,8 @@ class Connection {
     QSqlQuery& Prepared(const QString& sqlText, const StatementNames& names);
 
     // Runs `query` (prepared, values bound), waiting while another program holds the database.
-    // Raises the failure's AppError.
+    // Raises the failure's AppError; inside a unit of work, tries once and raises
+    // StatementFailed for the unit to decide.
     void Run(QSqlQuery& query, Step step, const StatementNames& names);
     // One try at `query`; inside a unit of work, which decides on waiting itself.
     Attempt TryRun(QSqlQuery& query);
@@ -154,11 +174,25 @@ class Connection {
     bool InTransaction() const { return inTransaction_; }
     // A unit of work is under way (RunUnit): it takes back whatever fails inside it.
     void setInUnit(bool inUnit) { inUnit_ = inUnit; }
+    bool inUnit() const { return inUnit_; }
+
+    // Who the session is at a PostgreSQL server; nothing before NoteIdentity or setIdentity, and
+    // on other stores. NoteIdentity asks the server once (a failure leaves it unknown).
+    const std::optional<SessionIdentity>& identity() const { return identity_; }
+    void setIdentity(SessionIdentity identity) { identity_ = std::move(identity); }
+    void NoteIdentity();
 
     // The AppError of a failure, after the probes that sharpen what its codes leave open (a
     // duplicate key behind a general integrity code, the column a statement names that the
     // table lacks, a server that went away). Call it outside any transaction.
     AppError ErrorOf(const StatementFailed& failed, qint64 waitedMs = 0);
+
+    // Puts an SQLite file back in its own journal mode (records/journal.h), once: what the
+    // session keeps prepared is let go first, and an open transaction rolled back. `failure`
+    // gets SQLite's words when it ends kFailed.
+    JournalEnd RestoreJournalMode(QString* failure = nullptr);
+    // The SQLite file's path; empty for other stores.
+    const QString& sqlitePath() const { return sqlitePath_; }
 
     // The native handle of the session where importflx uses the driver's library directly: an
     // SQLite connection (sqlite3*) or a PostgreSQL one (PGconn*); null otherwise.
@@ -186,9 +220,7 @@ class Connection {
     static std::unique_ptr<Connection> OpenAccess(const QString& path, const QString& name,
                                                   const WaitSettings& wait);
 
-    // An import commits once per device: the write-ahead log turns each commit into an append
-    // instead of several flushes to disk, and a killed import still leaves a consistent
-    // database. The file's own journal mode is restored when the connection closes. A database
+    // An SQLite file in write-ahead-log mode for the session (records/journal.h). A database
     // on a network file system keeps its rollback journal: the log needs memory that every
     // process using the file shares, which only processes of one machine have.
     void UseWriteAheadLog(const QString& path);
@@ -207,6 +239,8 @@ class Connection {
     bool inTransaction_ = false;
     bool inUnit_ = false;
     bool broken_ = false;
+    std::optional<SessionIdentity> identity_;
+    QString sqlitePath_;
     QString restoreJournalMode_;  // the mode to restore at close; empty when none was changed
     std::unique_ptr<Extra> extra_;
     QHash<QString, std::shared_ptr<QSqlQuery>> prepared_;

@@ -1,15 +1,26 @@
 #include "records/database.h"
 
+#include <QFileInfo>
 #include <QScopeGuard>
 #include <QSqlQuery>
 
 #include "core/error.h"
+#include "records/target.h"
 
 namespace db {
 namespace {
 
+const QString kSource = QStringLiteral("importflx database");
+
 // A dry run's unit of work.
 constexpr const char* kUnitSavepoint = "importflx_device";
+
+// Between two tries to reach a server that went away, and two looks at a lost session that is
+// being ended.
+constexpr int kServerPollMs = 250;
+constexpr int kSessionPollMs = 20;
+// A server that loses every session it gives is not waited for without end.
+constexpr int kMaxReconnects = 5;
 
 }  // namespace
 
@@ -29,11 +40,43 @@ Connection& Database::connection() {
     return *connection_;
 }
 
-void Database::Close() {
+std::optional<AppError> Database::Close() {
     if (dryRun_) {
         EndDryRun();
     }
+    if (connection_ == nullptr) {
+        return std::nullopt;
+    }
+    QString failure;
+    const JournalEnd end = connection_->RestoreJournalMode(&failure);
+    const QString path = connection_->sqlitePath();
     connection_.reset();
+    if (end != JournalEnd::kFailed) {
+        return std::nullopt;
+    }
+    const QFileInfo log(WriteAheadLogPath(path));
+    if (!log.exists() || log.size() == 0) {
+        return AppError(ErrNo::kDbFail,
+                        QString("The database '%1' holds every change, but it could not be put "
+                                "back in its own journal mode (%2). importflx does it when it "
+                                "next opens the file.")
+                            .arg(path, failure),
+                        kSource, ErrorKind::kOther);
+    }
+    return AppError(ErrNo::kDbDiskFull,
+                    QString("The latest changes to the database '%1' could not be copied into it "
+                            "(%2), so they are kept in '%3' beside it. Keep that file with the "
+                            "database, and copy the two together; importflx copies the changes "
+                            "into the database when it next opens it.")
+                        .arg(path, failure, log.filePath()),
+                    kSource, ErrorKind::kDiskFull);
+}
+
+std::optional<AppError> Database::EndOfRun() {
+    if (connection_ == nullptr || connection_->sqlitePath().isEmpty() || dryRun_) {
+        return std::nullopt;
+    }
+    return Close();
 }
 
 void Database::BeginDryRun() {
@@ -52,8 +95,108 @@ void Database::EndDryRun() {
     sequences_.reset();
 }
 
+bool Database::ReconnectAfter(const AppError& error, int& reconnects, bool commitSent) {
+    if (error.kind() != ErrorKind::kConnectionLost || ++reconnects > kMaxReconnects) {
+        return false;
+    }
+    if (connection_ != nullptr && (connection_->inUnit() || !connection_->broken())) {
+        return false;  // the unit's own failure, or one on this side of the connection
+    }
+    if (dryRun_) {
+        EndDryRun();
+        connection_.reset();
+        throw AppError(
+            error.number(),
+            error.description() +
+                QStringLiteral(" The dry run ended with the session; nothing was stored."),
+            error.source(), error.kind());
+    }
+    try {
+        WaitForServer();
+    } catch (const AppError& away) {
+        if (!commitSent || away.kind() != ErrorKind::kConnectionLost) {
+            throw;
+        }
+        throw AppError(away.number(),
+                       away.description() +
+                           QStringLiteral(" Whether the rows whose commit was on its way were "
+                                          "stored is not known."),
+                       away.source(), away.kind());
+    }
+    return true;
+}
+
+void Database::WaitForServer() {
+    std::optional<SessionIdentity> lost;
+    if (connection_ != nullptr) {
+        lost = connection_->identity();
+    }
+    connection_.reset();
+    const qint64 start = wait_.Now();
+    bool told = false;
+    const auto over = qScopeGuard([&] {
+        if (told) {
+            wait_.waiter->WaitOver();
+        }
+    });
+    for (;;) {
+        try {
+            connection();
+            break;
+        } catch (const AppError& error) {
+            if (error.kind() != ErrorKind::kConnectionLost) {
+                throw;
+            }
+            const qint64 waited = wait_.Now() - start;
+            if (waited >= wait_.Limit()) {
+                throw AppError(
+                    error.number(),
+                    error.description() +
+                        QStringLiteral(" The server did not come back within %1 seconds.")
+                            .arg(waited / 1000),
+                    error.source(), error.kind());
+            }
+            if (wait_.waiter != nullptr) {
+                told = true;
+                if (!wait_.waiter->KeepWaiting(waited, DatabaseWait::kServerGone)) {
+                    throw WaitCancelled(DescribeConnection(connectionString_));
+                }
+            }
+            wait_.Pause(kServerPollMs);
+        }
+    }
+    if (lost) {
+        EndLostSession(*lost);
+    }
+}
+
+void Database::EndLostSession(const SessionIdentity& lost) {
+    Connection& session = connection();
+    const QString end = session.dialect().EndSessionStatement();
+    if (end.isEmpty()) {
+        return;
+    }
+    const auto run = [&](const QString& text) {
+        QSqlQuery query(session.database());
+        query.prepare(text);
+        query.addBindValue(lost.process);
+        query.addBindValue(lost.started);
+        return query.exec() && query.next();
+    };
+    // After a restart of the server the session is gone already; after a break in the network
+    // it may still sit in its transaction until the server notices.
+    if (!run(end)) {
+        return;
+    }
+    const qint64 start = wait_.Now();
+    while (run(session.dialect().SessionAliveQuery()) && wait_.Now() - start < wait_.Limit()) {
+        wait_.Pause(kSessionPollMs);
+    }
+}
+
 Attempt Database::BeginUnit(Connection& connection) {
     if (!dryRun_) {
+        connection.NoteIdentity();
         return connection.TryBegin();
     }
     if (!connection.InTransaction()) {
@@ -168,17 +311,18 @@ void CheckTables(Database& database) {
     }
 }
 
-void RunUnit(Database& database, const std::function<void(Connection&)>& body,
-             const std::function<void()>& beforeEachTry) {
+void RunUnitOnce(Database& database, const std::function<void(Connection&)>& body,
+                 const std::function<void()>& beforeEachTry, bool& commitSent) {
     Connection& connection = database.connection();
     connection.setInUnit(true);
-    const auto leave = qScopeGuard([&connection] { connection.setInUnit(false); });
+    auto leave = qScopeGuard([&connection] { connection.setInUnit(false); });
     std::optional<StatementFailed> failed;
     qint64 waited = 0;
     const Attempt result = RetryWhileBusy(
         database.wait(), connection.description(),
         [&]() -> Attempt {
             failed.reset();
+            commitSent = false;
             if (beforeEachTry) {
                 beforeEachTry();
             }
@@ -197,6 +341,7 @@ void RunUnit(Database& database, const std::function<void(Connection&)>& body,
                 database.RollbackUnit(connection);
                 throw;
             }
+            commitSent = true;
             const Attempt committed = database.CommitUnit(connection);
             if (!committed.ok()) {
                 // The store may already have given the transaction up (a full disk); make sure
@@ -207,8 +352,30 @@ void RunUnit(Database& database, const std::function<void(Connection&)>& body,
             return committed;
         },
         &waited);
+    leave.dismiss();
+    connection.setInUnit(false);
     if (!result.ok()) {
         throw connection.ErrorOf(*failed, waited);
+    }
+}
+
+void RunUnit(Database& database, const std::function<void(Connection&)>& body,
+             const std::function<void()>& beforeEachTry,
+             const std::function<bool(Connection&)>& foundAfterLoss) {
+    int reconnects = 0;
+    for (;;) {
+        bool commitSent = false;
+        try {
+            RunUnitOnce(database, body, beforeEachTry, commitSent);
+            return;
+        } catch (const AppError& error) {
+            if (!database.ReconnectAfter(error, reconnects, commitSent)) {
+                throw;
+            }
+        }
+        if (commitSent && foundAfterLoss && foundAfterLoss(database.connection())) {
+            return;
+        }
     }
 }
 

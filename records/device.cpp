@@ -166,8 +166,47 @@ QString CheckDuplicate(DeviceStatements& statements, const Dialect& dialect, con
     }
 }
 
+// The device stored under `key`, read on a session opened after the one that sent its commit
+// was lost; nothing when there is no such row. A key that no device was stored under is not
+// found: the lost session has been ended at the server (Database::WaitForServer), so what it
+// sent can no longer be committed.
+std::optional<DeviceResult> FoundAfterLoss(Connection& connection, const QVariant& key) {
+    if (!key.isValid()) {
+        throw AppError(
+            ErrNo::kDbConnectionLost,
+            QString("The connection to the database '%1' was lost while a device was committed, "
+                    "and whether it was stored cannot be told. Look for it in the database "
+                    "before importing its file again.")
+                .arg(connection.description()),
+            kSource, ErrorKind::kOutcomeUnknown);
+    }
+    CachedStatement& cached = connection.Statement(sql::kDeviceByKey);
+    QSqlQuery& query = connection.Prepared(cached);
+    query.bindValue(0, key);
+    connection.Run(query, Step::kRead, cached.names);
+    std::optional<DeviceResult> found;
+    if (query.next()) {
+        found.emplace();
+        found->status = DeviceResult::Status::kStored;
+        found->name = query.value(0).toString();
+        found->equipmentId = key;
+        found->inputs = query.value(1).toLongLong();
+        found->outputs = query.value(2).toLongLong();
+        found->foundAfterLoss = true;
+    }
+    query.finish();
+    return found;
+}
+
 // The device in one unit, one statement per row.
 void StoreRowByRow(Database& database, const DeviceBatch& batch, DeviceResult& result) {
+    const auto found = [&](Connection& connection) {
+        std::optional<DeviceResult> stored = FoundAfterLoss(connection, result.equipmentId);
+        if (stored) {
+            result = *stored;
+        }
+        return stored.has_value();
+    };
     RunUnit(
         database,
         [&](Connection& connection) {
@@ -201,7 +240,7 @@ void StoreRowByRow(Database& database, const DeviceBatch& batch, DeviceResult& r
             // A failure from here on (the commit) comes after every row.
             result.failedConnector = static_cast<std::ptrdiff_t>(batch.connectors.size());
         },
-        [&] { result = DeviceResult{}; });
+        [&] { result = DeviceResult{}; }, found);
     if (result.status != DeviceResult::Status::kInconsistent) {
         result.status = DeviceResult::Status::kStored;
     }
@@ -209,28 +248,41 @@ void StoreRowByRow(Database& database, const DeviceBatch& batch, DeviceResult& r
 }
 
 // The device through the pipeline of a PostgreSQL session, waiting while another importer holds
-// the lock; nothing when it must be written row by row.
+// the lock or the server is away; nothing when it must be written row by row.
 std::optional<DeviceResult> StoreInPipeline(Database& database, const DeviceBatch& batch) {
-    Connection& connection = database.connection();
-    std::optional<DeviceResult> stored;
-    std::optional<StatementFailed> failed;
-    qint64 waited = 0;
-    const Attempt result = RetryWhileBusy(
-        database.wait(), connection.description(),
-        [&]() -> Attempt {
-            try {
-                stored = StoreDeviceInPipeline(connection, batch);
-                return {};
-            } catch (StatementFailed& statement) {
-                failed = std::move(statement);
-                return failed->attempt;
+    int reconnects = 0;
+    for (;;) {
+        Connection& connection = database.connection();
+        std::optional<DeviceResult> stored;
+        std::optional<StatementFailed> failed;
+        QVariant sentKey;
+        qint64 waited = 0;
+        const Attempt result = RetryWhileBusy(
+            database.wait(), connection.description(),
+            [&]() -> Attempt {
+                try {
+                    stored = StoreDeviceInPipeline(connection, batch, sentKey);
+                    return {};
+                } catch (StatementFailed& statement) {
+                    failed = std::move(statement);
+                    return failed->attempt;
+                }
+            },
+            &waited);
+        if (result.ok()) {
+            return stored;
+        }
+        const AppError error = connection.ErrorOf(*failed, waited);
+        if (!database.ReconnectAfter(error, reconnects, sentKey.isValid())) {
+            throw error;
+        }
+        if (sentKey.isValid()) {
+            if (std::optional<DeviceResult> found =
+                    FoundAfterLoss(database.connection(), sentKey)) {
+                return found;
             }
-        },
-        &waited);
-    if (!result.ok()) {
-        throw connection.ErrorOf(*failed, waited);
+        }
     }
-    return stored;
 }
 
 }  // namespace

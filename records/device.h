@@ -54,6 +54,9 @@ struct DeviceResult {
     // came before the connector rows (the equipment row, the manufacturer, the lock), the
     // number of connector rows when it came after all of them (the commit).
     std::ptrdiff_t failedConnector = -1;
+    // kStored: the session was lost with the device's commit unanswered, and the device was
+    // found stored once the server was back.
+    bool foundAfterLoss = false;
 };
 
 // Stores `batch` whole or not at all: in one transaction that holds the database for every
@@ -63,7 +66,10 @@ struct DeviceResult {
 // checked before it is sent (too long for its column, a NUL character). Every failure comes
 // back as kFailed, with the error and the row it belongs to, the first that writing the rows
 // one by one in their order meets. A busy database is waited for as the database's wait
-// settings say; the wait's cancel is a failure too (ErrNo::kDbWaitCancelled).
+// settings say; the wait's cancel is a failure too (ErrNo::kDbWaitCancelled). A server that
+// goes away is waited for as well (Database::WaitForServer), and the device stored on the new
+// session, unless it is found stored already (its commit was sent but not answered); a device
+// whose fate cannot be told fails with ErrorKind::kOutcomeUnknown.
 DeviceResult StoreDevice(Database& database, const DeviceBatch& batch);
 
 }  // namespace db

@@ -39,13 +39,16 @@ class DeviceStatements {
                                  int writesBefore) = 0;
 };
 
-// Stores `batch` on a PostgreSQL session through libpq's pipeline: everything but the rows in
-// one round trip, the rows and the commit in a second. Nothing when it cannot tell the outcome
-// the row-by-row writing would have (a refused statement, a name that the database finds taken
-// after all): then nothing is stored and the caller writes the device row by row. Raises
+// Stores `batch` on a PostgreSQL session through libpq's pipeline, in one round trip: it
+// begins, takes the importers' lock, writes every row in one statement (the name chosen inside
+// it) under an EquipmentID drawn beforehand, and commits. `sentKey` gets that EquipmentID once
+// the device is sent. Nothing when it cannot tell the outcome the row-by-row writing would have
+// (a refused statement, a name that the database finds taken after all, a key without a
+// sequence): then nothing is stored and the caller writes the device row by row. Raises
 // StatementFailed for a failure the row-by-row writing would meet in the same way (the lock
 // held by another importer, a lost connection).
-std::optional<DeviceResult> StoreDeviceInPipeline(Connection& connection, const DeviceBatch& batch);
+std::optional<DeviceResult> StoreDeviceInPipeline(Connection& connection, const DeviceBatch& batch,
+                                                  QVariant& sentKey);
 
 // Adds a manufacturer on a PostgreSQL session in one round trip, as AddManufacturerUnlessPresent
 // does; nothing when it cannot (not such a session, a value or statement refused): nothing is

@@ -220,4 +220,31 @@ QString Dialect::SetSequenceStatement() const {
         "pg_sequence_last_value(CAST(? AS regclass)) IS NOT DISTINCT FROM CAST(? AS BIGINT)");
 }
 
+QString Dialect::SessionIdentityQuery() const {
+    if (system_ != System::kPostgres) {
+        return {};
+    }
+    return QStringLiteral(
+        "SELECT pid, CAST(backend_start AS TEXT) FROM pg_stat_activity WHERE pid = "
+        "pg_backend_pid()");
+}
+
+QString Dialect::EndSessionStatement() const {
+    if (system_ != System::kPostgres) {
+        return {};
+    }
+    return QStringLiteral(
+        "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE pid = CAST(? AS INTEGER) "
+        "AND CAST(backend_start AS TEXT) = CAST(? AS TEXT)");
+}
+
+QString Dialect::SessionAliveQuery() const {
+    if (system_ != System::kPostgres) {
+        return {};
+    }
+    return QStringLiteral(
+        "SELECT 1 FROM pg_stat_activity WHERE pid = CAST(? AS INTEGER) AND "
+        "CAST(backend_start AS TEXT) = CAST(? AS TEXT)");
+}
+
 }  // namespace db

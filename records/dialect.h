@@ -94,6 +94,14 @@ class Dialect {
     QString SequencesQuery() const;
     QString SetSequenceStatement() const;
 
+    // PostgreSQL only (empty elsewhere). The session's identity (records/connection.h) as one
+    // row of (process, started); and, with the two values of a lost session's identity bound,
+    // the statement that ends that session if it is still there, and the query that yields a
+    // row while it is.
+    QString SessionIdentityQuery() const;
+    QString EndSessionStatement() const;
+    QString SessionAliveQuery() const;
+
     Failure Classify(const Diagnostic& diagnostic) const {
         return db::Classify(system_, diagnostic);
     }

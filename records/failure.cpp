@@ -289,7 +289,12 @@ bool LosesTransaction(Failure failure) {
 AppError DescribeFailure(Failure failure, const FailurePlace& place, const QString& driverText) {
     const AppError error = Describe(failure, place, driverText);
     QString tail;
-    if (place.step == Step::kCommit) {
+    if (place.step == Step::kCommit && failure == Failure::kConnectionLost) {
+        // The commit may have reached the server before the connection broke.
+        tail = QStringLiteral(
+            " Whether the rows added since the last commit were stored is not "
+            "known.");
+    } else if (place.step == Step::kCommit) {
         tail = QStringLiteral(" The rows added since the last commit were not stored.");
     } else if (LosesTransaction(failure) && place.writesBefore > 0) {
         tail = QStringLiteral(" The rows added since the last commit were not stored either.");

@@ -1,5 +1,7 @@
 // Opening a session: one function per kind of target, each configuring Qt's driver for it and
 // checking what can be checked before the first statement of an import.
+#include <libpq-fe.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -241,8 +243,13 @@ std::unique_ptr<Connection> Connection::OpenPostgres(const QString& connectionSt
     std::unique_ptr<Connection> connection(
         new Connection(name, shown, Dialect(System::kPostgres, Driver::kPostgres), wait));
     ShortenLockWait(*connection, kDriverLockWaitMs * 2);
-    // The server's notices would reach the batch tool's standard error.
-    connection->ExecDirect(QStringLiteral("SET client_min_messages = error"));
+    // The client library prints the server's notices on standard error, and so the words of a
+    // server that ends the session ("terminating connection ..."); the failures that matter
+    // reach importflx with the statements they end.
+    if (auto* handle = static_cast<PGconn*>(connection->NativeHandle())) {
+        PQsetNoticeProcessor(
+            handle, [](void*, const char*) {}, nullptr);
+    }
     return connection;
 }
 

@@ -20,13 +20,29 @@ namespace db {
 namespace {
 
 // The statements this file prepares on a session, by name.
-enum Prepared { kLock, kDevice, kFindManufacturer, kAddManufacturer, kPreparedCount };
+enum Prepared { kLock, kDevice, kFindManufacturer, kAddManufacturer, kNextKey, kPreparedCount };
 constexpr std::array<const char*, kPreparedCount> kNames = {
-    "importflx_lock", "importflx_device", "importflx_find", "importflx_add_manufacturer"};
+    "importflx_lock", "importflx_device", "importflx_find", "importflx_add_manufacturer",
+    "importflx_next_key"};
 
-// Which of them the session holds.
+// The session's identity, the sequence behind tblEquipment's key and a key drawn from it (null
+// when the key has no sequence).
+constexpr const char* kReserveKey =
+    "SELECT a.pid, CAST(a.backend_start AS TEXT), s.seq, nextval(CAST(s.seq AS regclass)) FROM "
+    "pg_stat_activity a LEFT JOIN (SELECT pg_get_serial_sequence('tblEquipment', t.attname) AS "
+    "seq FROM pg_attribute t WHERE t.attrelid = to_regclass('tblEquipment') AND "
+    "lower(t.attname) = 'equipmentid' AND t.attnum > 0 AND NOT t.attisdropped) s ON TRUE WHERE "
+    "a.pid = pg_backend_pid()";
+constexpr const char* kNextKeyText = "SELECT nextval(CAST($1 AS regclass))";
+
+// What the session holds: the statements prepared, and the key that its next device takes.
+// Every device is written under a key drawn for it before it is sent, so that after a session
+// lost with the device's commit unanswered, the key tells whether it was stored.
 struct PipelineState : Connection::Extra {
     std::array<bool, kPreparedCount> prepared{};
+    bool keyAsked = false;  // ReserveKey ran once
+    QByteArray sequence;
+    QByteArray key;  // empty: none drawn, or no sequence to draw from
 };
 
 // `text` with its `?` placeholders numbered as libpq takes them ($1, $2, ...), outside quotes.
@@ -216,7 +232,8 @@ std::vector<int> PrepareMissing(Pipeline& pipeline, Connection& connection,
     const Dialect& dialect = connection.dialect();
     const std::array<QByteArray, kPreparedCount> texts = {
         Numbered(PostgresImportersLock()), QByteArray(sql::kPostgresDevice),
-        Numbered(dialect.Form(sql::kManufacturerById)), QByteArray(sql::kPostgresAddManufacturer)};
+        Numbered(dialect.Form(sql::kManufacturerById)), QByteArray(sql::kPostgresAddManufacturer),
+        QByteArray(kNextKeyText)};
     std::vector<int> preparing;
     for (int i = 0; i < kPreparedCount; ++i) {
         if (!state.prepared[i]) {
@@ -236,6 +253,25 @@ bool TakePrepared(Pipeline& pipeline, const std::vector<int>& preparing, Pipelin
         all = all && prepared.ok();
     }
     return all;
+}
+
+// Draws the key of the session's first device, and notes who the session is, in one round
+// trip; the key stays empty when tblEquipment's key has no sequence.
+void ReserveKey(PGconn* conn, Connection& connection, PipelineState& state) {
+    if (!state.key.isEmpty() || (state.keyAsked && state.sequence.isEmpty())) {
+        return;  // a key waits, or the key has no sequence
+    }
+    state.keyAsked = true;
+    Result reserved;
+    reserved.result = PQexec(conn, kReserveKey);
+    if (!reserved.ok() || reserved.rows() != 1) {
+        return;
+    }
+    connection.setIdentity({reserved.text(0, 0).toLongLong(), reserved.text(0, 1)});
+    if (!PQgetisnull(reserved.result, 0, 3)) {
+        state.sequence = PQgetvalue(reserved.result, 0, 2);
+        state.key = PQgetvalue(reserved.result, 0, 3);
+    }
 }
 
 }  // namespace
@@ -287,13 +323,17 @@ std::optional<AddedManufacturer> AddManufacturerInPipeline(Connection& connectio
     return added;
 }
 
-std::optional<DeviceResult> StoreDeviceInPipeline(Connection& connection,
-                                                  const DeviceBatch& batch) {
+std::optional<DeviceResult> StoreDeviceInPipeline(Connection& connection, const DeviceBatch& batch,
+                                                  QVariant& sentKey) {
     auto* conn = static_cast<PGconn*>(connection.NativeHandle());
     if (conn == nullptr || !RowsAcceptable(connection, batch)) {
         return std::nullopt;
     }
     PipelineState& state = StateOf(connection);
+    ReserveKey(conn, connection, state);
+    if (state.key.isEmpty()) {
+        return std::nullopt;
+    }
     const QString base = TrimBlanks(batch.model);
     const QByteArray baseText = base.toUtf8();
     std::array<QStringList, 8> lists;  // names, types, connectors, pin types: inputs, outputs
@@ -313,36 +353,44 @@ std::optional<DeviceResult> StoreDeviceInPipeline(Connection& connection,
     for (const QStringList& list : lists) {
         values << ArrayLiteral(list);
     }
+    values << state.key;
 
     std::optional<Pipeline> pipeline(std::in_place, conn);
     if (!pipeline->entered()) {
         return std::nullopt;
     }
     const std::vector<int> preparing = PrepareMissing(*pipeline, connection, state);
+    sentKey = state.key.toLongLong();
     pipeline->Send("BEGIN");
     pipeline->Send(kLock, {});
     pipeline->Send(kDevice, values);
     pipeline->Send("COMMIT");
+    pipeline->Send(kNextKey, {state.sequence});  // skipped by the server after a failure
     pipeline->Sync();
     const bool preparedAll = TakePrepared(*pipeline, preparing, state);
-    std::array<Result, 4> read;  // BEGIN, the lock, the device, the commit
+    std::array<Result, 5> read;  // BEGIN, the lock, the device, the commit, the next key
     for (Result& result : read) {
         result = pipeline->Take();
     }
     pipeline->Take();  // the synchronisation point
     pipeline.reset();
     const QString table = QString::fromLatin1(schema::kEquipment.name);
-    const auto failed = std::find_if(read.begin(), read.end(), [](auto& r) { return !r.ok(); });
-    if (!preparedAll || failed != read.end()) {
+    const auto end = read.begin() + 4;
+    const auto failed = std::find_if(read.begin(), end, [](auto& r) { return !r.ok(); });
+    if (!preparedAll || failed != end) {
         const Step step = failed - read.begin() == 3 ? Step::kCommit : Step::kLock;
         StatementFailed failure =
-            FailureOf(conn, failed != read.end() ? *failed : read.front(), step, table);
+            FailureOf(conn, failed != end ? *failed : read.front(), step, table);
         RollBack(conn);
         // A lock that another importer holds is waited for, a lost server told; a commit that
         // failed is told after every row; anything else the rows written one by one tell
         // exactly.
         const Failure kind = failure.attempt.failure;
-        if (preparedAll && (kind == Failure::kBusy || kind == Failure::kConnectionLost)) {
+        if (kind == Failure::kConnectionLost) {
+            failure.step = Step::kCommit;  // sent with the rest: its fate is unknown
+            throw failure;
+        }
+        if (preparedAll && kind == Failure::kBusy) {
             throw failure;
         }
         if (preparedAll && step == Step::kCommit) {
@@ -354,6 +402,8 @@ std::optional<DeviceResult> StoreDeviceInPipeline(Connection& connection,
         }
         return std::nullopt;
     }
+    // The key went with the device when it was stored; a new one waits for the next device.
+    state.key = read[4].ok() ? QByteArray(PQgetvalue(read[4].result, 0, 0)) : QByteArray();
     const Result& device = read[2];
     DeviceResult result;
     if (device.text(0, 0) == QLatin1String("t")) {

@@ -46,6 +46,24 @@ void Recordset::Open(const sql::Statement& statement, const QVariantList& values
     if (lock != LockType::kUnspecified) {
         lock_ = lock;
     }
+    // A read outside a unit of work is run again once a server that went away is back.
+    int reconnects = 0;
+    for (;;) {
+        try {
+            Read(statement, values);
+            break;
+        } catch (const AppError& error) {
+            if (database_ == nullptr || !database_->ReconnectAfter(error, reconnects)) {
+                throw;
+            }
+        }
+    }
+    position_ = 0;
+    adding_ = false;
+    open_ = true;
+}
+
+void Recordset::Read(const sql::Statement& statement, const QVariantList& values) {
     Connection& db = connection();
     CachedStatement& cached = db.Statement(statement);
     const StatementNames& names = cached.names;
@@ -70,9 +88,6 @@ void Recordset::Open(const sql::Statement& statement, const QVariantList& values
     }
     query.finish();
     table_ = names.table;
-    position_ = 0;
-    adding_ = false;
-    open_ = true;
 }
 
 void Recordset::Close() {

@@ -82,6 +82,8 @@ class Recordset {
 
   private:
     Connection& connection() const;
+    // Runs `statement` and keeps its rows and columns.
+    void Read(const sql::Statement& statement, const QVariantList& values);
     int columnIndex(const QString& column) const;
     void requireOpen() const;
 

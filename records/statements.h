@@ -129,7 +129,8 @@ inline constexpr Statement kEquipmentVersionsTaken{
 // numbers of input and output rows added.
 // Values: manufacturer ID, base name, type, p (as for kEquipmentVersionsTaken), base + "_v",
 // base + "_w", then the input rows' names, signal types, connectors and pin types as four
-// arrays, and the same four for the outputs.
+// arrays, the same four for the outputs, and the equipment row's EquipmentID, drawn from its
+// sequence beforehand.
 inline constexpr const char* kPostgresDevice =
     "WITH chk AS (SELECT EXISTS (SELECT 1 FROM tblEquipment WHERE ManufacturerID = "
     "'JonkyWonderBoy') AS bad), "
@@ -145,8 +146,9 @@ inline constexpr const char* kPostgresDevice =
     "nm AS (SELECT CASE WHEN v = 0 THEN $2::varchar ELSE $2::varchar || '_v' || v END AS name "
     "FROM (SELECT min(c) AS v FROM (SELECT CAST(0 AS BIGINT) AS c UNION ALL SELECT n + 1 FROM "
     "taken) s WHERE c NOT IN (SELECT n FROM taken)) f), "
-    "e AS (INSERT INTO tblEquipment (EquipmentName, EquipmentDescription, ManufacturerID, "
-    "EquipmentType) SELECT nm.name, $3::varchar, m.ManufacturerID, $3::varchar FROM nm, m, chk "
+    "e AS (INSERT INTO tblEquipment (EquipmentID, EquipmentName, EquipmentDescription, "
+    "ManufacturerID, EquipmentType) SELECT $15::bigint, nm.name, $3::varchar, m.ManufacturerID, "
+    "$3::varchar FROM nm, m, chk "
     "WHERE NOT chk.bad AND NOT EXISTS (SELECT 1 FROM tblEquipment x WHERE x.ManufacturerID = "
     "m.ManufacturerID AND x.EquipmentName = nm.name) RETURNING EquipmentID), "
     "i AS (INSERT INTO tblInputs (EquipmentID, Name, Type, Conn, PinType) SELECT e.EquipmentID, "
@@ -157,6 +159,15 @@ inline constexpr const char* kPostgresDevice =
     "$14::varchar[]) WITH ORDINALITY AS r(n, t, c, p, k) ORDER BY r.k RETURNING 1) "
     "SELECT (SELECT bad FROM chk), (SELECT count(*) FROM m), (SELECT name FROM nm), "
     "(SELECT EquipmentID FROM e), (SELECT count(*) FROM i), (SELECT count(*) FROM o)";
+
+// An equipment row by its key, with the numbers of its input and output rows: how a device
+// whose commit went unanswered is found.
+inline constexpr const char* kDeviceByKeyColumns[] = {schema::kEquipmentID, schema::kEquipmentName};
+inline constexpr Statement kDeviceByKey{
+    "SELECT e.EquipmentName, (SELECT count(*) FROM tblInputs i WHERE i.EquipmentID = "
+    "e.EquipmentID), (SELECT count(*) FROM tblOutputs o WHERE o.EquipmentID = e.EquipmentID) "
+    "FROM tblEquipment e WHERE e.EquipmentID = ?",
+    &schema::kEquipment, kDeviceByKeyColumns};
 
 // PostgreSQL only: a manufacturer added unless the database already finds one of that ID.
 // Values: ID, name, the value that means True in the DisplayInEquipment column.

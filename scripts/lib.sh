@@ -10,9 +10,10 @@ BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libqt6sql6
     libqt6sql6-psql libqt6sql6-odbc unixodbc unixodbc-dev libgl-dev sqlite3 libsqlite3-dev
     libpq-dev)
 # Extra packages the tests use: GoogleTest, a real RTF reader, a virtual display, a JSON reader,
-# a PostgreSQL server of their own, and the ODBC drivers for SQLite and PostgreSQL.
+# a PostgreSQL server of their own, the ODBC drivers for SQLite and PostgreSQL, and libfiu's
+# fault injection.
 TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libreoffice-writer-nogui fonts-dejavu-core xvfb
-    python3 xauth postgresql libsqliteodbc odbc-postgresql)
+    python3 xauth postgresql libsqliteodbc odbc-postgresql fiu-utils)
 # Extra packages of the fuzzer: clang and its libFuzzer and sanitizer runtimes.
 FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 # Extra packages of scripts/package: the manual pages' writer, and dpkg-shlibdeps, which finds

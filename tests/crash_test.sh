@@ -7,7 +7,8 @@
 #   - no file is half present: an equipment row exists only with all its connector rows, the
 #     file in progress is absent entirely, and the files present form an unbroken prefix of
 #     the run's order;
-#   - no connector row lost its equipment row, and nothing was written to standard error.
+#   - no connector row lost its equipment row, and nothing was written to standard error;
+#   - after the last run, the file is in its own journal mode again, with no log beside it.
 # Every run continues on the database that the run before it left. A first run and a last run
 # are not killed and must import everything: the last one shows that the kills left a usable
 # database. The first one's pace sizes the killed runs so that they outlast the latest kill.
@@ -40,6 +41,8 @@ command -v sqlite3 >/dev/null || {
     exit 2
 }
 
+source "$(dirname "$0")/flx_corpus.sh"
+
 WORK="$(mktemp -d "${TMPDIR:-/tmp}/importflx-crash.XXXXXX")"
 DB="$WORK/dbEquip.mdb"
 failures=0
@@ -57,31 +60,6 @@ finish() {
     echo "crash_test: $failures failure(s); seed $SEED; database and runs kept in $WORK" >&2
 }
 trap finish EXIT
-
-# Writes run $1's files into folder $2: $3 files of $4 connector lines each. Every file holds
-# one device of manufacturer CRASHCO with a model name unique across all runs (R<run>-F<file>),
-# its inputs (every fifth a loop-through) and outputs in a split that varies by file, and
-# connector names that start with the model name. The folder's manifest lists
-# "model path inputs outputs" per file, in import order.
-generate() {
-    awk -v round="$1" -v dir="$2" -v files="$3" -v lines="$4" 'BEGIN {
-        for (f = 1; f <= files; f++) {
-            model = sprintf("R%02d-F%04d", round, f)
-            path = sprintf("%s/f%04d.flx", dir, f)
-            nin = 1 + (f * 7 + round) % (lines - 1)
-            printf "<<STARTDEF>>\r\nCRASHCO\r\n%s\r\nCrash Rig\r\n", model > path
-            printf "<<STARTBLK>>\r\nT SIG CONN  NAME\r\n" > path
-            for (n = 1; n <= lines; n++) {
-                if (n <= nin) { code = (n % 5 == 0) ? "L" : "I" } else { code = "O" }
-                printf "%s SDI BNC   %s %s %d\r\n", code, model, \
-                    (code == "O") ? "Out" : "In", n > path
-            }
-            printf "<<ENDBLK>>\r\n" > path
-            close(path)
-            print model, path, nin, lines - nin > (dir "/manifest")
-        }
-    }'
-}
 
 sql() {
     sqlite3 -batch -noheader -separator ' ' "$DB" "$1"
@@ -263,6 +241,13 @@ wait_run
 [ "$status" -eq 0 ] || fail "last run (not killed) exited with status $status"
 check $((KILLS + 1)) "$dir" "$dir/stdout" "$dir/stderr" all
 echo "  last run: $presentCount of $FILES files imported"
+# The kills left the file in write-ahead-log mode with its log beside it; the last run put it
+# back in the mode it had before the first, so that the file alone holds everything.
+mode="$(sql "PRAGMA journal_mode")"
+[ "$mode" = "delete" ] || fail "after the last run the journal mode is $mode, not delete"
+for left in "$DB-wal" "$DB.importflx-journal"; do
+    [ ! -e "$left" ] || fail "after the last run $left is still there"
+done
 elapsed=$((($(date +%s%N) - started) / 1000000))
 
 if [ "$landed" -lt $((KILLS / 2)) ]; then

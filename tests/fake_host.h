@@ -41,8 +41,9 @@ class FakeHost : public ImportHost {
     int progressValue = -1;
     bool cancelEnabled = false;
     bool runActive = false;
-    bool waiting = false;  // told that the import waits for the database
-    QList<bool> waits;     // every such telling, in order
+    bool waiting = false;          // told that the import waits for the database
+    QList<bool> waits;             // every such telling, in order
+    QList<DatabaseWait> waitsFor;  // and what each was for
 
     bool Unattended() const override { return unattended; }
     bool LogActions() const override { return logActions; }
@@ -65,7 +66,10 @@ class FakeHost : public ImportHost {
     void SetProgressValue(int value) override { progressValue = value; }
     void SetCancelEnabled(bool enabled) override { cancelEnabled = enabled; }
     void SetRunActive(bool active) override { runActive = active; }
-    void WaitingForDatabase(bool on) override { waits << (waiting = on); }
+    void WaitingForDatabase(bool on, DatabaseWait what) override {
+        waits << (waiting = on);
+        waitsFor << what;
+    }
     void FileImported(int, const QString&, const FileOutcome& outcome) override {
         outcomes.push_back(outcome);
     }

@@ -11,6 +11,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QTest>
 #include <QUuid>
 #include <cstdlib>
 
@@ -117,6 +118,46 @@ PostgresServer::~PostgresServer() {
 
 bool PostgresServer::Control(const char* action) {
     return QProcess::execute("bash", {ServerScript(), action, socket_}) == 0;
+}
+
+PgRelay::PgRelay(const QString& serverSocket, const QString& cut)
+    : serverSocket_(serverSocket),
+      socket_(QDir(dir_.path()).absolutePath()),
+      process_(std::make_unique<QProcess>()) {
+    QStringList args{IMPORTFLX_TESTS_DIR "/pg_relay.py", serverSocket, socket_,
+                     dir_.filePath("turns.log")};
+    if (!cut.isEmpty()) {
+        args << "0" << cut;
+    }
+    process_->start("python3", args);
+    EXPECT_TRUE(process_->waitForReadyRead(30000) && process_->readAll().startsWith("ready"));
+}
+
+PgRelay::~PgRelay() {
+    process_->kill();
+    process_->waitForFinished();
+}
+
+QString PgRelay::Through(const QString& target) const {
+    return QString(target).replace(serverSocket_, socket_);
+}
+
+int PgRelay::Turns() const {
+    QStringList lines;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            QFile log(dir_.filePath("turns.log"));
+            lines = log.open(QIODevice::ReadOnly)
+                        ? QString::fromLatin1(log.readAll()).split('\n', Qt::SkipEmptyParts)
+                        : QStringList();
+            return lines.count("open") * 2 == lines.size();
+        },
+        60000));
+    int total = 0;
+    for (const QString& line : lines.filter("turns ")) {
+        total += line.section(' ', 1).toInt();
+    }
+    return total;
 }
 
 QString TestServerSocket() {
@@ -285,12 +326,15 @@ QString TempDb::Dump() const {
 }
 
 std::shared_ptr<void> TempDb::HoldForImport() const {
+    return Hold(IsPostgres(store_) ? QStringList{db::PostgresImportersLock()} : QStringList{});
+}
+
+std::shared_ptr<void> TempDb::Hold(const QStringList& statements) const {
     const QString name = "tempdb-hold-" + QUuid::createUuid().toString();
     QSqlDatabase db = Open(name, IsPostgres(store_) ? QString() : path(), schema_, socket_);
     QSqlQuery query(db);
-    for (const QString& statement : IsPostgres(store_)
-                                        ? QStringList{"BEGIN", db::PostgresImportersLock()}
-                                        : QStringList{"BEGIN IMMEDIATE"}) {
+    Run(query, IsPostgres(store_) ? "BEGIN" : "BEGIN IMMEDIATE");
+    for (const QString& statement : statements) {
         Run(query, statement);
     }
     return std::shared_ptr<void>(nullptr, [name](void*) {

@@ -10,6 +10,8 @@
 
 #include "tests/printers.h"
 
+class QProcess;
+
 // The kinds of database the tests run against: an SQLite file, a PostgreSQL schema on the test
 // server, and the same two through ODBC.
 enum class Store { kSqlite, kPostgres, kOdbcSqlite, kOdbcPostgres };
@@ -33,6 +35,29 @@ class PostgresServer {
 
   private:
     QString socket_;
+};
+
+// tests/pg_relay.py in front of the server listening in `serverSocket`: clients that reach the
+// relay's socket folder reach the server, and the relay counts round trips; `cut` (the relay's
+// CUT) breaks one connection on its way. Killed when it goes.
+class PgRelay {
+  public:
+    explicit PgRelay(const QString& serverSocket, const QString& cut = {});
+    ~PgRelay();
+    PgRelay(const PgRelay&) = delete;
+    PgRelay& operator=(const PgRelay&) = delete;
+
+    const QString& socket() const { return socket_; }
+    // `target` with the server's socket folder replaced by the relay's.
+    QString Through(const QString& target) const;
+    // The round trips of every connection so far, once all of them have closed.
+    int Turns() const;
+
+  private:
+    QString serverSocket_;
+    QTemporaryDir dir_;
+    QString socket_;
+    std::unique_ptr<QProcess> process_;
 };
 
 // The socket folder of the test server: the one ctest started (IMPORTFLX_PG_SOCKET), else one
@@ -76,6 +101,9 @@ class TempDb {
     // Holds the database as another importer does for its file (SQLite's write lock, or the
     // importers' lock of PostgreSQL) until the result goes.
     std::shared_ptr<void> HoldForImport() const;
+    // Runs `statements` in a transaction (for SQLite one that holds the write lock) that stays
+    // open until the result goes.
+    std::shared_ptr<void> Hold(const QStringList& statements) const;
 
   private:
     template <typename Fn>
