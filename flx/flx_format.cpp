@@ -116,12 +116,13 @@ class Utf8Check {
     bool valid_ = true;
 };
 
-QString Piece(QStringView line, qsizetype firstColumn, qsizetype length) {
-    const qsizetype start = firstColumn - 1;
+QString Piece(QStringView line, FieldColumns columns) {
+    const qsizetype start = columns.first - 1;
     if (start >= line.size()) {
         return QStringLiteral("");
     }
-    return TrimBlanks(length < 0 ? line.mid(start) : line.mid(start, length));
+    return TrimBlanks(columns.width == kToLineEnd ? line.mid(start)
+                                                  : line.mid(start, columns.width));
 }
 
 [[noreturn]] void RaiseOpenError(const QString& path, const QFile& file) {
@@ -148,8 +149,8 @@ QString Piece(QStringView line, qsizetype firstColumn, qsizetype length) {
 }  // namespace
 
 ConnectorFields CutConnectorLine(QStringView line) {
-    return ConnectorFields{Piece(line, 1, 1), Piece(line, 3, 3), Piece(line, 7, 5),
-                           Piece(line, 13, -1)};
+    return ConnectorFields{Piece(line, kTypeColumns), Piece(line, kSigColumns),
+                           Piece(line, kConnColumns), Piece(line, kNameColumns)};
 }
 
 QChar DecodeCp1252(unsigned char byte) {

@@ -27,6 +27,18 @@ inline constexpr QLatin1String kCodeLoop("L");
 inline constexpr QLatin1String kPinNormal("Normal");
 inline constexpr QLatin1String kPinLoop("Loop");
 
+// Where each field of a connector line lies: its first character column (counted from 1) and
+// its width; kToLineEnd runs to the end of the line.
+struct FieldColumns {
+    qsizetype first;
+    qsizetype width;
+};
+inline constexpr qsizetype kToLineEnd = -1;
+inline constexpr FieldColumns kTypeColumns{1, 1};
+inline constexpr FieldColumns kSigColumns{3, 3};
+inline constexpr FieldColumns kConnColumns{7, 5};
+inline constexpr FieldColumns kNameColumns{13, kToLineEnd};
+
 // The four fields of a connector line, each trimmed of blanks.
 struct ConnectorFields {
     QString type;  // column 1

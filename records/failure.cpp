@@ -12,6 +12,7 @@
 #include <QSqlQuery>
 #include <QSqlResult>
 #include <QVariant>
+#include <optional>
 
 namespace db {
 namespace {
@@ -60,8 +61,9 @@ AppError Error(long number, ErrorKind kind, const QString& description) {
     return AppError(number, description, kSource, kind);
 }
 
-// The error of `failure` without the words about the rows that went with it.
-AppError Describe(Failure failure, const FailurePlace& at, const QString& text) {
+// The error of a row the database refused for its values, if `failure` is one.
+std::optional<AppError> DescribeRefusedRow(Failure failure, const FailurePlace& at,
+                                           const QString& text) {
     switch (failure) {
         case Failure::kDuplicateKey:
             return Error(
@@ -82,6 +84,17 @@ AppError Describe(Failure failure, const FailurePlace& at, const QString& text) 
             return Error(ErrNo::kDbValueTooLong, ErrorKind::kTooLong,
                          QString("A value is too long for its column of %1 in %2: %3")
                              .arg(at.table, at.file, text));
+        default:
+            return std::nullopt;
+    }
+}
+
+// The error of `failure` without the words about the rows that went with it.
+AppError Describe(Failure failure, const FailurePlace& at, const QString& text) {
+    if (std::optional<AppError> refused = DescribeRefusedRow(failure, at, text)) {
+        return *refused;
+    }
+    switch (failure) {
         case Failure::kNoObject:
             return Error(ErrNo::kDbNoObject, ErrorKind::kMissing,
                          at.missingColumn.isEmpty()
@@ -126,9 +139,7 @@ AppError Describe(Failure failure, const FailurePlace& at, const QString& text) 
             return Error(
                 ErrNo::kDbConnectionLost, ErrorKind::kConnectionLost,
                 QString("The connection to the database '%1' was lost: %2").arg(at.database, text));
-        case Failure::kNone:
-        case Failure::kStatement:
-        case Failure::kOther:
+        default:
             break;
     }
     return Error(ErrNo::kDbRefused, ErrorKind::kOther,

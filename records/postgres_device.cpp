@@ -323,17 +323,11 @@ std::optional<AddedManufacturer> AddManufacturerInPipeline(Connection& connectio
     return added;
 }
 
-std::optional<DeviceResult> StoreDeviceInPipeline(Connection& connection, const DeviceBatch& batch,
-                                                  QVariant& sentKey) {
-    auto* conn = static_cast<PGconn*>(connection.NativeHandle());
-    if (conn == nullptr || !RowsAcceptable(connection, batch)) {
-        return std::nullopt;
-    }
-    PipelineState& state = StateOf(connection);
-    ReserveKey(conn, connection, state);
-    if (state.key.isEmpty()) {
-        return std::nullopt;
-    }
+namespace {
+
+// The device statement's parameters: the equipment fields, the versioned-name patterns, one
+// array per connector column and table, and the key reserved for the row.
+QList<QByteArray> DeviceParameters(const DeviceBatch& batch, const QByteArray& key) {
     const QString base = TrimBlanks(batch.model);
     const QByteArray baseText = base.toUtf8();
     std::array<QStringList, 8> lists;  // names, types, connectors, pin types: inputs, outputs
@@ -353,7 +347,66 @@ std::optional<DeviceResult> StoreDeviceInPipeline(Connection& connection, const 
     for (const QStringList& list : lists) {
         values << ArrayLiteral(list);
     }
-    values << state.key;
+    values << key;
+    return values;
+}
+
+// After a statement of the pipeline failed (the transaction already rolled back): a lock that
+// another importer holds is waited for, a lost server told; a commit that failed is told after
+// every row; anything else (nullopt) the rows written one by one tell exactly.
+std::optional<DeviceResult> AfterPipelineFailure(Connection& connection, const DeviceBatch& batch,
+                                                 StatementFailed failure, bool preparedAll) {
+    const Failure kind = failure.attempt.failure;
+    if (kind == Failure::kConnectionLost) {
+        failure.step = Step::kCommit;  // sent with the rest: its fate is unknown
+        throw failure;
+    }
+    if (preparedAll && kind == Failure::kBusy) {
+        throw failure;
+    }
+    if (preparedAll && failure.step == Step::kCommit) {
+        DeviceResult result;
+        failure.writesBefore = 1 + static_cast<int>(batch.connectors.size());
+        result.error = connection.ErrorOf(failure);
+        result.failedConnector = static_cast<std::ptrdiff_t>(batch.connectors.size());
+        return result;
+    }
+    return std::nullopt;
+}
+
+// The device statement's one row: (inconsistent, manufacturer found, name, key, inputs,
+// outputs).
+std::optional<DeviceResult> DeviceStored(const Result& device) {
+    DeviceResult result;
+    if (device.text(0, 0) == QLatin1String("t")) {
+        result.status = DeviceResult::Status::kInconsistent;
+        return result;
+    }
+    if (device.text(0, 1) == QLatin1String("0") || PQgetisnull(device.result, 0, 3)) {
+        return std::nullopt;  // no manufacturer, or the name taken after all: row by row
+    }
+    result.status = DeviceResult::Status::kStored;
+    result.name = device.text(0, 2);
+    result.equipmentId = QVariant(device.text(0, 3).toLongLong());
+    result.inputs = device.text(0, 4).toLongLong();
+    result.outputs = device.text(0, 5).toLongLong();
+    return result;
+}
+
+}  // namespace
+
+std::optional<DeviceResult> StoreDeviceInPipeline(Connection& connection, const DeviceBatch& batch,
+                                                  QVariant& sentKey) {
+    auto* conn = static_cast<PGconn*>(connection.NativeHandle());
+    if (conn == nullptr || !RowsAcceptable(connection, batch)) {
+        return std::nullopt;
+    }
+    PipelineState& state = StateOf(connection);
+    ReserveKey(conn, connection, state);
+    if (state.key.isEmpty()) {
+        return std::nullopt;
+    }
+    const QList<QByteArray> values = DeviceParameters(batch, state.key);
 
     std::optional<Pipeline> pipeline(std::in_place, conn);
     if (!pipeline->entered()) {
@@ -374,51 +427,19 @@ std::optional<DeviceResult> StoreDeviceInPipeline(Connection& connection, const 
     }
     pipeline->Take();  // the synchronisation point
     pipeline.reset();
-    const QString table = QString::fromLatin1(schema::kEquipment.name);
     const auto end = read.begin() + 4;
     const auto failed = std::find_if(read.begin(), end, [](auto& r) { return !r.ok(); });
     if (!preparedAll || failed != end) {
         const Step step = failed - read.begin() == 3 ? Step::kCommit : Step::kLock;
+        const QString table = QString::fromLatin1(schema::kEquipment.name);
         StatementFailed failure =
             FailureOf(conn, failed != end ? *failed : read.front(), step, table);
         RollBack(conn);
-        // A lock that another importer holds is waited for, a lost server told; a commit that
-        // failed is told after every row; anything else the rows written one by one tell
-        // exactly.
-        const Failure kind = failure.attempt.failure;
-        if (kind == Failure::kConnectionLost) {
-            failure.step = Step::kCommit;  // sent with the rest: its fate is unknown
-            throw failure;
-        }
-        if (preparedAll && kind == Failure::kBusy) {
-            throw failure;
-        }
-        if (preparedAll && step == Step::kCommit) {
-            DeviceResult result;
-            failure.writesBefore = 1 + static_cast<int>(batch.connectors.size());
-            result.error = connection.ErrorOf(failure);
-            result.failedConnector = static_cast<std::ptrdiff_t>(batch.connectors.size());
-            return result;
-        }
-        return std::nullopt;
+        return AfterPipelineFailure(connection, batch, std::move(failure), preparedAll);
     }
     // The key went with the device when it was stored; a new one waits for the next device.
     state.key = read[4].ok() ? QByteArray(PQgetvalue(read[4].result, 0, 0)) : QByteArray();
-    const Result& device = read[2];
-    DeviceResult result;
-    if (device.text(0, 0) == QLatin1String("t")) {
-        result.status = DeviceResult::Status::kInconsistent;
-        return result;
-    }
-    if (device.text(0, 1) == QLatin1String("0") || PQgetisnull(device.result, 0, 3)) {
-        return std::nullopt;  // no manufacturer, or the name taken after all: row by row
-    }
-    result.status = DeviceResult::Status::kStored;
-    result.name = device.text(0, 2);
-    result.equipmentId = QVariant(device.text(0, 3).toLongLong());
-    result.inputs = device.text(0, 4).toLongLong();
-    result.outputs = device.text(0, 5).toLongLong();
-    return result;
+    return DeviceStored(read[2]);
 }
 
 }  // namespace db
