@@ -53,6 +53,34 @@ void ImportEntry(ImportContext& ctx, int index, RunOutcome& run) {
     ctx.host.FileImported(index, path, outcome);
 }
 
+// Entry `index` of the run: imported, or skipped when the pass takes only the selected files.
+// False when the run ends here: cancelled before the entry, or the server went away during it.
+// The pass over every file shows "Processing" before it looks at the cancel; the pass over the
+// selected files looks first, so that it never names a file it will not import.
+bool VisitEntry(ImportContext& ctx, Pass pass, int index, RunOutcome& run) {
+    SessionState& s = ctx.session;
+    ImportHost& host = ctx.host;
+    const bool selectedOnly = pass == Pass::kSelected;
+    if (!selectedOnly) {
+        host.SetFileCountText(ProgressText(QStringLiteral("Processing "), index, host));
+    }
+    if (s.bCancel) {
+        run.cancelled = true;
+        return false;
+    }
+    if (selectedOnly && !host.FileSelected(index)) {
+        host.SetFileCountText(ProgressText(QStringLiteral("Skipping "), index, host));
+    } else {
+        if (selectedOnly) {
+            host.SetFileCountText(ProgressText(QStringLiteral("Processing "), index, host));
+        }
+        ImportEntry(ctx, index, run);
+        ++s.iParts;
+    }
+    host.SetProgressValue(index + 1);
+    return run.stoppedBy == RunStop::kNone;
+}
+
 // The files of the run, up to its end, its cancel or a server that went away.
 RunOutcome ImportFiles(ImportContext& ctx, Pass pass) {
     RunOutcome run;
@@ -78,34 +106,8 @@ RunOutcome ImportFiles(ImportContext& ctx, Pass pass) {
 
     for (int i = 0; i < n; ++i) {
         host.ProcessEvents();
-        if (pass == Pass::kSelected) {
-            if (s.bCancel) {
-                run.cancelled = true;
-                return counted();
-            }
-            if (host.FileSelected(i)) {
-                host.SetFileCountText(ProgressText(QStringLiteral("Processing "), i, host));
-                ImportEntry(ctx, i, run);
-                ++s.iParts;
-                if (run.stoppedBy != RunStop::kNone) {
-                    return counted();
-                }
-            } else {
-                host.SetFileCountText(ProgressText(QStringLiteral("Skipping "), i, host));
-            }
-            host.SetProgressValue(i + 1);
-        } else {
-            host.SetFileCountText(ProgressText(QStringLiteral("Processing "), i, host));
-            if (s.bCancel) {
-                run.cancelled = true;
-                return counted();
-            }
-            ImportEntry(ctx, i, run);
-            host.SetProgressValue(i + 1);
-            ++s.iParts;
-            if (run.stoppedBy != RunStop::kNone) {
-                return counted();
-            }
+        if (!VisitEntry(ctx, pass, i, run)) {
+            return counted();
         }
     }
 
