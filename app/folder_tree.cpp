@@ -47,6 +47,7 @@ FolderTree::FolderTree(QComboBox* drives, QTreeView* folders, const QString& sta
     folders_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     indentation_ = folders_->indentation();
     folders_->installEventFilter(this);
+    folders_->viewport()->installEventFilter(this);
 
     path_ = Clean(start);
     driveList_ = drives::ListDrives();
@@ -62,6 +63,12 @@ FolderTree::FolderTree(QComboBox* drives, QTreeView* folders, const QString& sta
     connect(folders_->selectionModel(), &QItemSelectionModel::currentChanged, this,
             &FolderTree::CurrentChanged);
     connect(model_, &QFileSystemModel::directoryLoaded, this, &FolderTree::DirectoryLoaded);
+    // A loaded folder is sorted after it is announced, which moves the rows once more.
+    connect(model_, &QAbstractItemModel::layoutChanged, this, [this] {
+        if (following_) {
+            CenterLater();
+        }
+    });
 }
 
 FolderTree::~FolderTree() {
@@ -106,6 +113,7 @@ void FolderTree::Show(const QString& path) {
     if (index.isValid()) {
         folders_->setCurrentIndex(index);
         folders_->expand(index);
+        following_ = true;
         CenterLater();
     } else {
         folders_->selectionModel()->clear();
@@ -117,6 +125,15 @@ void FolderTree::Show(const QString& path) {
 bool FolderTree::eventFilter(QObject* watched, QEvent* event) {
     if (watched == folders_ && event->type() == QEvent::Resize) {
         FitIndentation();
+    }
+    switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::Wheel:
+        case QEvent::KeyPress:
+            following_ = false;  // the user scrolls now; the list no longer jumps back
+            break;
+        default:
+            break;
     }
     return QObject::eventFilter(watched, event);
 }
@@ -144,7 +161,7 @@ void FolderTree::CurrentChanged(const QModelIndex& current) {
 void FolderTree::DirectoryLoaded(const QString& path) {
     // Folders load in the background and move the rows; once those above the current one and
     // its own subfolders are in, bring it back into view.
-    if (drives::RootHolds(Clean(path), path_)) {
+    if (following_ && drives::RootHolds(Clean(path), path_)) {
         CenterLater();
     }
 }

@@ -62,5 +62,7 @@ class FolderTree : public QObject {
     // The folder last shown on each drive, by root: the "current folder" a drive returns to.
     QHash<QString, QString> driveFolders_;
     QString path_;
+    // The list keeps the current folder in view while folders load, until the user scrolls.
+    bool following_ = false;
     bool syncing_ = false;  // the list is being moved to path_: its signals are not the user's
 };
