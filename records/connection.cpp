@@ -51,42 +51,54 @@ AppError WaitCancelled(const QString& database) {
         kSource, ErrorKind::kCancelled);
 }
 
-Attempt RetryWhileBusy(const WaitSettings& wait, const QString& database,
-                       const std::function<Attempt()>& attempt, qint64* waitedMs) {
+bool WaitWhile(const WaitSettings& wait, const QString& database, DatabaseWait what, int pollMs,
+               const std::function<bool()>& tryOnce, qint64& waitedMs) {
     const qint64 limit = wait.Limit();
     qint64 start = -1;
-    qint64 waited = 0;
+    waitedMs = 0;
     bool told = false;
-    const auto over = [&] {
+    const auto over = qScopeGuard([&] {
         if (told) {
             wait.waiter->WaitOver();
         }
-        if (waitedMs != nullptr) {
-            *waitedMs = waited;
-        }
-    };
+    });
     for (;;) {
-        const Attempt result = attempt();
-        if (result.failure != Failure::kBusy) {
-            over();
-            return result;
+        if (tryOnce()) {
+            return true;
         }
         const qint64 now = wait.Now();
         start = start < 0 ? now : start;
-        waited = now - start;
-        if (waited >= limit) {
-            over();
-            return result;
+        waitedMs = now - start;
+        if (waitedMs >= limit) {
+            return false;
         }
         if (wait.waiter != nullptr) {
             told = true;
-            if (!wait.waiter->KeepWaiting(waited, DatabaseWait::kInUse)) {
-                over();
+            if (!wait.waiter->KeepWaiting(waitedMs, what)) {
                 throw WaitCancelled(database);
             }
         }
-        wait.Pause(kPollMs);
+        wait.Pause(pollMs);
     }
+}
+
+Attempt RetryWhileBusy(const WaitSettings& wait, const QString& database,
+                       const std::function<Attempt()>& attempt, qint64* waitedMs) {
+    Attempt result;
+    qint64 waited = 0;
+    const auto saveWaited = qScopeGuard([&] {
+        if (waitedMs != nullptr) {
+            *waitedMs = waited;
+        }
+    });
+    WaitWhile(
+        wait, database, DatabaseWait::kInUse, kPollMs,
+        [&] {
+            result = attempt();
+            return result.failure != Failure::kBusy;
+        },
+        waited);
+    return result;
 }
 
 Connection::Connection(QString connectionName, QString description, Dialect dialect,

@@ -75,6 +75,13 @@ struct Attempt {
     bool ok() const { return failure == Failure::kNone; }
 };
 
+// Calls `tryOnce` until it returns true (done), waiting `pollMs` between tries; the wait starts
+// at the first try that fails. The waiter is told once the wait goes on (as `what`), and may
+// stop it: that raises ErrNo::kDbWaitCancelled naming `database`. Returns false when the limit
+// passed first. `waitedMs` gets the length of the wait.
+bool WaitWhile(const WaitSettings& wait, const QString& database, DatabaseWait what, int pollMs,
+               const std::function<bool()>& tryOnce, qint64& waitedMs);
+
 // Runs `attempt` again while it fails because another program holds the database, waiting a
 // turn between tries, until it succeeds, fails otherwise, or the limit has passed. The waiter
 // is told once the wait goes on, and may stop it: that raises ErrNo::kDbWaitCancelled naming

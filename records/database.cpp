@@ -132,38 +132,29 @@ void Database::WaitForServer() {
         lost = connection_->identity();
     }
     connection_.reset();
-    const qint64 start = wait_.Now();
-    bool told = false;
-    const auto over = qScopeGuard([&] {
-        if (told) {
-            wait_.waiter->WaitOver();
-        }
-    });
-    for (;;) {
-        try {
-            connection();
-            break;
-        } catch (const AppError& error) {
-            if (error.kind() != ErrorKind::kConnectionLost) {
-                throw;
-            }
-            const qint64 waited = wait_.Now() - start;
-            if (waited >= wait_.Limit()) {
-                throw AppError(
-                    error.number(),
-                    error.description() +
-                        QStringLiteral(" The server did not come back within %1 seconds.")
-                            .arg(waited / 1000),
-                    error.source(), error.kind());
-            }
-            if (wait_.waiter != nullptr) {
-                told = true;
-                if (!wait_.waiter->KeepWaiting(waited, DatabaseWait::kServerGone)) {
-                    throw WaitCancelled(DescribeConnection(connectionString_));
+    std::optional<AppError> away;
+    qint64 waited = 0;
+    const bool back = WaitWhile(
+        wait_, DescribeConnection(connectionString_), DatabaseWait::kServerGone, kServerPollMs,
+        [&] {
+            try {
+                connection();
+                return true;
+            } catch (const AppError& error) {
+                if (error.kind() != ErrorKind::kConnectionLost) {
+                    throw;
                 }
+                away = error;
+                return false;
             }
-            wait_.Pause(kServerPollMs);
-        }
+        },
+        waited);
+    if (!back) {
+        throw AppError(
+            away->number(),
+            away->description() + QStringLiteral(" The server did not come back within %1 seconds.")
+                                      .arg(waited / 1000),
+            away->source(), away->kind());
     }
     if (lost) {
         EndLostSession(*lost);
