@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include "app/import_commands.h"
+#include "tests/batch_tool.h"
 #include "tests/engine_fixture.h"
 #include "tests/flx_builder.h"
 
@@ -41,10 +42,8 @@ TEST(ServerLoss, ADeviceWhoseCommitWentUnansweredIsLookedForAndStoredOnce) {
             for (const QString model : {"LOSS-1", "LOSS-2", "LOSS-3"}) {
                 args << DeviceFile(db.folder(), model);
             }
-            QProcess batch;
-            batch.start(IMPORTFLX_BATCH_EXE, args);
-            ASSERT_TRUE(batch.waitForFinished(120000));
-            EXPECT_EQ(batch.exitCode(), 0) << batch.readAllStandardError().toStdString();
+            const QStringList run = RunBatch(args);
+            EXPECT_EQ(run[0], "0") << run[2].toStdString();
             EXPECT_EQ(db.Devices(), QStringList({"LOSS-1|8|0", "LOSS-2|8|0", "LOSS-3|8|0"}));
             const QJsonArray files = ReadJson(db.folder() + "/run.json")["files"].toArray();
             ASSERT_EQ(files.size(), 3);
