@@ -20,10 +20,8 @@
 #include <utility>
 
 #include "app/import_commands.h"
-#include "records/database.h"
-#include "tests/fake_host.h"
+#include "tests/engine_fixture.h"
 #include "tests/flx_builder.h"
-#include "tests/temp_db.h"
 
 namespace {
 
@@ -131,9 +129,7 @@ Outcome Import(bool batch, const TempDb& db, const QString& folder, const QStrin
         // The engine waits as long as the batch tool waits before its run, by a clock that moves
         // a second a pause and nothing else.
         database.wait().limitMs = db::WaitSettings::kQuietWaitLimitMs;
-        qint64 now = 0;
-        database.wait().clock = [&now] { return now; };
-        database.wait().pause = [&now](int) { now += 1000; };
+        UseWaitClock(database, 1000);
         ImportContext ctx{session, host, database};
         host.onProcessEvents = [&, started = false]() mutable {
             if (!std::exchange(started, true)) {

@@ -104,9 +104,7 @@ TEST(ServerLoss, AServerThatStaysAwayStopsTheRunWithOneMessage) {
         SCOPED_TRACE(StoreName(store));
         TempDb db(store, DemoRowsSql(store), true, server.socket());
         db::Database database(db.connection());
-        qint64 now = 0;
-        database.wait().clock = [&now] { return now; };
-        database.wait().pause = [&now](int ms) { now += ms; };
+        UseWaitClock(database);
         SessionState session;
         FakeHost host;
         host.folder = db.folder();

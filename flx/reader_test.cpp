@@ -175,16 +175,6 @@ TEST_P(ReaderTest, ConsistencyFailureFailsEveryBlock) {
 // is reached at the sixth pause.
 TEST_P(ReaderTest, AFileWaitsForAnotherImporterUntilItIsDoneCancelledOrTooLate) {
     std::shared_ptr<void> hold = db.HoldForImport();
-    qint64 now = 0;
-    int pauses = 0;
-    bool done = false;  // the other importer is done at the third pause
-    database.wait().clock = [&now] { return now; };
-    database.wait().pause = [&](int) {
-        now += 10000;
-        if (++pauses == 3 && done) {
-            hold.reset();
-        }
-    };
     const QByteArray device = "<<STARTDEF>>|ACME|WAIT-1|Amp|<<STARTBLK>>|hdr|I AES A     in";
     const struct {
         const char* what;
@@ -199,9 +189,13 @@ TEST_P(ReaderTest, AFileWaitsForAnotherImporterUntilItIsDoneCancelledOrTooLate) 
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         session.bCancel = false;
-        done = c.status == FileStatus::kAdded;
         host.waits.clear();
-        now = pauses = 0;
+        int pauses = 0;  // the other importer is done at the third
+        UseWaitClock(database, 10000, [&](int n) {
+            if ((pauses = n) == 3 && c.status == FileStatus::kAdded) {
+                hold.reset();
+            }
+        });
         host.onProcessEvents = [&] { session.bCancel = c.cancel && host.waiting; };
         const QString path = Write("wait.flx", QByteArray(device).replace('|', "\r\n"));
         const FileOutcome outcome = ImportFile(ctx, path);
@@ -228,9 +222,7 @@ TEST_P(ReaderTest, ACommitThatCannotGoThroughLeavesNothingAndTheFileFree) {
         GTEST_SKIP() << "SQLite's own locks";
     }
     std::shared_ptr<void> reading = db.Hold({"SELECT count(*) FROM tblEquipment"}, false);
-    qint64 now = 0;
-    database.wait().clock = [&now] { return now; };
-    database.wait().pause = [&now](int) { now += 20000; };
+    UseWaitClock(database, 20000);
     const QString path = Write("c.flx", flxtest::Bytes(flxtest::Device("ACME", "COMMIT-1")));
     const FileOutcome failed = ImportFile(ctx, path);
     EXPECT_EQ(failed.errorKind, ErrorKind::kLocked);
@@ -299,9 +291,7 @@ TEST(ReaderOnAServer, TheServerGoingAwayIsWaitedForAndTheFileGoesInOnce) {
             TempDb db(store, DemoRowsSql(store), true, server.socket());
             SessionState session;
             db::Database database(db.connection());
-            qint64 now = 0;  // the wait's clock, moved on only by its pauses
-            database.wait().clock = [&now] { return now; };
-            database.wait().pause = [&now](int ms) { now += ms; };
+            UseWaitClock(database);
             FakeHost host;
             ImportContext ctx{session, host, database};
             QTemporaryDir files;

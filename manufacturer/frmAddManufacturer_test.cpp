@@ -217,9 +217,7 @@ TEST_P(AddManufacturerTest, OnlyADuplicateKeyIsToldAsAlreadyExisting) {
         }
         db::Database as(c.id == "NEW2" ? db->ConnectionAs(db->RoleWithoutInsert("tblManufacturers"))
                                        : db->connection());
-        qint64 now = 0;
-        as.wait().clock = [&now] { return now; };
-        as.wait().pause = [&now](int) { now += 1000; };
+        UseWaitClock(as, 1000);
         db::Recordset rs;
         rs.setActiveConnection(as);
         rs.Open(sql::kManufacturerTable, {}, db::CursorType::kStatic, db::LockType::kOptimistic);
