@@ -16,6 +16,7 @@
 #include "app/batch_options.h"
 #include "app/batch_progress.h"
 #include "app/command_line.h"
+#include "tests/batch_tool.h"
 #include "tests/engine_fixture.h"
 #include "tests/flx_builder.h"
 
@@ -273,13 +274,9 @@ TEST(BatchToolTest, EveryRunEndsWithItsReportMessagesRowsAndExitStatus) {
         ASSERT_TRUE(!c.besideTool || QFile::copy(IMPORTFLX_BATCH_EXE, tool));
         QStringList texts = QStringList{c.out, c.err, c.json} + c.args.split(' ');
         texts.replaceInStrings("%DB%", db.path()).replaceInStrings("%D%", db.folder());
-        QProcess process;
-        process.start(tool, texts.mid(3));
-        ASSERT_TRUE(process.waitForFinished(120000));
-        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(process.exitCode(), c.exitCode);
-        const QString out = QString::fromUtf8(process.readAllStandardOutput());
-        const QString err = QString::fromUtf8(process.readAllStandardError());
+        const QStringList run = RunBatch(texts.mid(3), tool);
+        EXPECT_EQ(run[0].toInt(), c.exitCode);
+        const QString &out = run[1], &err = run[2];
         EXPECT_TRUE(Matches(out, texts[0])) << out.toStdString();
         EXPECT_TRUE(Matches(err, texts[1])) << err.toStdString();
         EXPECT_FALSE(out.contains('\r')) << "the report's lines end with LF alone";
@@ -294,6 +291,24 @@ TEST(BatchToolTest, EveryRunEndsWithItsReportMessagesRowsAndExitStatus) {
         EXPECT_EQ(Matches(saved, "{\\rtf..." + Totals(1, 1).trimmed() + "..."),
                   c.args.contains("report.rtf"));
     }
+}
+
+// A block of more connector lines than a 16-bit count holds: every row is stored and counted,
+// in the report, in the JSON document and in the exit status.
+TEST(BatchToolTest, ABlockOf40000ConnectorLinesIsStoredAndCountedWhole) {
+    const TempDb db(DemoRowsSql());
+    const QString file =
+        flxtest::Write(db.folder(), "big.flx",
+                       flxtest::Bytes(flxtest::Device("ACME", "BIG", flxtest::Connectors(40000))));
+    const QStringList run =
+        RunBatch({"--db", db.path(), "--json", db.folder() + "/run.json", file});
+    EXPECT_EQ(run[0], "0") << run[2].toStdString();
+    EXPECT_TRUE(
+        run[1].endsWith("Added [1] parts with a total of [40000] inputs and [0] outputs\n"));
+    EXPECT_EQ(db.Scalar("select count(*) from tblInputs").toInt(), 40000);
+    EXPECT_EQ(JsonSummary(flxtest::Read(db.folder() + "/run.json")),
+              "big.flx added ACME>ACME BIG #3 40000/0|1 files 1 added 1 parts 1 equipment "
+              "40000/0|exit 0");
 }
 
 TEST(BatchProgressTest, FiguresEstimateTheTimeLeftFromTheBytesDone) {
@@ -446,19 +461,11 @@ TEST(BatchToolTest, AProcessListingShowsThePasswordHidden) {
     const QByteArray listed = commandLine.readAll().replace('\0', ' ');
     held.reset();
     ASSERT_TRUE(process.waitForFinished(60000));
-    EXPECT_EQ(process.readAllStandardError(), QByteArray(kWaitingForDatabase) + '\n');
+    EXPECT_EQ(process.readAllStandardError(),
+              "Waiting for the database, in use by another program...\n");
     EXPECT_TRUE(listed.contains(" --db postgresql://postgres:***@/importflx?host=") &&
                 !listed.contains("cr3t"))
         << listed.toStdString();
-}
-
-// One run of the batch tool over `files` into `db`: exit status, standard output, standard error.
-QStringList RunBatchOn(const TempDb& db, const QStringList& options, const QStringList& files) {
-    QProcess process;
-    process.start(IMPORTFLX_BATCH_EXE, QStringList{"--db", db.target()} + options + files);
-    EXPECT_TRUE(process.waitForFinished(120000));
-    return {QString::number(process.exitCode()), QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
 }
 
 // What a run stored: equipment, connectors and manufacturers, in a form every store gives alike.
@@ -492,18 +499,18 @@ TEST_P(BatchOnEveryStore, ReportsAndStoresAsSqliteAndADryRunChangesNothing) {
         folder.path(), "long.flx",
         flxtest::Bytes(kConverter.arg("ACME") + "|O SDI BNC   " + QString(60, 'x')));
     files << folder.filePath("missing.flx");
-    const QStringList realRun = {"--map", "NOSUCH=ACME"};
+    const QStringList realRun = QStringList{"--map", "NOSUCH=ACME"} + files;
     TempDb reference(Store::kSqlite, DemoRowsSql(Store::kSqlite));
-    const QStringList expected = RunBatchOn(reference, realRun, files);
+    const QStringList expected = RunBatch(QStringList{"--db", reference.target()} + realRun);
     ASSERT_EQ(expected[0], "1");  // the too long value and the missing file fail
 
     TempDb dry(GetParam(), DemoRowsSql(GetParam()));
     const QString before = dry.Dump();
-    EXPECT_EQ(RunBatchOn(dry, realRun + QStringList{"--dry-run"}, files), expected);
+    EXPECT_EQ(RunBatch(QStringList{"--db", dry.target(), "--dry-run"} + realRun), expected);
     EXPECT_EQ(dry.Dump(), before);
 
     TempDb real(GetParam(), DemoRowsSql(GetParam()));
-    EXPECT_EQ(RunBatchOn(real, realRun, files), expected);
+    EXPECT_EQ(RunBatch(QStringList{"--db", real.target()} + realRun), expected);
     EXPECT_EQ(Stored(real), Stored(reference));
 }
 

@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "tests/batch_tool.h"
 #include "tests/engine_fixture.h"
 #include "tests/flx_builder.h"
 
@@ -78,15 +79,6 @@ TEST_P(ConcurrencyTest, EightImportersNeverStoreANameTwiceAndLoseNoFile) {
 
 INSTANTIATE_ON_EVERY_STORE(ConcurrencyTest);
 
-// The batch tool with `args` through a shell; its exit status, and what it wrote to standard
-// error.
-std::pair<int, QString> Batch(const QStringList& args) {
-    QProcess process;
-    process.start(IMPORTFLX_BATCH_EXE, args);
-    EXPECT_TRUE(process.waitForFinished(300000));
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardError())};
-}
-
 // An importer whose report goes into a pipe that nobody reads stops, its pipe full, in the middle
 // of a file; it holds the database only while it writes a device, so another importer goes on.
 TEST_P(ConcurrencyTest, AnImporterWhoseOutputNobodyReadsHoldsNobodyUp) {
@@ -96,7 +88,8 @@ TEST_P(ConcurrencyTest, AnImporterWhoseOutputNobodyReadsHoldsNobodyUp) {
         lines += flxtest::Device("ACME", QString("STUCK-%1").arg(d), flxtest::Connectors(200));
     }
     const QString stuck = flxtest::Write(db.folder(), "stuck.flx", flxtest::Bytes(lines));
-    QProcess first;
+    QProcess first;  // in a process group of its own, ended whole below
+    first.setChildProcessModifier([] { ::setpgid(0, 0); });
     first.setProgram("sh");
     first.setArguments(
         {"-c",
@@ -107,14 +100,13 @@ TEST_P(ConcurrencyTest, AnImporterWhoseOutputNobodyReadsHoldsNobodyUp) {
     // Its first device is stored: from then on it writes its report, which nobody reads.
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return db.Scalar("SELECT count(*) FROM tblEquipment").toInt() > 2; }, 120000));
-    const auto [status, errors] =
-        Batch({"--db", db.target(), "--unattended", "--quiet", WriteFile(db.folder(), 0, 0)});
-    EXPECT_EQ(status, 0) << errors.toStdString();
+    const QStringList second =
+        RunBatch({"--db", db.target(), "--unattended", "--quiet", WriteFile(db.folder(), 0, 0)});
+    EXPECT_EQ(second[0], "0") << second[2].toStdString();
     EXPECT_EQ(db.Scalar("SELECT count(*) FROM tblEquipment WHERE EquipmentName = 'MODEL-0'"), 1);
     EXPECT_EQ(first.state(), QProcess::Running) << "the first importer was to stay stuck";
-    first.kill();
+    ::kill(-static_cast<pid_t>(first.processId()), SIGKILL);
     first.waitForFinished();
-    QProcess::execute("pkill", {"-f", "sleep 600"});
 }
 
 // Round trips to a PostgreSQL server, counted by a relay in front of it: through the server's
@@ -135,11 +127,11 @@ TEST(RoundTrips, ADeviceCostsAFewRoundTripsToAServer) {
         }
         const QString empty = flxtest::Write(db.folder(), "empty.flx", "no device\r\n");
         const QStringList options{"--db", relay.Through(db.target()), "--unattended", "--quiet"};
-        ASSERT_EQ(Batch(options + QStringList{empty}).first, 0);
+        ASSERT_EQ(RunBatch(options + QStringList{empty})[0], "0");
         const int none = relay.Turns();
-        ASSERT_EQ(Batch(options + devices.mid(0, 1)).first, 0);
+        ASSERT_EQ(RunBatch(options + devices.mid(0, 1))[0], "0");
         const int one = relay.Turns();
-        ASSERT_EQ(Batch(options + devices).first, 0);
+        ASSERT_EQ(RunBatch(options + devices)[0], "0");
         const int eleven = relay.Turns() - one - none;  // eleven devices in one run
         const int each = (eleven - (one - 2 * none)) / 10;
         if (store == Store::kPostgres) {

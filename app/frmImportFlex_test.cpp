@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -24,7 +25,6 @@
 
 #include "app/drive_list.h"
 #include "core/platform.h"
-#include "records/target.h"
 #include "tests/dialog_hooks.h"
 
 namespace {
@@ -110,9 +110,12 @@ TEST_F(ImportWindowTest, FormLoadWarnsOnlyWhenTheDatabaseIsMissing) {
                      window->windowTitle().contains("cr3t"));
         EXPECT_EQ(window->windowTitle(),
                   "Import Flx - " + (shown.isEmpty() ? dir.filePath("dbEquip.mdb") : shown));
-        EXPECT_EQ(window->session().sEquipConnection, target.isEmpty()
-                                                          ? db::BuildConnectionString(dir.path())
-                                                          : db::ConnectionStringForTarget(target));
+        // A file, the default one included, in the form the first programs wrote.
+        const QString file = target.isEmpty() ? dir.filePath("dbEquip.MDB") : target;
+        EXPECT_EQ(window->session().sEquipConnection,
+                  file.startsWith('/') ? "Provider = Microsoft.Jet.OLEDB.4.0;Data Source=" + file +
+                                             ";Persist Security Info=False"
+                                       : target);
         EXPECT_EQ(QSqlDatabase::connectionNames(), connections);
         window.reset();
     }
@@ -302,11 +305,22 @@ TEST_F(ImportWindowTest, InitialStatesAndHostCalls) {
     EXPECT_FALSE(Child("cmdCancel")->isEnabled());
     window->show();
     EXPECT_EQ(window->focusWidget(), Child("cmdOne"));
-    for (const bool active : {true, false}) {  // a run locks the lists and the import buttons
+    // A run leaves the user only the two options (Cancel has a call of its own).
+    for (const bool active : {true, false}) {
         window->SetRunActive(active);
-        for (const char* name : {"cmdOne", "cmdAll", "Drive1", "Dir1", "File1", "cmdDatabase"}) {
-            EXPECT_EQ(Child(name)->isEnabled(), !active) << name;
+        QStringList enabled;
+        for (QWidget* widget : window->findChildren<QWidget*>()) {
+            const bool control = qobject_cast<QAbstractButton*>(widget) != nullptr ||
+                                 qobject_cast<QComboBox*>(widget) != nullptr ||
+                                 qobject_cast<QAbstractItemView*>(widget) != nullptr;
+            if (control && widget->isEnabled() && !widget->objectName().isEmpty()) {
+                enabled << widget->objectName();
+            }
         }
+        enabled.sort(Qt::CaseInsensitive);
+        EXPECT_EQ(enabled, active ? QStringList({"chkLog", "chkUnattended"})
+                                  : QStringList({"chkLog", "chkUnattended", "cmdAll", "cmdDatabase",
+                                                 "cmdOne", "Dir1", "Drive1", "File1"}));
     }
     auto* bar = Child<QProgressBar>("ProgressBar1");
     window->SetProgressValue(2);

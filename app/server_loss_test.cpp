@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include "app/import_commands.h"
+#include "tests/batch_tool.h"
 #include "tests/engine_fixture.h"
 #include "tests/flx_builder.h"
 
@@ -19,14 +20,6 @@ namespace {
 QString DeviceFile(const QString& folder, const QString& model) {
     return flxtest::Write(folder, model + ".flx",
                           flxtest::Bytes(flxtest::Device("ACME", model, flxtest::Connectors(8))));
-}
-
-// Every equipment name stored after the demo rows, with its number of input rows, by name.
-QStringList StoredDevices(TempDb& db) {
-    return db.Rows(
-        "select EquipmentName, (select count(*) from tblInputs i where i.EquipmentID = "
-        "e.EquipmentID) from tblEquipment e where EquipmentID > 2 order by "
-        "EquipmentName");
 }
 
 QJsonObject ReadJson(const QString& path) {
@@ -49,11 +42,9 @@ TEST(ServerLoss, ADeviceWhoseCommitWentUnansweredIsLookedForAndStoredOnce) {
             for (const QString model : {"LOSS-1", "LOSS-2", "LOSS-3"}) {
                 args << DeviceFile(db.folder(), model);
             }
-            QProcess batch;
-            batch.start(IMPORTFLX_BATCH_EXE, args);
-            ASSERT_TRUE(batch.waitForFinished(120000));
-            EXPECT_EQ(batch.exitCode(), 0) << batch.readAllStandardError().toStdString();
-            EXPECT_EQ(StoredDevices(db), QStringList({"LOSS-1|8", "LOSS-2|8", "LOSS-3|8"}));
+            const QStringList run = RunBatch(args);
+            EXPECT_EQ(run[0], "0") << run[2].toStdString();
+            EXPECT_EQ(db.Devices(), QStringList({"LOSS-1|8|0", "LOSS-2|8|0", "LOSS-3|8|0"}));
             const QJsonArray files = ReadJson(db.folder() + "/run.json")["files"].toArray();
             ASSERT_EQ(files.size(), 3);
             const QJsonObject second = files[1]["equipment"].toArray()[0].toObject();
@@ -73,7 +64,7 @@ TEST(ServerLoss, ARestartedServerIsWaitedForAndEveryFileGoesInOnce) {
     QStringList expected;
     for (int n = 1; n <= 30; ++n) {
         const QString model = QString("LOSS-%1").arg(n, 2, 10, QChar('0'));
-        expected << model + "|8";
+        expected << model + "|8|0";
         args << flxtest::Write(db.folder(), model + ".flx",
                                flxtest::Bytes(flxtest::Device(n == 11 ? "NEWCO" : "ACME", model,
                                                               flxtest::Connectors(8))));
@@ -92,16 +83,16 @@ TEST(ServerLoss, ARestartedServerIsWaitedForAndEveryFileGoesInOnce) {
             },
             120000);
     };
-    ASSERT_TRUE(said(kWaitingForDatabase));
-    EXPECT_EQ(StoredDevices(db).size(), 10);
+    ASSERT_TRUE(said("Waiting for the database, in use by another program..."));
+    EXPECT_EQ(db.Devices().size(), 10);
     ASSERT_TRUE(server.Control("crash"));
     held.reset();
-    ASSERT_TRUE(said(kWaitingForServer));
+    ASSERT_TRUE(said("Waiting for the database server..."));
     ASSERT_TRUE(server.Control("resume"));
     ASSERT_TRUE(batch.waitForFinished(120000));
     errors += batch.readAllStandardError();
     EXPECT_EQ(batch.exitCode(), 0) << errors.toStdString();
-    EXPECT_EQ(StoredDevices(db), expected);
+    EXPECT_EQ(db.Devices(), expected);
 }
 
 // The server goes away during the second of three files and stays away past the wait (a clock
@@ -109,33 +100,35 @@ TEST(ServerLoss, ARestartedServerIsWaitedForAndEveryFileGoesInOnce) {
 // and the first file's device kept.
 TEST(ServerLoss, AServerThatStaysAwayStopsTheRunWithOneMessage) {
     PostgresServer server;
-    TempDb db(Store::kPostgres, DemoRowsSql(Store::kPostgres), true, server.socket());
-    db::Database database(db.connection());
-    qint64 now = 0;
-    database.wait().clock = [&now] { return now; };
-    database.wait().pause = [&now](int ms) { now += ms; };
-    SessionState session;
-    FakeHost host;
-    host.folder = db.folder();
-    for (const QString model : {"LOSS-1", "LOSS-2", "LOSS-3"}) {
-        host.files << QFileInfo(DeviceFile(db.folder(), model)).fileName();
-    }
-    host.onProcessEvents = [&] {
-        if (host.outcomes.size() == 1 && server.Control("crash")) {
-            host.onProcessEvents = {};
+    for (const Store store : {Store::kPostgres, Store::kOdbcPostgres}) {
+        SCOPED_TRACE(StoreName(store));
+        TempDb db(store, DemoRowsSql(store), true, server.socket());
+        db::Database database(db.connection());
+        UseWaitClock(database);
+        SessionState session;
+        FakeHost host;
+        host.folder = db.folder();
+        for (const QString model : {"LOSS-1", "LOSS-2", "LOSS-3"}) {
+            host.files << QFileInfo(DeviceFile(db.folder(), model)).fileName();
         }
-    };
-    ImportContext ctx{session, host, database};
-    const RunOutcome run = cmdAll_Click(ctx);
-    EXPECT_EQ(run.stoppedBy, RunStop::kServerLost);
-    EXPECT_EQ(run.filesAdded, 1);
-    ASSERT_EQ(host.messages.size(), 1) << host.messages.join('\n').toStdString();
-    EXPECT_TRUE(host.messages[0].contains("did not come back")) << host.messages[0].toStdString();
-    ASSERT_EQ(host.outcomes.size(), 2u);
-    EXPECT_EQ(host.outcomes[1].errorKind, ErrorKind::kConnectionLost);
-    EXPECT_FALSE(host.report.contains("Added [")) << "no totals line for a stopped run";
-    ASSERT_TRUE(server.Control("resume"));
-    EXPECT_EQ(StoredDevices(db), QStringList({"LOSS-1|8"}));
+        host.onProcessEvents = [&] {
+            if (host.outcomes.size() == 1 && server.Control("crash")) {
+                host.onProcessEvents = {};
+            }
+        };
+        ImportContext ctx{session, host, database};
+        const RunOutcome run = cmdAll_Click(ctx);
+        EXPECT_EQ(run.stoppedBy, RunStop::kServerLost);
+        EXPECT_EQ(run.filesAdded, 1);
+        ASSERT_EQ(host.messages.size(), 1) << host.messages.join('\n').toStdString();
+        EXPECT_TRUE(host.messages[0].contains("The server did not come back within 60 seconds."))
+            << host.messages[0].toStdString();
+        ASSERT_EQ(host.outcomes.size(), 2u);
+        EXPECT_EQ(host.outcomes[1].errorKind, ErrorKind::kConnectionLost);
+        EXPECT_FALSE(host.report.contains("Added [")) << "no totals line for a stopped run";
+        ASSERT_TRUE(server.Control("resume"));
+        EXPECT_EQ(db.Devices(), QStringList({"LOSS-1|8|0"}));
+    }
 }
 
 }  // namespace

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QDir>
 #include <QTemporaryDir>
+#include <thread>
 
 #include "tests/flx_builder.h"
 #include "tests/printers.h"
@@ -58,11 +61,53 @@ TEST(LineReader, EachLineEndEndsALineInEveryEncodingWhateverTheChunkSize) {
                 << chunk << ": " << bytes.toPercentEncoding().toStdString();
         }
     }
-    // Lines far longer than a chunk, and NULs: the reader's tests of 200 MB lines and of NULs.
+    // A closed reader is at its end, and stays there when closed again.
     flx::LineReader reader(flxtest::Write(dir.path(), "f.flx", "a\r\nb"));
-    reader.Close();  // a closed reader is at its end
+    reader.Close();
     EXPECT_TRUE(reader.AtEnd());
-    reader.Close();  // closing twice is harmless
+    reader.Close();
+    EXPECT_TRUE(reader.AtEnd());
+}
+
+// A pipe cannot go back: the encoding is decided on the chunk at hand, and the byte-order mark
+// is gathered however few bytes each read gives. The writer writes each file at once.
+TEST(LineReader, APipeIsReadWithoutGoingBack) {
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("pipe.flx");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const struct {
+        QByteArray bytes;
+        qint64 chunk;
+        const char* expected;
+    } cases[] = {
+        {"a\r\nb\nc\rd\r", flx::LineReader::kDefaultChunkSize, "a|b|c|d|"},
+        {"a\r\nb\nc\rd\r", 1, "a|b|c|d|"},
+        {"\xFF\xFEM\0\xB5\0\r\0\n\0"_ba, 1, "M\u00b5|"},
+        {"\xEF\xBB\xBFx\r\n", 2, "x|"},
+        // Invalid UTF-8 within the chunk: Windows-1252.
+        {"\xC3\xBC\r\nplain\r\nx\xFC", flx::LineReader::kDefaultChunkSize,
+         "\u00c3\u00bc|plain|x\u00fc|"},
+        // A chunk of one byte holds a sequence cut short: UTF-8, and a late invalid byte U+FFFD.
+        {"\xC3\xBC\r\nplain\r\nx\xFC", 1, "\u00fc|plain|x\ufffd|"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes.toPercentEncoding().toStdString() + " " + std::to_string(c.chunk));
+        std::thread writer([&] {
+            QFile pipe(fifo);
+            if (pipe.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+                pipe.write(c.bytes);
+            }
+        });
+        QString lines;
+        {
+            flx::LineReader reader(fifo, c.chunk);
+            while (!reader.AtEnd()) {
+                lines += reader.ReadLine() + '|';
+            }
+        }
+        writer.join();
+        EXPECT_EQ(lines, QString::fromUtf8(c.expected));
+    }
 }
 
 // A missing file and a folder are the reader's to report; the others fail here.

@@ -170,38 +170,71 @@ TEST_P(ReaderTest, ConsistencyFailureFailsEveryBlock) {
 }
 
 // While another importer holds the database the file waits, the window is told and keeps its
-// events; a cancel or the end of the wait's limit ends the file with nothing of it stored.
+// events; a cancel or the end of the wait's limit ends the file with nothing of it stored. The
+// wait's clock moves ten seconds a pause and nothing else, so the default limit of 60 seconds
+// is reached at the sixth pause.
 TEST_P(ReaderTest, AFileWaitsForAnotherImporterUntilItIsDoneCancelledOrTooLate) {
-    database.wait().limitMs = 2000;
     std::shared_ptr<void> hold = db.HoldForImport();
     const QByteArray device = "<<STARTDEF>>|ACME|WAIT-1|Amp|<<STARTBLK>>|hdr|I AES A     in";
     const struct {
         const char* what;
-        std::function<void()> whileWaiting;
+        bool cancel;
         FileStatus status;
+        int pauses;
     } cases[] = {
-        {"cancelled", [this] { session.bCancel = true; }, FileStatus::kCancelled},
-        {"too long", [] {}, FileStatus::kError},
-        {"the other importer is done", [&hold] { hold.reset(); }, FileStatus::kAdded},
+        {"cancelled", true, FileStatus::kCancelled, 1},
+        {"too long", false, FileStatus::kError, 6},
+        {"done", false, FileStatus::kAdded, 3},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         session.bCancel = false;
         host.waits.clear();
-        host.onProcessEvents = [&] {
-            if (host.waiting) {
-                c.whileWaiting();
+        int pauses = 0;  // the other importer is done at the third
+        UseWaitClock(database, 10000, [&](int n) {
+            if ((pauses = n) == 3 && c.status == FileStatus::kAdded) {
+                hold.reset();
             }
-        };
+        });
+        host.onProcessEvents = [&] { session.bCancel = c.cancel && host.waiting; };
         const QString path = Write("wait.flx", QByteArray(device).replace('|', "\r\n"));
         const FileOutcome outcome = ImportFile(ctx, path);
         EXPECT_EQ(outcome.status, c.status);
+        EXPECT_EQ(pauses, c.pauses);
         EXPECT_EQ(host.waits, QList<bool>({true, false}));
         EXPECT_EQ(Stored().size(), c.status == FileStatus::kAdded ? 2 : 0);
     }
     ASSERT_EQ(host.messages.size(), 1);
-    EXPECT_TRUE(host.messages[0].startsWith(QString::number(ErrNo::kDbLocked) + " The database "))
+    EXPECT_TRUE(
+        host.messages[0].startsWith(QString::number(ErrNo::kDbLocked) + " The database '") &&
+        host.messages[0].endsWith(
+            "' is locked by another program (waited 60 seconds). Close the other program "
+            "and try again. importflx database"))
         << host.messages[0].toStdString();
+}
+
+// Another program reads an SQLite file that keeps its rollback journal (the importer cannot
+// move it to its log while the file is being read): the device's rows go in, but its commit
+// cannot. The commit's transaction is rolled back, the file reported locked, and the next
+// import and any other writer find the file free.
+TEST_P(ReaderTest, ACommitThatCannotGoThroughLeavesNothingAndTheFileFree) {
+    if (GetParam() != Store::kSqlite) {
+        GTEST_SKIP() << "SQLite's own locks";
+    }
+    std::shared_ptr<void> reading = db.Hold({"SELECT count(*) FROM tblEquipment"}, false);
+    UseWaitClock(database, 20000);
+    const QString path = Write("c.flx", flxtest::Bytes(flxtest::Device("ACME", "COMMIT-1")));
+    const FileOutcome failed = ImportFile(ctx, path);
+    EXPECT_EQ(failed.errorKind, ErrorKind::kLocked);
+    ASSERT_EQ(host.messages.size(), 1);
+    EXPECT_TRUE(host.messages[0].contains("is locked by another program (waited 60 seconds)") &&
+                host.messages[0].contains("The rows added since the last commit were not stored"))
+        << host.messages[0].toStdString();
+    EXPECT_EQ(Stored(), QStringList());
+    reading.reset();
+    db.Exec("insert into tblManufacturers (ManufacturerID, ManufacturerName) values ('W', 'W')");
+    EXPECT_TRUE(ImportFile(ctx, path).added()) << host.messages.join('\n').toStdString();
+    EXPECT_EQ(Stored(), QStringList({"COMMIT-1|Router|ACME", "in|COMMIT-1|In 1|Normal"}));
 }
 
 // A file saved in any of today's encodings stores the same values, quotes included; a versioned
@@ -258,9 +291,7 @@ TEST(ReaderOnAServer, TheServerGoingAwayIsWaitedForAndTheFileGoesInOnce) {
             TempDb db(store, DemoRowsSql(store), true, server.socket());
             SessionState session;
             db::Database database(db.connection());
-            qint64 now = 0;  // the wait's clock, moved on only by its pauses
-            database.wait().clock = [&now] { return now; };
-            database.wait().pause = [&now](int ms) { now += ms; };
+            UseWaitClock(database);
             FakeHost host;
             ImportContext ctx{session, host, database};
             QTemporaryDir files;
@@ -295,12 +326,9 @@ TEST(ReaderOnAServer, TheServerGoingAwayIsWaitedForAndTheFileGoesInOnce) {
             }
             host.onProcessEvents = {};
             EXPECT_TRUE(import("AFTER").added()) << host.messages.join('\n').toStdString();
-            EXPECT_EQ(
-                db.Rows("select EquipmentName, (select count(*) from tblInputs i where "
-                        "i.EquipmentID = e.EquipmentID) from tblEquipment e where EquipmentID > 2 "
-                        "order by EquipmentName"),
-                comesBack ? QStringList({"AFTER|10", "BEFORE|10", "DURING|10"})
-                          : QStringList({"AFTER|10", "BEFORE|10"}));
+            EXPECT_EQ(db.Devices(), comesBack
+                                        ? QStringList({"BEFORE|10|0", "DURING|10|0", "AFTER|10|0"})
+                                        : QStringList({"BEFORE|10|0", "AFTER|10|0"}));
         }
     }
 }

@@ -9,7 +9,10 @@
 #include "core/session.h"
 #include "core/windowing.h"
 #include "manufacturer/frmAddManufacturer.h"
+#include "manufacturer/manufacturer_save.h"
 #include "records/database.h"
+#include "records/recordset.h"
+#include "records/statements.h"
 #include "tests/dialog_hooks.h"
 #include "tests/engine_fixture.h"
 
@@ -189,6 +192,48 @@ TEST_P(AddManufacturerTest, RefusedEntryKeepsTheDialogOpenUntilCorrectedFailedLo
     database->Close();  // a server keeps prepared statements on the table
     EXPECT_FALSE(frmAddManufacturer(session, *database).Form_Load());
     EXPECT_TRUE(QRegularExpression(R"(^-?\d+ \S)").match(messages.value(3)).hasMatch());
+}
+
+// Only a duplicate key is "already exists": a table that another program holds, a user who may
+// not add rows and a table that is gone are each told as what they are. The wait for the held
+// table is measured by a clock that moves a second a pause and nothing else.
+TEST_P(AddManufacturerTest, OnlyADuplicateKeyIsToldAsAlreadyExisting) {
+    const bool server = IsPostgres(GetParam());
+    const struct {
+        const char* what;
+        QString id;
+        QString part;  // of the message, in any letter case
+    } cases[] = {
+        {"a duplicate key", "acme",
+         "The ManufacturerID acme already exists in the database. Please modify your entry."},
+        {"held", "NEW1", "is locked by another program (waited 3 seconds)"},
+        {"no right", "NEW2", "does not let this user add rows to tblManufacturers."},
+        {"gone", "NEW3", "tblmanufacturers"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.id == "NEW2" && !server) {
+            continue;  // only a server has users
+        }
+        db::Database as(c.id == "NEW2" ? db->ConnectionAs(db->RoleWithoutInsert("tblManufacturers"))
+                                       : db->connection());
+        UseWaitClock(as, 1000);
+        db::Recordset rs;
+        rs.setActiveConnection(as);
+        rs.Open(sql::kManufacturerTable, {}, db::CursorType::kStatic, db::LockType::kOptimistic);
+        std::shared_ptr<void> hold;
+        if (c.id == "NEW1") {
+            hold = db->Hold(server ? QStringList{"LOCK TABLE tblManufacturers"} : QStringList{});
+        } else if (c.id == "NEW3") {
+            db->Exec("DROP TABLE tblManufacturers");
+        }
+        const SaveResult result = SaveManufacturer(rs, c.id, "Name", {});
+        EXPECT_EQ(result.outcome,
+                  c.id == "acme" ? SaveOutcome::kAlreadyExists : SaveOutcome::kFailed);
+        EXPECT_TRUE(result.message.contains(c.part, Qt::CaseInsensitive))
+            << result.message.toStdString();
+        EXPECT_EQ(result.message.contains("already exists"), c.id == "acme");
+    }
 }
 
 TEST_P(AddManufacturerTest, AnyNonEmptyEntryIsStoredAsItStandsWithTheFlagsOfItsBoxes) {

@@ -65,4 +65,72 @@ TEST(Connection, RefusesWhatItCannotOpenWithAClearError) {
     }
 }
 
+// A store's own codes, what they mean, and the kind of error the user is told: SQLite's extended
+// result codes (the primary code in their low byte), PostgreSQL's SQLSTATE, and the SQLSTATE
+// that any other store gives through ODBC.
+TEST(Failure, EveryStoresCodesAreToldApartByKind) {
+    using db::Failure;
+    using K = ErrorKind;
+    const db::System sqlite = db::System::kSqlite, pg = db::System::kPostgres,
+                     odbc = db::System::kOther;
+    const struct {
+        db::System system;
+        const char* codes;  // SQLite's numbers, or SQLSTATEs, separated by blanks
+        Failure failure;
+        ErrorKind kind;
+    } cases[] = {
+        {sqlite, "1555 2067", Failure::kDuplicateKey, K::kDuplicateKey},  // primary key, unique
+        {sqlite, "19", Failure::kIntegrityUnknown, K::kRefusedByRule},
+        {sqlite, "275 1299 787", Failure::kIntegrity, K::kRefusedByRule},  // check, not null, FK
+        {sqlite, "1", Failure::kStatement, K::kOther},
+        {sqlite, "5 6 517 262", Failure::kBusy, K::kLocked},
+        {sqlite, "8 1032", Failure::kReadOnly, K::kReadOnly},
+        {sqlite, "1544 14", Failure::kCannotWrite, K::kReadOnly},
+        {sqlite, "23", Failure::kNoPrivilege, K::kReadOnly},
+        {sqlite, "13", Failure::kDiskFull, K::kDiskFull},
+        {sqlite, "11 26", Failure::kDamaged, K::kNotADatabase},
+        {sqlite, "18", Failure::kValueTooLong, K::kTooLong},
+        {sqlite, "10 3338 x", Failure::kOther, K::kOther},
+        {pg, "23505", Failure::kDuplicateKey, K::kDuplicateKey},
+        {pg, "23502 23503 23514", Failure::kIntegrity, K::kRefusedByRule},
+        {pg, "22001", Failure::kValueTooLong, K::kTooLong},
+        {pg, "42P01 42703", Failure::kNoObject, K::kMissing},
+        {pg, "25006", Failure::kReadOnly, K::kReadOnly},
+        {pg, "42501", Failure::kNoPrivilege, K::kReadOnly},
+        {pg, "53100", Failure::kDiskFull, K::kDiskFull},
+        {pg, "55P03 40P01 40001", Failure::kBusy, K::kLocked},
+        {pg, "08006 08001 57P01 57P02 57P03", Failure::kConnectionLost, K::kConnectionLost},
+        {pg, "42601 22P02 XX000", Failure::kOther, K::kOther},
+        {odbc, "23000", Failure::kIntegrityUnknown, K::kRefusedByRule},
+        {odbc, "42S02 42S22", Failure::kNoObject, K::kMissing},
+        {odbc, "HYT00", Failure::kBusy, K::kLocked},
+        {odbc, "08S01", Failure::kConnectionLost, K::kConnectionLost},
+        {odbc, "HY000 x", Failure::kOther, K::kOther},
+    };
+    for (const auto& c : cases) {
+        for (const QString& code : QString(c.codes).split(' ')) {
+            SCOPED_TRACE(code.toStdString());
+            db::Diagnostic diagnostic;
+            (c.system == sqlite ? diagnostic.native : diagnostic.sqlState) = code;
+            const Failure failure = db::Classify(c.system, diagnostic);
+            EXPECT_EQ(failure, c.failure);
+            EXPECT_EQ(db::DescribeFailure(failure, db::FailurePlace(), "").kind(), c.kind);
+        }
+    }
+    // A broken connection often leaves PostgreSQL's driver without any SQLSTATE.
+    EXPECT_EQ(db::Classify(pg, {}), Failure::kConnectionLost);
+}
+
+// The width of a text column that a store declares only in its type, or -1.
+TEST(Dialect, TheWidthOfATextColumnIsReadFromItsDeclaredType) {
+    const std::pair<const char*, int> cases[] = {
+        {"VARCHAR(50)", 50},   {" nvarchar ( 8 ) ", 8}, {"TEXT(255)", 255}, {"CHAR(1)", 1},
+        {"VARCHAR2(20)", 20},  {"VARCHAR", -1},         {"INTEGER", -1},    {"INT(11)", -1},
+        {"DECIMAL(10,2)", -1}, {"BLOB(100)", -1},       {"", -1},
+    };
+    for (const auto& [type, width] : cases) {
+        EXPECT_EQ(db::Dialect::WidthOfDeclaredType(type), width) << type;
+    }
+}
+
 }  // namespace

@@ -325,15 +325,22 @@ QString TempDb::Dump() const {
     return QString::fromUtf8(dump.readAllStandardOutput()).remove(fence);
 }
 
+QStringList TempDb::Devices() const {
+    return Rows(
+        "SELECT EquipmentName, (SELECT count(*) FROM tblInputs i WHERE i.EquipmentID = "
+        "e.EquipmentID), (SELECT count(*) FROM tblOutputs o WHERE o.EquipmentID = e.EquipmentID) "
+        "FROM tblEquipment e WHERE EquipmentID > 2 ORDER BY EquipmentID");
+}
+
 std::shared_ptr<void> TempDb::HoldForImport() const {
     return Hold(IsPostgres(store_) ? QStringList{db::PostgresImportersLock()} : QStringList{});
 }
 
-std::shared_ptr<void> TempDb::Hold(const QStringList& statements) const {
+std::shared_ptr<void> TempDb::Hold(const QStringList& statements, bool writeLock) const {
     const QString name = "tempdb-hold-" + QUuid::createUuid().toString();
     QSqlDatabase db = Open(name, IsPostgres(store_) ? QString() : path(), schema_, socket_);
     QSqlQuery query(db);
-    Run(query, IsPostgres(store_) ? "BEGIN" : "BEGIN IMMEDIATE");
+    Run(query, IsPostgres(store_) || !writeLock ? "BEGIN" : "BEGIN IMMEDIATE");
     for (const QString& statement : statements) {
         Run(query, statement);
     }

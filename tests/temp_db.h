@@ -96,14 +96,17 @@ class TempDb {
     QVariant Scalar(const QString& sqlText) const;
     QStringList Rows(const QString& sqlText) const;
     void Exec(const QString& sqlText) const;
+    // Each equipment row after the demo rows as "name|inputs|outputs", in the order stored.
+    QStringList Devices() const;
     // Everything the database holds, as its own dump tool writes it (sqlite3 .dump, pg_dump).
     QString Dump() const;
     // Holds the database as another importer does for its file (SQLite's write lock, or the
     // importers' lock of PostgreSQL) until the result goes.
     std::shared_ptr<void> HoldForImport() const;
-    // Runs `statements` in a transaction (for SQLite one that holds the write lock) that stays
-    // open until the result goes.
-    std::shared_ptr<void> Hold(const QStringList& statements) const;
+    // Runs `statements` in a transaction that stays open until the result goes; for SQLite one
+    // that holds the write lock, or with `writeLock` false only what the statements take (a
+    // SELECT: the shared lock of a reader).
+    std::shared_ptr<void> Hold(const QStringList& statements, bool writeLock = true) const;
 
   private:
     template <typename Fn>
