@@ -124,9 +124,19 @@ TEST(Failure, EveryStoresCodesAreToldApartByKind) {
 // The width of a text column that a store declares only in its type, or -1.
 TEST(Dialect, TheWidthOfATextColumnIsReadFromItsDeclaredType) {
     const std::pair<const char*, int> cases[] = {
-        {"VARCHAR(50)", 50},   {" nvarchar ( 8 ) ", 8}, {"TEXT(255)", 255}, {"CHAR(1)", 1},
-        {"VARCHAR2(20)", 20},  {"VARCHAR", -1},         {"INTEGER", -1},    {"INT(11)", -1},
-        {"DECIMAL(10,2)", -1}, {"BLOB(100)", -1},       {"", -1},
+        {"VARCHAR(50)", 50},
+        {" nvarchar ( 8 ) ", 8},
+        {"TEXT(255)", 255},
+        {"CHAR(1)", 1},
+        {"VARCHAR2(20)", 20},
+        {"VARCHAR", -1},
+        {"INTEGER", -1},
+        {"INT(11)", -1},
+        {"DECIMAL(10,2)", -1},
+        {"BLOB(100)", -1},
+        {"", -1},
+        {"CHARACTER VARYING(30)", 30},
+        {"NATIVE CHARACTER (70)", 70},
     };
     for (const auto& [type, width] : cases) {
         EXPECT_EQ(db::Dialect::WidthOfDeclaredType(type), width) << type;

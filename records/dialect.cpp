@@ -131,7 +131,7 @@ QString Dialect::ColumnsQuery() const {
 
 int Dialect::WidthOfDeclaredType(const QString& declaredType) {
     static const QRegularExpression textType(
-        R"(^\s*\w*(CHAR|TEXT|CLOB|STRING)\w*\s*\(\s*(\d+)\s*\))",
+        R"(^[^(]*(CHAR|TEXT|CLOB|STRING)[^(]*\(\s*(\d+)\s*\))",
         QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch match = textType.match(declaredType);
     return match.hasMatch() ? match.captured(2).toInt() : -1;
