@@ -16,8 +16,6 @@
 namespace db {
 namespace {
 
-const QString kSource = QStringLiteral("importflx database");
-
 // How long a wait pauses between two tries (each of which waits briefly by itself), and lets
 // the waiter answer the user.
 constexpr int kPollMs = 20;

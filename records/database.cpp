@@ -10,8 +10,6 @@
 namespace db {
 namespace {
 
-const QString kSource = QStringLiteral("importflx database");
-
 // A dry run's unit of work.
 constexpr const char* kUnitSavepoint = "importflx_device";
 

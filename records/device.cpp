@@ -13,8 +13,6 @@
 namespace db {
 namespace {
 
-const QString kSource = QStringLiteral("importflx database");
-
 // The statements of a device through Qt's driver, on any kind of session.
 class QtDeviceStatements : public DeviceStatements {
   public:

@@ -130,9 +130,8 @@ QString Dialect::ColumnsQuery() const {
 }
 
 int Dialect::WidthOfDeclaredType(const QString& declaredType) {
-    static const QRegularExpression textType(
-        R"(^[^(]*(CHAR|TEXT|CLOB|STRING)[^(]*\(\s*(\d+)\s*\))",
-        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression textType(R"(^[^(]*(CHAR|TEXT|CLOB|STRING)[^(]*\(\s*(\d+)\s*\))",
+                                             QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch match = textType.match(declaredType);
     return match.hasMatch() ? match.captured(2).toInt() : -1;
 }

@@ -17,8 +17,6 @@
 namespace db {
 namespace {
 
-const QString kSource = QStringLiteral("importflx database");
-
 // The ODBC handle inside the ODBC driver's or result's handle (a void pointer), or null.
 SQLHANDLE OdbcHandle(const QVariant& handle) {
     if (!handle.isValid() || (qstrcmp(handle.typeName(), "SQLHANDLE") != 0 &&

@@ -14,6 +14,9 @@ class QSqlQuery;
 // sharpen a failure the codes leave open live with the connection (records/connection.h).
 namespace db {
 
+// The source that every error of the database layer names.
+inline const QString kSource = QStringLiteral("importflx database");
+
 // The database system behind a connection, and the driver that reaches it.
 enum class System { kSqlite, kPostgres, kAccess, kOther };
 enum class Driver { kSqlite, kPostgres, kOdbc };

@@ -25,8 +25,6 @@
 namespace db {
 namespace {
 
-const QString kSource = QStringLiteral("importflx database");
-
 // How long a driver waits by itself for a lock before importflx's own waiting takes over.
 constexpr int kDriverLockWaitMs = 100;
 

@@ -13,11 +13,6 @@
 #include "records/values.h"
 
 namespace db {
-namespace {
-
-const QString kSource = QStringLiteral("importflx database");
-
-}  // namespace
 
 Connection& Recordset::connection() const {
     if (database_ == nullptr) {

@@ -6,8 +6,6 @@
 namespace db {
 namespace {
 
-const QString kSource = QStringLiteral("importflx database");
-
 // The value as a message quotes it: its first 40 characters.
 QString Quoted(const QString& text) {
     return text.size() > 40 ? text.left(40) + QStringLiteral("...") : text;
