@@ -1,5 +1,7 @@
 #include "app/import_commands.h"
 
+#include <QScopeGuard>
+
 #include "core/error.h"
 #include "core/platform.h"
 #include "core/session.h"
@@ -39,9 +41,12 @@ QString FullPath(const ImportHost& host, int index) {
 enum class Pass { kSelected, kAll };
 
 // Hands entry `index` to the reader and tells the host how it ended.
-void ImportEntry(ImportContext& ctx, int index, RunOutcome& run) {
+void ImportEntry(ImportContext& ctx, int index, RunOutcome& run, RunObserver* observer) {
     const QString path = FullPath(ctx.host, index);
     const FileOutcome outcome = ImportFile(ctx, path);
+    if (observer != nullptr) {
+        observer->FileDone(ctx, outcome);
+    }
     if (outcome.added()) {
         ++run.filesAdded;
     }
@@ -54,7 +59,7 @@ void ImportEntry(ImportContext& ctx, int index, RunOutcome& run) {
 }
 
 // The files of the run, up to its end, its cancel or a server that went away.
-RunOutcome ImportFiles(ImportContext& ctx, Pass pass) {
+RunOutcome ImportFiles(ImportContext& ctx, Pass pass, RunObserver* observer) {
     RunOutcome run;
     run.started = true;
     SessionState& s = ctx.session;
@@ -69,6 +74,7 @@ RunOutcome ImportFiles(ImportContext& ctx, Pass pass) {
 
     s.bCancel = false;
     s.ForgetManufacturers();
+    s.manufacturersAdded.clear();
     host.SetCancelEnabled(true);
     const int n = host.FileCount();
     host.SetProgressMaximum(n);
@@ -85,7 +91,7 @@ RunOutcome ImportFiles(ImportContext& ctx, Pass pass) {
             }
             if (host.FileSelected(i)) {
                 host.SetFileCountText(ProgressText(QStringLiteral("Processing "), i, host));
-                ImportEntry(ctx, i, run);
+                ImportEntry(ctx, i, run, observer);
                 ++s.iParts;
                 if (run.stoppedBy != RunStop::kNone) {
                     return counted();
@@ -100,7 +106,7 @@ RunOutcome ImportFiles(ImportContext& ctx, Pass pass) {
                 run.cancelled = true;
                 return counted();
             }
-            ImportEntry(ctx, i, run);
+            ImportEntry(ctx, i, run, observer);
             host.SetProgressValue(i + 1);
             ++s.iParts;
             if (run.stoppedBy != RunStop::kNone) {
@@ -117,12 +123,30 @@ RunOutcome ImportFiles(ImportContext& ctx, Pass pass) {
     return counted();
 }
 
-RunOutcome Run(ImportContext& ctx, Pass pass) {
+// The files a run is to import, in order.
+QStringList RunPaths(const ImportHost& host, Pass pass) {
+    QStringList paths;
+    for (int i = 0; i < host.FileCount(); ++i) {
+        if (pass == Pass::kAll || host.FileSelected(i)) {
+            paths << FullPath(host, i);
+        }
+    }
+    return paths;
+}
+
+RunOutcome Run(ImportContext& ctx, Pass pass, RunObserver* observer) {
     if (ctx.session.bRunActive) {
         return {};
     }
     RunScope scope(ctx);
-    const RunOutcome run = ImportFiles(ctx, pass);
+    if (observer != nullptr) {
+        observer->RunStarting(ctx, RunPaths(ctx.host, pass));
+        ctx.session.deviceStored = [&ctx, observer](const StoredEquipment& equipment) {
+            observer->DeviceStored(ctx, equipment);
+        };
+    }
+    const auto unhook = qScopeGuard([&ctx] { ctx.session.deviceStored = nullptr; });
+    const RunOutcome run = ImportFiles(ctx, pass, observer);
     // However the run ended, an SQLite file is left whole in its own journal mode, or the user
     // learns which file must stay beside it.
     if (const std::optional<AppError> left = ctx.database.EndOfRun()) {
@@ -133,12 +157,12 @@ RunOutcome Run(ImportContext& ctx, Pass pass) {
 
 }  // namespace
 
-RunOutcome cmdOne_Click(ImportContext& ctx) {
-    return Run(ctx, Pass::kSelected);
+RunOutcome cmdOne_Click(ImportContext& ctx, RunObserver* observer) {
+    return Run(ctx, Pass::kSelected, observer);
 }
 
-RunOutcome cmdAll_Click(ImportContext& ctx) {
-    return Run(ctx, Pass::kAll);
+RunOutcome cmdAll_Click(ImportContext& ctx, RunObserver* observer) {
+    return Run(ctx, Pass::kAll, observer);
 }
 
 void cmdCancel_Click(ImportContext& ctx) {

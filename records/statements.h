@@ -176,4 +176,28 @@ inline constexpr const char* kPostgresAddManufacturer =
     "SELECT $1::varchar, $2::varchar, $3 WHERE NOT EXISTS (SELECT 1 FROM tblManufacturers WHERE "
     "ManufacturerID = $1::varchar)";
 
+// The rows of one device as stored, read back after an import and before removing it again
+// (records/run_rows.h). Every column, whatever the table holds beside importflx's own. Values:
+// an EquipmentID.
+inline constexpr Statement kEquipmentRowById{
+    "Select * from tblEquipment Where EquipmentID = ?", &schema::kEquipment, {}};
+inline constexpr Statement kInputsOfEquipment{
+    "Select * from tblInputs Where EquipmentID = ?", &schema::kInputs, {}};
+inline constexpr Statement kOutputsOfEquipment{
+    "Select * from tblOutputs Where EquipmentID = ?", &schema::kOutputs, {}};
+inline constexpr Statement kDeleteInputsOfEquipment{
+    "Delete from tblInputs Where EquipmentID = ?", &schema::kInputs, {}};
+inline constexpr Statement kDeleteOutputsOfEquipment{
+    "Delete from tblOutputs Where EquipmentID = ?", &schema::kOutputs, {}};
+inline constexpr Statement kDeleteEquipment{
+    "Delete from tblEquipment Where EquipmentID = ?", &schema::kEquipment, {}};
+// Whether a manufacturer is there and how many equipment rows refer to it, and its removal.
+// Values: a manufacturer ID (twice for the count).
+inline constexpr Statement kManufacturerUse{
+    "Select (Select count(*) from tblManufacturers Where ManufacturerID = ?), (Select count(*) "
+    "from tblEquipment Where ManufacturerID = ?)",
+    &schema::kManufacturers, kManufacturerNameColumns};
+inline constexpr Statement kDeleteManufacturer{
+    "Delete from tblManufacturers Where ManufacturerID = ?", &schema::kManufacturers, {}};
+
 }  // namespace sql

@@ -1,0 +1,221 @@
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QSaveFile>
+
+#include "app/command_line.h"
+#include "app/run_record.h"
+#include "core/session.h"
+#include "records/database.h"
+
+namespace {
+
+const QString kLogSuffix = QStringLiteral(".log");
+
+// The --json form of one file's outcome, or of one device of it.
+QJsonObject FileEntry(const QString& path, const std::optional<FileOutcome>& outcome,
+                      const QStringList& messages = {}) {
+    BatchRunRecord single;
+    single.files.push_back(BatchFileResult{outcome, messages});
+    return BatchJson({path}, single, false, 0)["files"].toArray().at(0).toObject();
+}
+
+// Removes the oldest records, with their journals, so that `room` more leave kKeptRecords.
+void Prune(int room) {
+    const QStringList paths = RecordPaths();
+    for (qsizetype i = kKeptRecords - room; i < paths.size(); ++i) {
+        if (i >= 0) {
+            QFile::remove(paths.at(i));
+            QFile::remove(paths.at(i) + kLogSuffix);
+        }
+    }
+}
+
+}  // namespace
+
+RunRecorder::RunRecorder(Settings settings) : settings_(std::move(settings)) {}
+
+void RunRecorder::RunStarting(ImportContext& ctx, const QStringList& paths) {
+    active_ = !ctx.database.dryRun();
+    if (!active_) {
+        return;
+    }
+    database_ = SameDatabaseKey(ctx.database.connectionString());
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    time_ = now.toString(Qt::ISODateWithMs);
+    for (const QString& path : paths) {
+        paths_ << QFileInfo(path).absoluteFilePath();
+        fileFacts_.append(FileFacts(path));
+    }
+    path_.clear();
+    name_ = QStringLiteral("%1-%2.json")
+                .arg(now.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")))
+                .arg(QCoreApplication::applicationPid());
+}
+
+void RunRecorder::DeviceStored(ImportContext& ctx, const StoredEquipment& equipment) {
+    if (!active_) {
+        return;
+    }
+    QJsonValue rows = QJsonValue::Null;
+    try {
+        if (const std::optional<db::DeviceRows> read =
+                db::ReadDevice(ctx.database, QJsonValue::fromVariant(equipment.equipmentId))) {
+            QJsonArray inputs;
+            QJsonArray outputs;
+            for (const QJsonObject& row : read->inputs) {
+                inputs.append(row);
+            }
+            for (const QJsonObject& row : read->outputs) {
+                outputs.append(row);
+            }
+            rows = QJsonObject{
+                {"equipment", read->equipment}, {"inputs", inputs}, {"outputs", outputs}};
+        }
+    } catch (const AppError&) {
+        // Kept without its rows: undoing the run then keeps the device too.
+    }
+    FileOutcome one;
+    one.equipment.push_back(equipment);
+    QJsonObject device = FileEntry({}, one)["equipment"].toArray().at(0).toObject();
+    device["rows"] = rows;
+    currentDevices_.push_back(device);
+    NoteManufacturers(ctx);
+    Start();
+    Append({{"file", qint64(files_.size())}, {"device", device}});
+}
+
+void RunRecorder::FileDone(ImportContext& ctx, const FileOutcome& outcome) {
+    if (!active_) {
+        return;
+    }
+    files_.push_back(BatchFileResult{outcome, {}});
+    std::vector<QJsonValue> devices;
+    for (const QJsonObject& device : currentDevices_) {
+        devices.push_back(device["rows"]);
+    }
+    rows_.push_back(devices);
+    currentDevices_.clear();
+    NoteManufacturers(ctx);
+    if (!Stored()) {
+        if (!manufacturers_.isEmpty()) {
+            Start();
+        }
+        return;
+    }
+    const qsizetype index = qsizetype(files_.size()) - 1;
+    Append({{"file", qint64(index)}, {"entry", FileJson(index, true)}});
+}
+
+QString RunRecorder::Finish(const RunOutcome& run, std::optional<int> exitStatus, bool interrupted,
+                            const std::vector<BatchFileResult>& messages) {
+    if (!active_) {
+        return {};
+    }
+    active_ = false;
+    run_ = run;
+    exitStatus_ = exitStatus;
+    interrupted_ = interrupted;
+    for (std::size_t i = 0; i < files_.size() && i < messages.size(); ++i) {
+        files_[i].messages = messages[i].messages;
+    }
+    if (!Stored() && manufacturers_.isEmpty()) {
+        return {};
+    }
+    Start();
+    Save(Document(true));
+    QFile::remove(path_ + kLogSuffix);
+    return path_;
+}
+
+void RunRecorder::NoteManufacturers(ImportContext& ctx) {
+    QJsonArray added;
+    for (const SessionState::FoundManufacturer& m : ctx.session.manufacturersAdded) {
+        added.append(QJsonObject{{"id", m.id}, {"name", m.name}});
+    }
+    manufacturers_ = added;
+}
+
+void RunRecorder::Start() {
+    if (Stored()) {
+        return;
+    }
+    if (!QDir().mkpath(RunsFolder())) {
+        Warn(QStringLiteral("the folder %1 cannot be made").arg(RunsFolder()));
+    }
+    Prune(1);
+    path_ = QDir(RunsFolder()).filePath(name_);
+    Save(Document(false));
+}
+
+QJsonObject RunRecorder::FileJson(qsizetype index, bool done) const {
+    const auto i = static_cast<std::size_t>(index);
+    QJsonObject file = FileEntry(paths_.value(index), done ? files_[i].outcome : std::nullopt,
+                                 done ? files_[i].messages : QStringList());
+    file["fullPath"] = paths_.value(index);
+    file["size"] = fileFacts_.at(index)["size"];
+    file["sha256"] = fileFacts_.at(index)["sha256"];
+    if (done) {
+        QJsonArray equipment = file["equipment"].toArray();
+        for (qsizetype d = 0; d < equipment.size() && std::size_t(d) < rows_[i].size(); ++d) {
+            QJsonObject device = equipment[d].toObject();
+            device["rows"] = rows_[i][std::size_t(d)];
+            equipment[d] = device;
+        }
+        file["equipment"] = equipment;
+    }
+    return file;
+}
+
+QJsonObject RunRecorder::Document(bool complete) const {
+    BatchRunRecord record;
+    record.files = files_;
+    record.run = run_;
+    QJsonObject document =
+        BatchJson(paths_, record, interrupted_, exitStatus_.value_or(0)).object();
+    if (!exitStatus_) {
+        document["exitStatus"] = QJsonValue::Null;
+    }
+    QJsonArray files;
+    for (qsizetype i = 0; i < paths_.size(); ++i) {
+        files.append(FileJson(i, std::size_t(i) < files_.size()));
+    }
+    document["files"] = files;
+    document["record"] = 1;
+    document["complete"] = complete;
+    document["database"] = database_;
+    document["time"] = time_;
+    document["program"] = settings_.program;
+    document["version"] = cli::VersionText({}).section(' ', -1).trimmed();
+    document["options"] = settings_.options;
+    document["manufacturersAdded"] = manufacturers_;
+    return document;
+}
+
+void RunRecorder::Save(const QJsonObject& document) {
+    QSaveFile file(path_);
+    const QByteArray bytes = QJsonDocument(document).toJson(QJsonDocument::Indented);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        Warn(QStringLiteral("%1: %2").arg(path_, file.errorString()));
+    }
+}
+
+void RunRecorder::Append(QJsonObject line) {
+    line["manufacturersAdded"] = manufacturers_;
+    QFile journal(path_ + kLogSuffix);
+    const QByteArray bytes = QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
+    if (!journal.open(QIODevice::WriteOnly | QIODevice::Append) ||
+        journal.write(bytes) != bytes.size() || !journal.flush()) {
+        Warn(QStringLiteral("%1: %2").arg(journal.fileName(), journal.errorString()));
+    }
+}
+
+void RunRecorder::Warn(const QString& text) {
+    if (!warned_ && settings_.warn) {
+        settings_.warn(QStringLiteral("the record of this run is not kept: ") + text);
+    }
+    warned_ = true;
+}
