@@ -32,7 +32,17 @@ void ApplyJournal(QJsonObject& record, const QList<QByteArray>& lines) {
         }
         QJsonObject file = files[index].toObject();
         if (line.contains("entry")) {
-            file = line["entry"].toObject();
+            // The file's end: its outcome, with the rows of its devices from their own lines.
+            const QJsonArray devices = file["equipment"].toArray();
+            QJsonObject entry = line["entry"].toObject();
+            QJsonArray equipment = entry["equipment"].toArray();
+            for (qsizetype d = 0; d < equipment.size() && d < devices.size(); ++d) {
+                QJsonObject device = equipment[d].toObject();
+                device["rows"] = devices[d]["rows"];
+                equipment[d] = device;
+            }
+            entry["equipment"] = equipment;
+            file = entry;
             ended.insert(index);
         } else if (!ended.contains(index)) {
             QJsonArray equipment = file["equipment"].toArray();

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -86,7 +88,7 @@ class RunRecorder : public RunObserver {
     void NoteManufacturers(ImportContext& ctx);
     // Writes the document the first time something is stored.
     void Start();
-    QJsonObject FileJson(qsizetype index, bool done) const;
+    QJsonObject FileJson(qsizetype index, bool done, bool withRows = true) const;
     QJsonObject Document(bool complete) const;
     void Save(const QJsonObject& document);
     void Append(QJsonObject line);
@@ -108,5 +110,6 @@ class RunRecorder : public RunObserver {
     std::optional<int> exitStatus_;
     bool interrupted_ = false;
     QString path_;
+    std::unique_ptr<QFile> journal_;
     bool warned_ = false;
 };

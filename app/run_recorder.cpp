@@ -34,6 +34,34 @@ void Prune(int room) {
     }
 }
 
+// The device's rows as stored: given back with it where the store does that without another
+// round trip, else read back now. Null when they cannot be read: undoing the run then keeps the
+// device.
+QJsonValue RowsOf(ImportContext& ctx, const StoredEquipment& equipment) {
+    if (!equipment.rows.isEmpty()) {
+        return equipment.rows;
+    }
+    try {
+        const std::optional<db::DeviceRows> read =
+            db::ReadDevice(ctx.database, QJsonValue::fromVariant(equipment.equipmentId));
+        if (!read) {
+            return QJsonValue::Null;
+        }
+        QJsonArray inputs;
+        QJsonArray outputs;
+        for (const QJsonObject& row : read->inputs) {
+            inputs.append(row);
+        }
+        for (const QJsonObject& row : read->outputs) {
+            outputs.append(row);
+        }
+        return QJsonObject{
+            {"equipment", read->equipment}, {"inputs", inputs}, {"outputs", outputs}};
+    } catch (const AppError&) {
+        return QJsonValue::Null;
+    }
+}
+
 }  // namespace
 
 RunRecorder::RunRecorder(Settings settings) : settings_(std::move(settings)) {}
@@ -60,24 +88,7 @@ void RunRecorder::DeviceStored(ImportContext& ctx, const StoredEquipment& equipm
     if (!active_) {
         return;
     }
-    QJsonValue rows = QJsonValue::Null;
-    try {
-        if (const std::optional<db::DeviceRows> read =
-                db::ReadDevice(ctx.database, QJsonValue::fromVariant(equipment.equipmentId))) {
-            QJsonArray inputs;
-            QJsonArray outputs;
-            for (const QJsonObject& row : read->inputs) {
-                inputs.append(row);
-            }
-            for (const QJsonObject& row : read->outputs) {
-                outputs.append(row);
-            }
-            rows = QJsonObject{
-                {"equipment", read->equipment}, {"inputs", inputs}, {"outputs", outputs}};
-        }
-    } catch (const AppError&) {
-        // Kept without its rows: undoing the run then keeps the device too.
-    }
+    const QJsonValue rows = RowsOf(ctx, equipment);
     FileOutcome one;
     one.equipment.push_back(equipment);
     QJsonObject device = FileEntry({}, one)["equipment"].toArray().at(0).toObject();
@@ -106,8 +117,9 @@ void RunRecorder::FileDone(ImportContext& ctx, const FileOutcome& outcome) {
         }
         return;
     }
+    // The devices' rows are in the journal already, each in its own line.
     const qsizetype index = qsizetype(files_.size()) - 1;
-    Append({{"file", qint64(index)}, {"entry", FileJson(index, true)}});
+    Append({{"file", qint64(index)}, {"entry", FileJson(index, true, false)}});
 }
 
 QString RunRecorder::Finish(const RunOutcome& run, std::optional<int> exitStatus, bool interrupted,
@@ -127,11 +139,15 @@ QString RunRecorder::Finish(const RunOutcome& run, std::optional<int> exitStatus
     }
     Start();
     Save(Document(true));
+    journal_.reset();
     QFile::remove(path_ + kLogSuffix);
     return path_;
 }
 
 void RunRecorder::NoteManufacturers(ImportContext& ctx) {
+    if (qsizetype(ctx.session.manufacturersAdded.size()) == manufacturers_.size()) {
+        return;  // only ever added to during a run
+    }
     QJsonArray added;
     for (const SessionState::FoundManufacturer& m : ctx.session.manufacturersAdded) {
         added.append(QJsonObject{{"id", m.id}, {"name", m.name}});
@@ -151,14 +167,14 @@ void RunRecorder::Start() {
     Save(Document(false));
 }
 
-QJsonObject RunRecorder::FileJson(qsizetype index, bool done) const {
+QJsonObject RunRecorder::FileJson(qsizetype index, bool done, bool withRows) const {
     const auto i = static_cast<std::size_t>(index);
     QJsonObject file = FileEntry(paths_.value(index), done ? files_[i].outcome : std::nullopt,
                                  done ? files_[i].messages : QStringList());
     file["fullPath"] = paths_.value(index);
     file["size"] = fileFacts_.at(index)["size"];
     file["sha256"] = fileFacts_.at(index)["sha256"];
-    if (done) {
+    if (done && withRows) {
         QJsonArray equipment = file["equipment"].toArray();
         for (qsizetype d = 0; d < equipment.size() && std::size_t(d) < rows_[i].size(); ++d) {
             QJsonObject device = equipment[d].toObject();
@@ -197,7 +213,8 @@ QJsonObject RunRecorder::Document(bool complete) const {
 
 void RunRecorder::Save(const QJsonObject& document) {
     QSaveFile file(path_);
-    const QByteArray bytes = QJsonDocument(document).toJson(QJsonDocument::Indented);
+    // Compact: a large run's record is half the size, and 200 of them are kept.
+    const QByteArray bytes = QJsonDocument(document).toJson(QJsonDocument::Compact);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
         Warn(QStringLiteral("%1: %2").arg(path_, file.errorString()));
     }
@@ -205,11 +222,16 @@ void RunRecorder::Save(const QJsonObject& document) {
 
 void RunRecorder::Append(QJsonObject line) {
     line["manufacturersAdded"] = manufacturers_;
-    QFile journal(path_ + kLogSuffix);
+    if (!journal_) {
+        journal_ = std::make_unique<QFile>(path_ + kLogSuffix);
+        if (!journal_->open(QIODevice::WriteOnly | QIODevice::Append)) {
+            Warn(QStringLiteral("%1: %2").arg(journal_->fileName(), journal_->errorString()));
+        }
+    }
     const QByteArray bytes = QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
-    if (!journal.open(QIODevice::WriteOnly | QIODevice::Append) ||
-        journal.write(bytes) != bytes.size() || !journal.flush()) {
-        Warn(QStringLiteral("%1: %2").arg(journal.fileName(), journal.errorString()));
+    // Flushed at once: a run killed after this line keeps it.
+    if (journal_->isOpen() && (journal_->write(bytes) != bytes.size() || !journal_->flush())) {
+        Warn(QStringLiteral("%1: %2").arg(journal_->fileName(), journal_->errorString()));
     }
 }
 

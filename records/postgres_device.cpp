@@ -6,6 +6,8 @@
 #include <libpq-fe.h>
 
 #include <QByteArray>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QList>
 #include <algorithm>
 #include <array>
@@ -418,6 +420,11 @@ std::optional<DeviceResult> StoreDeviceInPipeline(Connection& connection, const 
     result.equipmentId = QVariant(device.text(0, 3).toLongLong());
     result.inputs = device.text(0, 4).toLongLong();
     result.outputs = device.text(0, 5).toLongLong();
+    const auto json = [&device](int column) {
+        return QJsonDocument::fromJson(device.text(0, column).toUtf8());
+    };
+    result.storedRows = QJsonObject{
+        {"equipment", json(6).object()}, {"inputs", json(7).array()}, {"outputs", json(8).array()}};
     return result;
 }
 
