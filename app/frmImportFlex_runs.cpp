@@ -34,6 +34,15 @@ RunOutcome frmImportFlex::RunRecorded(RunOutcome (*command)(ImportContext&, RunO
                           QJsonObject{{"unattended", Unattended()}, {"map", QJsonArray()}},
                           [this](const QString& text) { MessageBox(text); }});
     const RunOutcome run = command(ctx, &recorder);
+    // The manufacturers chosen in the selection dialog, which a resume by the batch tool, without
+    // a dialog, takes as its --map.
+    QJsonArray map;
+    for (const ManuMapEntry& entry : session_.aManuMap) {
+        if (!entry.sFileID.isEmpty() && !entry.sMapID.isEmpty()) {
+            map.append(entry.sFileID + '=' + entry.sMapID);
+        }
+    }
+    recorder.SetOptions(QJsonObject{{"unattended", Unattended()}, {"map", map}});
     const QString record = recorder.Finish(run, std::nullopt, run.cancelled);
     if (!record.isEmpty()) {
         lastRecord_ = record;

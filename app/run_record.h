@@ -83,6 +83,9 @@ class RunRecorder : public RunObserver {
                    const std::vector<BatchFileResult>& messages = {});
 
     const QString& path() const { return path_; }
+    // Replaces the options recorded, for choices made during the run (the window's selection
+    // dialog); the next write takes them.
+    void SetOptions(const QJsonObject& options) { settings_.options = options; }
 
   private:
     void NoteManufacturers(ImportContext& ctx);

@@ -180,9 +180,11 @@ TEST_P(RunsTest, UndoKeepsWhatWasChangedSince) {
 }
 
 // Killed after two files, the run's record holds them; the resume imports the rest once, a file
-// changed since the run only with --force.
+// changed since the run only with --force, and the killed run's undo removes its two only.
 TEST_P(RunsTest, AKilledRunIsResumedAndEveryFileStoredOnce) {
     EXPECT_EQ(Import(files, "2").exit, -1);
+    QString error;
+    const QString killed = FindRecord("last", error);
     EXPECT_EQ(Models(), (QStringList{"M-0", "M-1"}));
     flxtest::Write(folder.path(), "f3.flx",
                    flxtest::Bytes(flxtest::Device("OTHERCO", "M-3b", flxtest::Connectors(1))));
@@ -197,6 +199,13 @@ TEST_P(RunsTest, AKilledRunIsResumedAndEveryFileStoredOnce) {
     EXPECT_EQ(Models(), (QStringList{"M-0", "M-1", "M-2", "M-3b"}));
     EXPECT_EQ(Batch({"--resume", "last"}).exit, 0);
     EXPECT_EQ(Models().size(), 4);
+
+    // The killed run's rows, kept by its journal, are its own to undo; the manufacturer it added
+    // stays, in use by the resume's device.
+    const Result undo = Batch({"--undo", killed});
+    EXPECT_EQ(undo.exit, 1);
+    EXPECT_TRUE(undo.out.contains("Kept manufacturer NEWCO")) << undo.out.toStdString();
+    EXPECT_EQ(Models(), (QStringList{"M-2", "M-3b"}));
 }
 
 // In the window, a preview reports as the real run does and stores nothing; the real run is
@@ -238,7 +247,7 @@ TEST_P(RunsTest, TheWindowPreviewsAndUndoes) {
     window.reset();
 }
 
-INSTANTIATE_TEST_SUITE_P(Stores, RunsTest, ::testing::Values(Store::kSqlite, Store::kPostgres),
+INSTANTIATE_TEST_SUITE_P(Stores, RunsTest, ::testing::ValuesIn(AllStores()),
                          [](const ::testing::TestParamInfo<Store>& info) {
                              return StoreName(info.param);
                          });
