@@ -126,6 +126,21 @@ TEST_P(RunsTest, TheRecordHoldsTheRowsStored) {
     }
 }
 
+// The newest 200 records are kept: a run's record pushes out the oldest.
+TEST_P(RunsTest, TheNewestRecordsAreKept) {
+    ASSERT_TRUE(QDir().mkpath(RunsFolder()));
+    for (int i = 0; i < kKeptRecords; ++i) {
+        QFile old(QDir(RunsFolder())
+                      .filePath(QString("20000101-000000-%1-1.json").arg(i, 3, 10, QChar('0'))));
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    }
+    ASSERT_EQ(Import(files.mid(0, 1)).exit, 0);
+    const QStringList kept = RecordPaths();
+    EXPECT_EQ(kept.size(), kKeptRecords);
+    EXPECT_FALSE(QFileInfo(kept.front()).fileName().startsWith("2000"));
+    EXPECT_TRUE(kept.back().endsWith("20000101-000000-001-1.json"));
+}
+
 // Undone, an unattended run leaves the database as it was, its new manufacturers too; a second
 // undo finds nothing left, and another database than the run's is refused before anything.
 TEST_P(RunsTest, UndoGivesBackTheDatabaseOnceAndOnlyTheRunsOwn) {

@@ -89,6 +89,9 @@ QString Describe(const DeviceRows& device) {
 
 // Why `now` is not the device as recorded, or empty when it is.
 QString Difference(const DeviceRows& recorded, const DeviceRows& now) {
+    if (recorded.equipment.isEmpty()) {
+        return QStringLiteral("its rows as the import left them were not recorded");
+    }
     if (now.equipment != recorded.equipment) {
         return QStringLiteral("its equipment row was changed since the import");
     }
