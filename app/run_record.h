@@ -91,10 +91,11 @@ class RunRecorder : public RunObserver {
     void NoteManufacturers(ImportContext& ctx);
     // Writes the document the first time something is stored.
     void Start();
-    QJsonObject FileJson(qsizetype index, bool done, bool withRows = true) const;
-    QJsonObject Document(bool complete) const;
-    void Save(const QJsonObject& document);
-    void Append(QJsonObject line);
+    // A file's entry; with `rows`, each device's "rows" a marker for the text that `rows` gets.
+    QJsonObject FileJson(qsizetype index, bool done, std::vector<const QByteArray*>* rows) const;
+    QByteArray Document(bool complete) const;
+    void Save(const QByteArray& document);
+    void Append(QJsonObject line, const std::vector<const QByteArray*>& rows = {});
     void Warn(const QString& text);
     bool Stored() const { return !path_.isEmpty(); }
 
@@ -106,8 +107,8 @@ class RunRecorder : public RunObserver {
     QStringList paths_;
     QJsonArray fileFacts_;  // size and hash per file
     std::vector<BatchFileResult> files_;
-    std::vector<std::vector<QJsonValue>> rows_;  // per file, per device
-    std::vector<QJsonObject> currentDevices_;    // of the file in progress
+    std::vector<std::vector<QByteArray>> rows_;  // per file, per device: the rows as JSON text
+    std::vector<QByteArray> currentRows_;        // of the file in progress
     QJsonArray manufacturers_;
     RunOutcome run_;
     std::optional<int> exitStatus_;

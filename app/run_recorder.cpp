@@ -34,32 +34,44 @@ void Prune(int room) {
     }
 }
 
-// The device's rows as stored: given back with it where the store does that without another
-// round trip, else read back now. Null when they cannot be read: undoing the run then keeps the
-// device.
-QJsonValue RowsOf(ImportContext& ctx, const StoredEquipment& equipment) {
+// The device's rows as stored, as JSON text: given back with it where the store does that
+// without another round trip, else read back now. "null" when they cannot be read: undoing the
+// run then keeps the device.
+QByteArray RowsOf(ImportContext& ctx, const StoredEquipment& equipment) {
     if (!equipment.rows.isEmpty()) {
         return equipment.rows;
     }
     try {
-        const std::optional<db::DeviceRows> read =
-            db::ReadDevice(ctx.database, QJsonValue::fromVariant(equipment.equipmentId));
-        if (!read) {
-            return QJsonValue::Null;
-        }
-        QJsonArray inputs;
-        QJsonArray outputs;
-        for (const QJsonObject& row : read->inputs) {
-            inputs.append(row);
-        }
-        for (const QJsonObject& row : read->outputs) {
-            outputs.append(row);
-        }
-        return QJsonObject{
-            {"equipment", read->equipment}, {"inputs", inputs}, {"outputs", outputs}};
+        const QByteArray read = db::ReadDeviceJson(ctx.database, equipment.equipmentId);
+        return read.isEmpty() ? QByteArrayLiteral("null") : read;
     } catch (const AppError&) {
-        return QJsonValue::Null;
+        return QByteArrayLiteral("null");
     }
+}
+
+// The rows of the devices are not turned into JSON values and back: each device's "rows" holds
+// a marker while the document is made, replaced by the rows' own text in one pass after.
+const QByteArray kRowsMarker = QByteArrayLiteral("\"rows\":\"\\u0001");
+
+QString Marker(std::size_t index) {
+    return QChar(1) + QString::number(index);
+}
+
+QByteArray Spliced(const QByteArray& json, const std::vector<const QByteArray*>& rows) {
+    QByteArray out;
+    out.reserve(json.size() + 64 * qsizetype(rows.size()));
+    qsizetype from = 0;
+    for (qsizetype at = json.indexOf(kRowsMarker); at >= 0; at = json.indexOf(kRowsMarker, from)) {
+        const qsizetype digits = at + kRowsMarker.size();
+        const qsizetype close = json.indexOf('"', digits);
+        const std::size_t index = json.mid(digits, close - digits).toULongLong();
+        out.append(json.constData() + from, at - from);
+        out += "\"rows\":";
+        out += index < rows.size() ? *rows[index] : QByteArrayLiteral("null");
+        from = close + 1;
+    }
+    out.append(json.constData() + from, json.size() - from);
+    return out;
 }
 
 }  // namespace
@@ -88,15 +100,14 @@ void RunRecorder::DeviceStored(ImportContext& ctx, const StoredEquipment& equipm
     if (!active_) {
         return;
     }
-    const QJsonValue rows = RowsOf(ctx, equipment);
+    currentRows_.push_back(RowsOf(ctx, equipment));
     FileOutcome one;
     one.equipment.push_back(equipment);
     QJsonObject device = FileEntry({}, one)["equipment"].toArray().at(0).toObject();
-    device["rows"] = rows;
-    currentDevices_.push_back(device);
+    device["rows"] = Marker(0);
     NoteManufacturers(ctx);
     Start();
-    Append({{"file", qint64(files_.size())}, {"device", device}});
+    Append({{"file", qint64(files_.size())}, {"device", device}}, {&currentRows_.back()});
 }
 
 void RunRecorder::FileDone(ImportContext& ctx, const FileOutcome& outcome) {
@@ -104,12 +115,8 @@ void RunRecorder::FileDone(ImportContext& ctx, const FileOutcome& outcome) {
         return;
     }
     files_.push_back(BatchFileResult{outcome, {}});
-    std::vector<QJsonValue> devices;
-    for (const QJsonObject& device : currentDevices_) {
-        devices.push_back(device["rows"]);
-    }
-    rows_.push_back(devices);
-    currentDevices_.clear();
+    rows_.push_back(std::move(currentRows_));
+    currentRows_.clear();
     NoteManufacturers(ctx);
     if (!Stored()) {
         if (!manufacturers_.isEmpty()) {
@@ -119,7 +126,7 @@ void RunRecorder::FileDone(ImportContext& ctx, const FileOutcome& outcome) {
     }
     // The devices' rows are in the journal already, each in its own line.
     const qsizetype index = qsizetype(files_.size()) - 1;
-    Append({{"file", qint64(index)}, {"entry", FileJson(index, true, false)}});
+    Append({{"file", qint64(index)}, {"entry", FileJson(index, true, nullptr)}});
 }
 
 QString RunRecorder::Finish(const RunOutcome& run, std::optional<int> exitStatus, bool interrupted,
@@ -167,18 +174,20 @@ void RunRecorder::Start() {
     Save(Document(false));
 }
 
-QJsonObject RunRecorder::FileJson(qsizetype index, bool done, bool withRows) const {
+QJsonObject RunRecorder::FileJson(qsizetype index, bool done,
+                                  std::vector<const QByteArray*>* rows) const {
     const auto i = static_cast<std::size_t>(index);
     QJsonObject file = FileEntry(paths_.value(index), done ? files_[i].outcome : std::nullopt,
                                  done ? files_[i].messages : QStringList());
     file["fullPath"] = paths_.value(index);
     file["size"] = fileFacts_.at(index)["size"];
     file["sha256"] = fileFacts_.at(index)["sha256"];
-    if (done && withRows) {
+    if (done && rows != nullptr) {
         QJsonArray equipment = file["equipment"].toArray();
         for (qsizetype d = 0; d < equipment.size() && std::size_t(d) < rows_[i].size(); ++d) {
             QJsonObject device = equipment[d].toObject();
-            device["rows"] = rows_[i][std::size_t(d)];
+            device["rows"] = Marker(rows->size());
+            rows->push_back(&rows_[i][std::size_t(d)]);
             equipment[d] = device;
         }
         file["equipment"] = equipment;
@@ -186,7 +195,7 @@ QJsonObject RunRecorder::FileJson(qsizetype index, bool done, bool withRows) con
     return file;
 }
 
-QJsonObject RunRecorder::Document(bool complete) const {
+QByteArray RunRecorder::Document(bool complete) const {
     BatchRunRecord record;
     record.files = files_;
     record.run = run_;
@@ -196,8 +205,9 @@ QJsonObject RunRecorder::Document(bool complete) const {
         document["exitStatus"] = QJsonValue::Null;
     }
     QJsonArray files;
+    std::vector<const QByteArray*> rows;
     for (qsizetype i = 0; i < paths_.size(); ++i) {
-        files.append(FileJson(i, std::size_t(i) < files_.size()));
+        files.append(FileJson(i, std::size_t(i) < files_.size(), &rows));
     }
     document["files"] = files;
     document["record"] = 1;
@@ -208,19 +218,18 @@ QJsonObject RunRecorder::Document(bool complete) const {
     document["version"] = cli::VersionText({}).section(' ', -1).trimmed();
     document["options"] = settings_.options;
     document["manufacturersAdded"] = manufacturers_;
-    return document;
+    // Compact: a large run's record is a third of the size, and 200 of them are kept.
+    return Spliced(QJsonDocument(document).toJson(QJsonDocument::Compact), rows);
 }
 
-void RunRecorder::Save(const QJsonObject& document) {
+void RunRecorder::Save(const QByteArray& bytes) {
     QSaveFile file(path_);
-    // Compact: a large run's record is half the size, and 200 of them are kept.
-    const QByteArray bytes = QJsonDocument(document).toJson(QJsonDocument::Compact);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
         Warn(QStringLiteral("%1: %2").arg(path_, file.errorString()));
     }
 }
 
-void RunRecorder::Append(QJsonObject line) {
+void RunRecorder::Append(QJsonObject line, const std::vector<const QByteArray*>& rows) {
     line["manufacturersAdded"] = manufacturers_;
     if (!journal_) {
         journal_ = std::make_unique<QFile>(path_ + kLogSuffix);
@@ -228,7 +237,8 @@ void RunRecorder::Append(QJsonObject line) {
             Warn(QStringLiteral("%1: %2").arg(journal_->fileName(), journal_->errorString()));
         }
     }
-    const QByteArray bytes = QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
+    const QByteArray bytes =
+        Spliced(QJsonDocument(line).toJson(QJsonDocument::Compact), rows) + '\n';
     // Flushed at once: a run killed after this line keeps it.
     if (journal_->isOpen() && (journal_->write(bytes) != bytes.size() || !journal_->flush())) {
         Warn(QStringLiteral("%1: %2").arg(journal_->fileName(), journal_->errorString()));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QJsonObject>
+#include <QByteArray>
 #include <QString>
 #include <QVariant>
 #include <cstdint>
@@ -56,9 +56,9 @@ struct DeviceResult {
     // number of connector rows when it came after all of them (the commit).
     std::ptrdiff_t failedConnector = -1;
     // kStored, where the store gave the rows back with the device in the same round trip:
-    // every column of the equipment row and of its connector rows as stored ({"equipment": {},
-    // "inputs": [], "outputs": []}, as db::DeviceRows). Empty elsewhere.
-    QJsonObject storedRows;
+    // every column of the equipment row and of its connector rows as stored, as JSON text
+    // ({"equipment": {}, "inputs": [], "outputs": []}, as db::ReadDeviceJson). Empty elsewhere.
+    QByteArray storedRows;
     // kStored: the session was lost with the device's commit unanswered, and the device was
     // found stored once the server was back.
     bool foundAfterLoss = false;

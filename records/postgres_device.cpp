@@ -6,8 +6,6 @@
 #include <libpq-fe.h>
 
 #include <QByteArray>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QList>
 #include <algorithm>
 #include <array>
@@ -420,11 +418,13 @@ std::optional<DeviceResult> StoreDeviceInPipeline(Connection& connection, const 
     result.equipmentId = QVariant(device.text(0, 3).toLongLong());
     result.inputs = device.text(0, 4).toLongLong();
     result.outputs = device.text(0, 5).toLongLong();
-    const auto json = [&device](int column) {
-        return QJsonDocument::fromJson(device.text(0, column).toUtf8());
-    };
-    result.storedRows = QJsonObject{
-        {"equipment", json(6).object()}, {"inputs", json(7).array()}, {"outputs", json(8).array()}};
+    // The server's own JSON text: parsed, it equals what db::ReadDevice reads. json_agg puts a
+    // line end between elements, never inside a string (where it is escaped); the text goes
+    // on one line, as a record's journal takes it.
+    result.storedRows = "{\"equipment\":" + device.text(0, 6).toUtf8() +
+                        ",\"inputs\":" + device.text(0, 7).toUtf8() +
+                        ",\"outputs\":" + device.text(0, 8).toUtf8() + '}';
+    result.storedRows.replace('\n', ' ');
     return result;
 }
 

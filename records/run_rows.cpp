@@ -1,5 +1,6 @@
 #include "records/run_rows.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -49,6 +50,86 @@ std::vector<QJsonObject> Rows(Connection& connection, const sql::Statement& stat
     }
     query.finish();
     return rows;
+}
+
+// `text` as a JSON string, escaped as QJsonDocument escapes it.
+void AppendString(QByteArray& out, const QString& text) {
+    QString escaped;
+    escaped.reserve(text.size() + 2);
+    escaped += u'"';
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == u'"' || u == u'\\') {
+            escaped += u'\\';
+            escaped += c;
+        } else if (u < 0x20) {
+            escaped += QStringLiteral("\\u%1").arg(int(u), 4, 16, QChar(u'0'));
+        } else {
+            escaped += c;
+        }
+    }
+    escaped += u'"';
+    out += escaped.toUtf8();
+}
+
+// `value` as JSON, as QJsonValue::fromVariant (a null: null) would write it.
+void AppendValue(QByteArray& out, const QVariant& value) {
+    if (value.isNull()) {
+        out += "null";
+        return;
+    }
+    switch (value.typeId()) {
+        case QMetaType::Bool:
+            out += value.toBool() ? "true" : "false";
+            return;
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::LongLong:
+        case QMetaType::ULongLong:
+            out += QByteArray::number(value.toLongLong());
+            return;
+        case QMetaType::QString:
+            AppendString(out, value.toString());
+            return;
+        default:
+            break;
+    }
+    const QByteArray array =
+        QJsonDocument(QJsonArray{QJsonValue::fromVariant(value)}).toJson(QJsonDocument::Compact);
+    out += array.mid(1, array.size() - 2);
+}
+
+// The rows of `statement` for `key`, as a JSON array, or the first row alone as an object
+// (`single`: empty text when there is none).
+QByteArray RowsJson(Connection& connection, const sql::Statement& statement, const QVariant& key,
+                    bool single) {
+    QSqlQuery& query = Exec(connection, statement, {key}, Step::kRead);
+    QList<QByteArray> names;
+    QByteArray out = single ? QByteArray() : QByteArrayLiteral("[");
+    while (query.next()) {
+        if (names.isEmpty()) {
+            const QSqlRecord record = query.record();
+            for (int i = 0; i < record.count(); ++i) {
+                QByteArray name;
+                AppendString(name, record.fieldName(i));
+                names << name + ':';
+            }
+        }
+        if (out.size() > 1) {
+            out += ',';
+        }
+        out += '{';
+        for (int i = 0; i < names.size(); ++i) {
+            out += (i > 0 ? "," : "") + names[i];
+            AppendValue(out, query.value(i));
+        }
+        out += '}';
+        if (single) {
+            break;
+        }
+    }
+    query.finish();
+    return single ? out : out + ']';
 }
 
 std::optional<DeviceRows> Read(Connection& connection, const QJsonValue& equipmentId) {
@@ -147,6 +228,18 @@ void RemoveManufacturers(Connection& connection, const QStringList& manufacturer
 
 std::optional<DeviceRows> ReadDevice(Database& database, const QJsonValue& equipmentId) {
     return Read(database.connection(), equipmentId);
+}
+
+QByteArray ReadDeviceJson(Database& database, const QVariant& equipmentId) {
+    Connection& connection = database.connection();
+    const QByteArray equipment = RowsJson(connection, sql::kEquipmentRowById, equipmentId, true);
+    if (equipment.isEmpty()) {
+        return {};
+    }
+    return "{\"equipment\":" + equipment +
+           ",\"inputs\":" + RowsJson(connection, sql::kInputsOfEquipment, equipmentId, false) +
+           ",\"outputs\":" + RowsJson(connection, sql::kOutputsOfEquipment, equipmentId, false) +
+           '}';
 }
 
 UndoResult RemoveRunRows(Database& database, const std::vector<DeviceRows>& devices,

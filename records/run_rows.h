@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QByteArray>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 #include <optional>
 #include <vector>
 
@@ -26,6 +28,11 @@ struct DeviceRows {
 // The device of `equipmentId` as stored now; nothing when its equipment row is gone. Raises
 // AppError when the database cannot be read.
 std::optional<DeviceRows> ReadDevice(Database& database, const QJsonValue& equipmentId);
+
+// The same rows as compact JSON text, {"equipment": {...}, "inputs": [...], "outputs": [...]},
+// written straight from the values (a record takes thousands of them): parsed, it gives exactly
+// what ReadDevice gives. Empty when the equipment row is gone; raises as ReadDevice does.
+QByteArray ReadDeviceJson(Database& database, const QVariant& equipmentId);
 
 // What removing a run's rows did, or would do in a dry run.
 struct UndoResult {
