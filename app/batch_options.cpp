@@ -28,8 +28,39 @@ const QCommandLineOption kNoProgress("no-progress",
 const QCommandLineOption kDryRun("dry-run",
                                  "import as usual, then give every row back: nothing is stored");
 
-const QList<QCommandLineOption> kOptions{kDb,   kUnattended, kMap,        kReport,
-                                         kJson, kQuiet,      kNoProgress, kDryRun};
+const QCommandLineOption kRuns("runs",
+                               "list the recorded runs, newest first: time, database, files, rows");
+const QCommandLineOption kUndo("undo",
+                               "remove what the recorded run RECORD (a record file, or last) "
+                               "added, where it is still as the run left it",
+                               "RECORD");
+const QCommandLineOption kResume("resume",
+                                 "import the files of the recorded run RECORD (a record file, or "
+                                 "last) that it did not add, with its options and database",
+                                 "RECORD");
+const QCommandLineOption kForce("force", "with --resume: import files changed since the run too");
+
+const QList<QCommandLineOption> kOptions{kDb,         kUnattended, kMap,  kReport, kJson,   kQuiet,
+                                         kNoProgress, kDryRun,     kRuns, kUndo,   kResume, kForce};
+
+// Why the run-record options of `options` do not go together, or empty.
+QString RecordOptionsError(const BatchOptions& options) {
+    const int commands =
+        int(options.listRuns) + int(!options.undo.isEmpty()) + int(!options.resume.isEmpty());
+    if (commands > 1) {
+        return QStringLiteral("--runs, --undo and --resume go one at a time");
+    }
+    if (commands == 1 && !options.files.isEmpty()) {
+        return QStringLiteral("--runs, --undo and --resume take no FLX files");
+    }
+    if (options.force && options.resume.isEmpty()) {
+        return QStringLiteral("--force goes with --resume only");
+    }
+    if (commands == 0 && options.files.isEmpty()) {
+        return QStringLiteral("no FLX files given");
+    }
+    return {};
+}
 
 }  // namespace
 
@@ -63,10 +94,12 @@ BatchParse ParseBatchOptions(const QStringList& arguments) {
         }
         options.mappings << ManufacturerMapping{value.left(eq), value.mid(eq + 1)};
     }
+    options.listRuns = parser.isSet(kRuns);
+    options.undo = parser.value(kUndo);
+    options.resume = parser.value(kResume);
+    options.force = parser.isSet(kForce);
     options.files = parser.positionalArguments();
-    if (options.files.isEmpty()) {
-        result.error = QStringLiteral("no FLX files given");
-    }
+    result.error = RecordOptionsError(options);
     return result;
 }
 
@@ -76,14 +109,19 @@ QString BatchUsage() {
         "Imports FLX device-description files into the equipment database, in the order given,\n"
         "and writes the import report to standard output."));
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("the FLX files to import"),
-                                 QStringLiteral("FILE..."));
+                                 QStringLiteral("FILE... | --runs | --undo RECORD | --resume "
+                                                "RECORD"));
     cli::Parse(parser, kOptions, {});
     return cli::HelpText(
         parser, QStringLiteral("importflx-batch"),
         cli::DatabaseHelp() + '\n' + cli::PasswordAdvice() +
             QStringLiteral(
+                "\nRuns: every run that stores something is recorded in the user's data folder\n"
+                "(runs/, the newest 200 kept). --undo removes a row only while it is as the run\n"
+                "left it, and a manufacturer the run added only once no equipment refers to it.\n"
                 "\nExit status: 0 every file was added, 1 a file failed or was refused, 2 usage\n"
-                "error or no usable database, 130 interrupted.\n"));
+                "error or no usable database, 130 interrupted. --undo: 0 everything was removed,\n"
+                "1 something was kept, 2 usage or database error.\n"));
 }
 
 QString BatchVersion() {

@@ -7,6 +7,8 @@
 // The command line of importflx-batch:
 //   importflx-batch [--db TARGET] [--unattended] [--map FILEID=DBID]... [--report FILE]
 //                   [--json FILE] [--quiet] [--no-progress] [--dry-run] FILE...
+//   importflx-batch --runs | --undo RECORD [--db TARGET] [--dry-run] [--json FILE]
+//                   | --resume RECORD [--force] [...]
 // Options taking a value accept it as the next argument or after '=' (--db=PATH). "--" ends the
 // options, so that a file name may start with '-'.
 
@@ -35,6 +37,10 @@ struct BatchOptions {
     bool quiet = false;
     bool noProgress = false;  // --no-progress: no progress line even on a terminal
     bool dryRun = false;      // --dry-run: report as a real run would, store nothing
+    bool listRuns = false;    // --runs: list the recorded runs and do nothing else
+    QString undo;             // --undo RECORD: a record's path, or "last"
+    QString resume;           // --resume RECORD
+    bool force = false;       // --force: --resume imports changed files too
     bool help = false;        // --help: print the usage and do nothing else
     bool version = false;     // --version: print the version and do nothing else
     QStringList files;        // in command-line order, as given
@@ -51,7 +57,8 @@ struct BatchParse {
 // earlier one. --map splits at the first '=', so a file ID cannot hold '=' but a database ID
 // can; both sides must be non-empty. A --db TARGET that names no database importflx can open is
 // refused (cli::DatabaseOptionError). --help (or -h) and --version end the parse. Without them,
-// at least one file is required.
+// at least one file is required, unless one of --runs, --undo and --resume is given (one at
+// most, without files).
 BatchParse ParseBatchOptions(const QStringList& arguments);
 
 // The usage text printed by --help, ending with a line end.

@@ -2,10 +2,14 @@
 
 #include <optional>
 
+#include <QJsonArray>
+
 #include "app/batch_host.h"
+#include "app/batch_runs.h"
 #include "app/database_choice.h"
 #include "app/database_tables.h"
 #include "app/import_commands.h"
+#include "app/run_record.h"
 #include "core/error.h"
 #include "core/platform.h"
 #include "records/database.h"
@@ -62,6 +66,16 @@ bool FillManufacturerMap(db::Database& database, const QList<ManufacturerMapping
 
 // Everything between an opened database and the exit status. What the run did goes into
 // `record`.
+// The record of the run (app/run_record.h), with the options that a resume takes over.
+RunRecorder::Settings RecorderSettings(const BatchOptions& options) {
+    QJsonArray map;
+    for (const ManufacturerMapping& mapping : options.mappings) {
+        map.append(mapping.fileId + '=' + mapping.databaseId);
+    }
+    return {kProgram, QJsonObject{{"unattended", options.unattended}, {"map", map}},
+            [](const QString& text) { PrintError(text); }};
+}
+
 int ImportInto(db::Database& database, const BatchOptions& options, BatchRunRecord& record) {
     SessionState session;
     session.sEquipConnection = database.connectionString();
@@ -89,7 +103,8 @@ int ImportInto(db::Database& database, const BatchOptions& options, BatchRunReco
     if (options.dryRun) {
         database.BeginDryRun();
     }
-    record.run = cmdAll_Click(ctx);
+    RunRecorder recorder(RecorderSettings(options));
+    record.run = cmdAll_Click(ctx, &recorder);
     database.EndDryRun();
     host.Finish();
     record.files = host.Results();
@@ -103,7 +118,9 @@ int ImportInto(db::Database& database, const BatchOptions& options, BatchRunReco
             status = batch_exit::kFailed;
         }
     }
-    return platform::InterruptArrived() ? batch_exit::kInterrupted : status;
+    status = platform::InterruptArrived() ? batch_exit::kInterrupted : status;
+    recorder.Finish(record.run, status, platform::InterruptArrived(), record.files);
+    return status;
 }
 
 // ImportInto on the database of `connection`, closed before it returns: an SQLite file that
@@ -121,6 +138,15 @@ int ImportAll(const BatchOptions& options, const QString& connection, BatchRunRe
 }  // namespace
 
 int RunBatch(const BatchOptions& options) {
+    if (options.listRuns) {
+        return ListRuns();
+    }
+    if (!options.undo.isEmpty()) {
+        return UndoRun(options);
+    }
+    if (!options.resume.isEmpty()) {
+        return ResumeRun(options);
+    }
     QString error;
     // A JSON file that cannot be written is found out before anything is imported.
     JsonOutput json(options.jsonPath);

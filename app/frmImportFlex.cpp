@@ -91,6 +91,7 @@ frmImportFlex::frmImportFlex(const QString& databaseTarget, QWidget* parent)
     connect(ui_->cmdCancel, &QPushButton::clicked, this, &frmImportFlex::cmdCancel_Click);
     connect(ui_->chkUnattended, &QCheckBox::clicked, this, &frmImportFlex::chkUnattended_Click);
     connect(ui_->cmdDatabase, &QPushButton::clicked, this, &frmImportFlex::cmdDatabase_Click);
+    connect(ui_->cmdUndo, &QPushButton::clicked, this, &frmImportFlex::cmdUndo_Click);
 
     redrawTimer_ = new QTimer(this);
     redrawTimer_->setSingleShot(true);
@@ -320,7 +321,8 @@ void frmImportFlex::ShowMessage(const QString& text) {
     ui::MsgBox(text, ui::MsgButtons::kOk, ui::MsgIcon::kNone, isVisible() ? this : nullptr);
 }
 
-void frmImportFlex::RunCommand(RunOutcome (*command)(ImportContext&), QWidget* button) {
+void frmImportFlex::RunCommand(RunOutcome (*command)(ImportContext&, RunObserver*),
+                               QWidget* button) {
     // A run works on the whole list.
     files_->Finish();
     ImportContext ctx{session_, *this, *database_};
@@ -328,7 +330,7 @@ void frmImportFlex::RunCommand(RunOutcome (*command)(ImportContext&), QWidget* b
         // The run disables the button that has the focus, and the focus moves on to the next
         // control; it comes back once the run is over, so that a key that started the run
         // starts the next one too.
-        if (command(ctx).started && button->isEnabled()) {
+        if (RunRecorded(command, ctx).started && button->isEnabled()) {
             button->setFocus(Qt::OtherFocusReason);
         }
     } catch (const AppError& error) {
@@ -527,7 +529,9 @@ void frmImportFlex::SetRunActive(bool active) {
     for (QWidget* widget :
          {static_cast<QWidget*>(ui_->cmdOne), static_cast<QWidget*>(ui_->cmdAll),
           static_cast<QWidget*>(ui_->Drive1), static_cast<QWidget*>(ui_->Dir1),
-          static_cast<QWidget*>(ui_->File1), static_cast<QWidget*>(ui_->cmdDatabase)}) {
+          static_cast<QWidget*>(ui_->File1), static_cast<QWidget*>(ui_->cmdDatabase),
+          static_cast<QWidget*>(ui_->chkPreview)}) {
         widget->setEnabled(!active);
     }
+    ui_->cmdUndo->setEnabled(!active && !lastRecord_.isEmpty());
 }

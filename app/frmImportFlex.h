@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/import_commands.h"
 #include "core/host.h"
 #include "core/session.h"
 #include "report/frmReporStatus.h"
@@ -114,6 +115,11 @@ class frmImportFlex : public QWidget, public ImportHost {
     // the next file on and remembered for the next start; the session's recordsets and
     // manufacturer map, which belong to the old one, start afresh.
     void cmdDatabase_Click();
+    // "Undo Last Import": asks, with the counts of the last run's record, whether to remove what
+    // that run added, then removes every row still as the run left it (app/run_undo.h) and
+    // tells in the status line, the report and a box what was removed and what was kept. The
+    // button is enabled after a run that stored something, until its undo.
+    void cmdUndo_Click();
 
   private:
     void Form_Load();
@@ -129,8 +135,13 @@ class frmImportFlex : public QWidget, public ImportHost {
     // dialog. `database` becomes what the user chose; it stays missing when nothing was.
     void OfferDatabase(DatabaseChoice& database);
 
-    // Runs `command`, started by `button`, which has the focus again when the run is over.
-    void RunCommand(RunOutcome (*command)(ImportContext&), QWidget* button);
+    // Runs `command`, started by `button`, which has the focus again when the run is over. With
+    // "Preview" ticked the run is a dry run (db::Database::BeginDryRun): every step as usual,
+    // every row given back at the end, and "Preview: nothing was stored" after its totals line.
+    // Otherwise the run is recorded (app/run_record.h) and, when it stored something, becomes
+    // the one that "Undo Last Import" undoes.
+    void RunCommand(RunOutcome (*command)(ImportContext&, RunObserver*), QWidget* button);
+    RunOutcome RunRecorded(RunOutcome (*command)(ImportContext&, RunObserver*), ImportContext& ctx);
     // Places lblFileCount, lblEquip and lblStat across fraRun, one below the other.
     void LayOutRunLabels();
     void ShowMessage(const QString& text);
@@ -175,4 +186,5 @@ class frmImportFlex : public QWidget, public ImportHost {
     QTimer* redrawTimer_ = nullptr;
     std::vector<QWidget*> held_;  // widgets of this window whose redraw HoldRedraw holds
     QElapsedTimer quietSince_;    // the last look for events found none (invalid: it found some)
+    QString lastRecord_;          // the record of the last run that stored something, until undone
 };

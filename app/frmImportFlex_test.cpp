@@ -305,7 +305,8 @@ TEST_F(ImportWindowTest, InitialStatesAndHostCalls) {
     EXPECT_FALSE(Child("cmdCancel")->isEnabled());
     window->show();
     EXPECT_EQ(window->focusWidget(), Child("cmdOne"));
-    // A run leaves the user only the two options (Cancel has a call of its own).
+    // A run leaves the user only the two options (Cancel has a call of its own); Preview is
+    // decided when the run starts, and Undo waits for a run that stored something.
     for (const bool active : {true, false}) {
         window->SetRunActive(active);
         QStringList enabled;
@@ -318,9 +319,10 @@ TEST_F(ImportWindowTest, InitialStatesAndHostCalls) {
             }
         }
         enabled.sort(Qt::CaseInsensitive);
-        EXPECT_EQ(enabled, active ? QStringList({"chkLog", "chkUnattended"})
-                                  : QStringList({"chkLog", "chkUnattended", "cmdAll", "cmdDatabase",
-                                                 "cmdOne", "Dir1", "Drive1", "File1"}));
+        EXPECT_EQ(enabled, active
+                               ? QStringList({"chkLog", "chkUnattended"})
+                               : QStringList({"chkLog", "chkPreview", "chkUnattended", "cmdAll",
+                                              "cmdDatabase", "cmdOne", "Dir1", "Drive1", "File1"}));
     }
     auto* bar = Child<QProgressBar>("ProgressBar1");
     window->SetProgressValue(2);

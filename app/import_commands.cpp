@@ -1,5 +1,7 @@
 #include "app/import_commands.h"
 
+#include <QScopeGuard>
+
 #include "core/error.h"
 #include "core/platform.h"
 #include "core/session.h"
@@ -39,9 +41,12 @@ QString FullPath(const ImportHost& host, int index) {
 enum class Pass { kSelected, kAll };
 
 // Hands entry `index` to the reader and tells the host how it ended.
-void ImportEntry(ImportContext& ctx, int index, RunOutcome& run) {
+void ImportEntry(ImportContext& ctx, int index, RunOutcome& run, RunObserver* observer) {
     const QString path = FullPath(ctx.host, index);
     const FileOutcome outcome = ImportFile(ctx, path);
+    if (observer != nullptr) {
+        observer->FileDone(ctx, outcome);
+    }
     if (outcome.added()) {
         ++run.filesAdded;
     }
@@ -57,7 +62,7 @@ void ImportEntry(ImportContext& ctx, int index, RunOutcome& run) {
 // False when the run ends here: cancelled before the entry, or the server went away during it.
 // The pass over every file shows "Processing" before it looks at the cancel; the pass over the
 // selected files looks first, so that it never names a file it will not import.
-bool VisitEntry(ImportContext& ctx, Pass pass, int index, RunOutcome& run) {
+bool VisitEntry(ImportContext& ctx, Pass pass, int index, RunOutcome& run, RunObserver* observer) {
     SessionState& s = ctx.session;
     ImportHost& host = ctx.host;
     const bool selectedOnly = pass == Pass::kSelected;
@@ -74,7 +79,7 @@ bool VisitEntry(ImportContext& ctx, Pass pass, int index, RunOutcome& run) {
         if (selectedOnly) {
             host.SetFileCountText(ProgressText(QStringLiteral("Processing "), index, host));
         }
-        ImportEntry(ctx, index, run);
+        ImportEntry(ctx, index, run, observer);
         ++s.iParts;
     }
     host.SetProgressValue(index + 1);
@@ -82,7 +87,7 @@ bool VisitEntry(ImportContext& ctx, Pass pass, int index, RunOutcome& run) {
 }
 
 // The files of the run, up to its end, its cancel or a server that went away.
-RunOutcome ImportFiles(ImportContext& ctx, Pass pass) {
+RunOutcome ImportFiles(ImportContext& ctx, Pass pass, RunObserver* observer) {
     RunOutcome run;
     run.started = true;
     SessionState& s = ctx.session;
@@ -97,6 +102,7 @@ RunOutcome ImportFiles(ImportContext& ctx, Pass pass) {
 
     s.bCancel = false;
     s.ForgetManufacturers();
+    s.manufacturersAdded.clear();
     host.SetCancelEnabled(true);
     const int n = host.FileCount();
     host.SetProgressMaximum(n);
@@ -106,7 +112,7 @@ RunOutcome ImportFiles(ImportContext& ctx, Pass pass) {
 
     for (int i = 0; i < n; ++i) {
         host.ProcessEvents();
-        if (!VisitEntry(ctx, pass, i, run)) {
+        if (!VisitEntry(ctx, pass, i, run, observer)) {
             return counted();
         }
     }
@@ -119,12 +125,30 @@ RunOutcome ImportFiles(ImportContext& ctx, Pass pass) {
     return counted();
 }
 
-RunOutcome Run(ImportContext& ctx, Pass pass) {
+// The files a run is to import, in order.
+QStringList RunPaths(const ImportHost& host, Pass pass) {
+    QStringList paths;
+    for (int i = 0; i < host.FileCount(); ++i) {
+        if (pass == Pass::kAll || host.FileSelected(i)) {
+            paths << FullPath(host, i);
+        }
+    }
+    return paths;
+}
+
+RunOutcome Run(ImportContext& ctx, Pass pass, RunObserver* observer) {
     if (ctx.session.bRunActive) {
         return {};
     }
     RunScope scope(ctx);
-    const RunOutcome run = ImportFiles(ctx, pass);
+    if (observer != nullptr) {
+        observer->RunStarting(ctx, RunPaths(ctx.host, pass));
+        ctx.session.deviceStored = [&ctx, observer](const StoredEquipment& equipment) {
+            observer->DeviceStored(ctx, equipment);
+        };
+    }
+    const auto unhook = qScopeGuard([&ctx] { ctx.session.deviceStored = nullptr; });
+    const RunOutcome run = ImportFiles(ctx, pass, observer);
     // However the run ended, an SQLite file is left whole in its own journal mode, or the user
     // learns which file must stay beside it.
     if (const std::optional<AppError> left = ctx.database.EndOfRun()) {
@@ -135,12 +159,12 @@ RunOutcome Run(ImportContext& ctx, Pass pass) {
 
 }  // namespace
 
-RunOutcome cmdOne_Click(ImportContext& ctx) {
-    return Run(ctx, Pass::kSelected);
+RunOutcome cmdOne_Click(ImportContext& ctx, RunObserver* observer) {
+    return Run(ctx, Pass::kSelected, observer);
 }
 
-RunOutcome cmdAll_Click(ImportContext& ctx) {
-    return Run(ctx, Pass::kAll);
+RunOutcome cmdAll_Click(ImportContext& ctx, RunObserver* observer) {
+    return Run(ctx, Pass::kAll, observer);
 }
 
 void cmdCancel_Click(ImportContext& ctx) {

@@ -47,7 +47,7 @@ class CommandsTest : public EngineTest {
 
 TEST_P(CommandsTest, RunsCountEveryChosenEntryAndOnlyThisRunsConnectors) {
     const struct {
-        RunOutcome (*command)(ImportContext&);
+        RunOutcome (*command)(ImportContext&, RunObserver*);
         QList<bool> selected;
         QString progress;  // per entry: 'P'rocessing or 'S'kipping
         QString statuses;  // entry 2 is missing; entry 4 holds the device
@@ -68,7 +68,7 @@ TEST_P(CommandsTest, RunsCountEveryChosenEntryAndOnlyThisRunsConnectors) {
         host.onProcessEvents = [&] {  // a run is going: both buttons are refused
             nestedRefused = !cmdOne_Click(ctx).started && !cmdAll_Click(ctx).started;
         };
-        const RunOutcome run = c.command(ctx);
+        const RunOutcome run = c.command(ctx, nullptr);
         EXPECT_TRUE(run.started && !run.cancelled && nestedRefused);
         QStringList texts;
         for (int i = 0; i < 5; ++i) {
@@ -90,7 +90,7 @@ TEST_P(CommandsTest, RunsCountEveryChosenEntryAndOnlyThisRunsConnectors) {
 // manufacturer selection goes through the window's interactive run).
 TEST_P(CommandsTest, CancelStopsTheRunBeforeTheNextEntry) {
     const struct {
-        RunOutcome (*command)(ImportContext&);
+        RunOutcome (*command)(ImportContext&, RunObserver*);
         int answer;  // to the question: 1 Yes, 0 No
         int files;
         QString pressWhile;  // the progress text at the press; "" before any file
@@ -113,7 +113,7 @@ TEST_P(CommandsTest, CancelStopsTheRunBeforeTheNextEntry) {
                 cmdCancel_Click(ctx);
             }
         };
-        const RunOutcome run = c.command(ctx);
+        const RunOutcome run = c.command(ctx, nullptr);
         EXPECT_EQ(host.questions.size(), 1);
         EXPECT_EQ(session.bCancel, c.answer != 0);
         EXPECT_EQ(run.cancelled, !c.totals);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QVariant>
 #include <cstdint>
@@ -33,6 +34,10 @@ struct StoredEquipment {
     QVariant equipmentId;  // the key the store assigned
     std::int64_t inputs = 0;
     std::int64_t outputs = 0;
+    // The rows as stored when the store gave them back with the device, as JSON text
+    // ({"equipment": {}, "inputs": [], "outputs": []}, every column of each); empty when it did
+    // not.
+    QByteArray rows;
     // The server went away with the row's commit unanswered; the row was found once it was back.
     bool foundAfterLoss = false;
 };

@@ -3,7 +3,10 @@
 #include <QHash>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <vector>
+
+#include "core/outcome.h"
 
 // One remembered choice of the selection dialog: a manufacturer ID as a file gave it, and the
 // database manufacturer the user chose for it.
@@ -45,6 +48,11 @@ struct SessionState {
         manufacturersFound.clear();
         manufacturersListed = false;
     }
+    // The manufacturers the current run added (unattended or through the add-manufacturer
+    // dialog), in the order added; emptied at the start of every run.
+    std::vector<FoundManufacturer> manufacturersAdded;
+    // Called right after each device's commit while a run is observed (app/import_commands.h).
+    std::function<void(const StoredEquipment&)> deviceStored;
     // Counters of the current run; wide enough that no real run overflows them.
     std::int64_t iInputs = 0;
     std::int64_t iOutputs = 0;

@@ -182,7 +182,10 @@ class FileImport {
         }
         outcome_.equipment.push_back(StoredEquipment{
             fileManufacturerId, s_.sManuID, s_.sManuName, s_.sEquipName, result.equipmentId,
-            result.inputs, result.outputs, result.foundAfterLoss});
+            result.inputs, result.outputs, result.storedRows, result.foundAfterLoss});
+        if (s_.deviceStored) {
+            s_.deviceStored(outcome_.equipment.back());
+        }
         LogConnectors(section, section.connectors.size());
         return true;
     }

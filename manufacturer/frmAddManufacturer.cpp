@@ -131,6 +131,7 @@ void frmAddManufacturer::command1_Click(int Index) {
         SaveManufacturer(*rsAddManufacturer, session_.sManuID, session_.sManuName, Checks());
     switch (result.outcome) {
         case SaveOutcome::kStored:
+            session_.manufacturersAdded.push_back({session_.sManuID, session_.sManuName});
             accept();
             return;
         case SaveOutcome::kEmptyEntry:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QVariant>
 #include <cstdint>
@@ -54,6 +55,10 @@ struct DeviceResult {
     // came before the connector rows (the equipment row, the manufacturer, the lock), the
     // number of connector rows when it came after all of them (the commit).
     std::ptrdiff_t failedConnector = -1;
+    // kStored, where the store gave the rows back with the device in the same round trip:
+    // every column of the equipment row and of its connector rows as stored, as JSON text
+    // ({"equipment": {}, "inputs": [], "outputs": []}, as db::ReadDeviceJson). Empty elsewhere.
+    QByteArray storedRows;
     // kStored: the session was lost with the device's commit unanswered, and the device was
     // found stored once the server was back.
     bool foundAfterLoss = false;

@@ -47,6 +47,8 @@ RefusalReason ResolveManufacturer(ImportContext& ctx, QString& manufacturerId) {
             ctx.database, TrimBlanks(manufacturerId), TrimBlanks(s.sManuName));
         if (!added.added) {  // there after all, as the database compares IDs
             s.sManuName = added.row.name;
+        } else {
+            s.manufacturersAdded.push_back({added.row.id, added.row.name});
         }
         s.manufacturersFound.insert(manufacturerId, {added.row.id, added.row.name});
         return RefusalReason::kNone;

@@ -390,6 +390,13 @@ std::optional<DeviceResult> DeviceStored(const Result& device) {
     result.equipmentId = QVariant(device.text(0, 3).toLongLong());
     result.inputs = device.text(0, 4).toLongLong();
     result.outputs = device.text(0, 5).toLongLong();
+    // The server's own JSON text: parsed, it equals what db::ReadDevice reads. json_agg puts a
+    // line end between elements, never inside a string (where it is escaped); the text goes
+    // on one line, as a record's journal takes it.
+    result.storedRows = "{\"equipment\":" + device.text(0, 6).toUtf8() +
+                        ",\"inputs\":" + device.text(0, 7).toUtf8() +
+                        ",\"outputs\":" + device.text(0, 8).toUtf8() + '}';
+    result.storedRows.replace('\n', ' ');
     return result;
 }
 

@@ -125,8 +125,9 @@ inline constexpr Statement kEquipmentVersionsTaken{
 // (as kEquipmentVersionsTaken finds them) leave free, and adds the equipment row unless the
 // database finds that name taken after all, then the connector rows in the order given, each
 // list bound as one array. Yields one row: whether the check failed, whether the manufacturer
-// was found, the name chosen, the new EquipmentID (null when nothing was added), and the
-// numbers of input and output rows added.
+// was found, the name chosen, the new EquipmentID (null when nothing was added), the
+// numbers of input and output rows added, and the rows as stored, every column of each, as JSON:
+// the equipment row (an object) and the input and output rows (arrays), for the run's record.
 // Values: manufacturer ID, base name, type, p (as for kEquipmentVersionsTaken), base + "_v",
 // base + "_w", then the input rows' names, signal types, connectors and pin types as four
 // arrays, the same four for the outputs, and the equipment row's EquipmentID, drawn from its
@@ -150,15 +151,17 @@ inline constexpr const char* kPostgresDevice =
     "ManufacturerID, EquipmentType) SELECT $15::bigint, nm.name, $3::varchar, m.ManufacturerID, "
     "$3::varchar FROM nm, m, chk "
     "WHERE NOT chk.bad AND NOT EXISTS (SELECT 1 FROM tblEquipment x WHERE x.ManufacturerID = "
-    "m.ManufacturerID AND x.EquipmentName = nm.name) RETURNING EquipmentID), "
+    "m.ManufacturerID AND x.EquipmentName = nm.name) RETURNING *), "
     "i AS (INSERT INTO tblInputs (EquipmentID, Name, Type, Conn, PinType) SELECT e.EquipmentID, "
     "r.n, r.t, r.c, r.p FROM e, unnest($7::varchar[], $8::varchar[], $9::varchar[], "
-    "$10::varchar[]) WITH ORDINALITY AS r(n, t, c, p, k) ORDER BY r.k RETURNING 1), "
+    "$10::varchar[]) WITH ORDINALITY AS r(n, t, c, p, k) ORDER BY r.k RETURNING *), "
     "o AS (INSERT INTO tblOutputs (EquipmentID, Name, Type, Conn, PinType) SELECT e.EquipmentID, "
     "r.n, r.t, r.c, r.p FROM e, unnest($11::varchar[], $12::varchar[], $13::varchar[], "
-    "$14::varchar[]) WITH ORDINALITY AS r(n, t, c, p, k) ORDER BY r.k RETURNING 1) "
+    "$14::varchar[]) WITH ORDINALITY AS r(n, t, c, p, k) ORDER BY r.k RETURNING *) "
     "SELECT (SELECT bad FROM chk), (SELECT count(*) FROM m), (SELECT name FROM nm), "
-    "(SELECT EquipmentID FROM e), (SELECT count(*) FROM i), (SELECT count(*) FROM o)";
+    "(SELECT EquipmentID FROM e), (SELECT count(*) FROM i), (SELECT count(*) FROM o), "
+    "(SELECT row_to_json(e) FROM e)::text, (SELECT coalesce(json_agg(i), '[]') FROM i)::text, "
+    "(SELECT coalesce(json_agg(o), '[]') FROM o)::text";
 
 // An equipment row by its key, with the numbers of its input and output rows: how a device
 // whose commit went unanswered is found.
@@ -175,5 +178,29 @@ inline constexpr const char* kPostgresAddManufacturer =
     "INSERT INTO tblManufacturers (ManufacturerID, ManufacturerName, DisplayInEquipment) "
     "SELECT $1::varchar, $2::varchar, $3 WHERE NOT EXISTS (SELECT 1 FROM tblManufacturers WHERE "
     "ManufacturerID = $1::varchar)";
+
+// The rows of one device as stored, read back after an import and before removing it again
+// (records/run_rows.h). Every column, whatever the table holds beside importflx's own. Values:
+// an EquipmentID.
+inline constexpr Statement kEquipmentRowById{
+    "Select * from tblEquipment Where EquipmentID = ?", &schema::kEquipment, {}};
+inline constexpr Statement kInputsOfEquipment{
+    "Select * from tblInputs Where EquipmentID = ?", &schema::kInputs, {}};
+inline constexpr Statement kOutputsOfEquipment{
+    "Select * from tblOutputs Where EquipmentID = ?", &schema::kOutputs, {}};
+inline constexpr Statement kDeleteInputsOfEquipment{
+    "Delete from tblInputs Where EquipmentID = ?", &schema::kInputs, {}};
+inline constexpr Statement kDeleteOutputsOfEquipment{
+    "Delete from tblOutputs Where EquipmentID = ?", &schema::kOutputs, {}};
+inline constexpr Statement kDeleteEquipment{
+    "Delete from tblEquipment Where EquipmentID = ?", &schema::kEquipment, {}};
+// Whether a manufacturer is there and how many equipment rows refer to it, and its removal.
+// Values: a manufacturer ID (twice for the count).
+inline constexpr Statement kManufacturerUse{
+    "Select (Select count(*) from tblManufacturers Where ManufacturerID = ?), (Select count(*) "
+    "from tblEquipment Where ManufacturerID = ?)",
+    &schema::kManufacturers, kManufacturerNameColumns};
+inline constexpr Statement kDeleteManufacturer{
+    "Delete from tblManufacturers Where ManufacturerID = ?", &schema::kManufacturers, {}};
 
 }  // namespace sql
