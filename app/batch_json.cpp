@@ -44,6 +44,22 @@ QJsonValue StopName(RunStop stop) {
     return QJsonValue::Null;
 }
 
+}  // namespace
+
+QJsonObject EquipmentJson(const StoredEquipment& row) {
+    QJsonObject stored{{"fileManufacturerId", row.fileManufacturerId},
+                       {"manufacturerId", row.manufacturerId},
+                       {"manufacturerName", row.manufacturerName},
+                       {"model", row.model},
+                       {"equipmentId", QJsonValue::fromVariant(row.equipmentId)},
+                       {"inputs", qint64(row.inputs)},
+                       {"outputs", qint64(row.outputs)}};
+    if (row.foundAfterLoss) {
+        stored["foundAfterLoss"] = true;
+    }
+    return stored;
+}
+
 QJsonObject FileJson(const QString& path, const BatchFileResult& result,
                      std::int64_t& equipmentRows) {
     QJsonObject file{{"path", path}};
@@ -63,17 +79,7 @@ QJsonObject FileJson(const QString& path, const BatchFileResult& result,
     }
     QJsonArray equipment;
     for (const StoredEquipment& row : outcome.equipment) {
-        QJsonObject stored{{"fileManufacturerId", row.fileManufacturerId},
-                           {"manufacturerId", row.manufacturerId},
-                           {"manufacturerName", row.manufacturerName},
-                           {"model", row.model},
-                           {"equipmentId", QJsonValue::fromVariant(row.equipmentId)},
-                           {"inputs", qint64(row.inputs)},
-                           {"outputs", qint64(row.outputs)}};
-        if (row.foundAfterLoss) {
-            stored["foundAfterLoss"] = true;
-        }
-        equipment.append(stored);
+        equipment.append(EquipmentJson(row));
     }
     equipmentRows += equipment.size();
     file["equipment"] = equipment;
@@ -82,8 +88,6 @@ QJsonObject FileJson(const QString& path, const BatchFileResult& result,
     }
     return file;
 }
-
-}  // namespace
 
 QJsonDocument BatchJson(const QStringList& paths, const BatchRunRecord& record, bool interrupted,
                         int exitStatus) {

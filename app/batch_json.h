@@ -35,6 +35,12 @@ struct BatchRunRecord {
 QJsonDocument BatchJson(const QStringList& paths, const BatchRunRecord& record, bool interrupted,
                         int exitStatus);
 
+// One stored equipment row of a file, as the document lists it.
+QJsonObject EquipmentJson(const StoredEquipment& row);
+// One file of the document; `equipmentRows` grows by the equipment rows it lists.
+QJsonObject FileJson(const QString& path, const BatchFileResult& result,
+                     std::int64_t& equipmentRows);
+
 // Where the document goes: standard output for "-", otherwise a file that is replaced only once
 // the whole document is written, so that a failed or interrupted run never leaves half of one.
 class JsonOutput {

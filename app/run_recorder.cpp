@@ -18,9 +18,8 @@ const QString kLogSuffix = QStringLiteral(".log");
 // The --json form of one file's outcome, or of one device of it.
 QJsonObject FileEntry(const QString& path, const std::optional<FileOutcome>& outcome,
                       const QStringList& messages = {}) {
-    BatchRunRecord single;
-    single.files.push_back(BatchFileResult{outcome, messages});
-    return BatchJson({path}, single, false, 0)["files"].toArray().at(0).toObject();
+    std::int64_t equipmentRows = 0;
+    return ::FileJson(path, BatchFileResult{outcome, messages}, equipmentRows);
 }
 
 // Removes the oldest records, with their journals, so that `room` more leave kKeptRecords.
@@ -101,9 +100,7 @@ void RunRecorder::DeviceStored(ImportContext& ctx, const StoredEquipment& equipm
         return;
     }
     currentRows_.push_back(RowsOf(ctx, equipment));
-    FileOutcome one;
-    one.equipment.push_back(equipment);
-    QJsonObject device = FileEntry({}, one)["equipment"].toArray().at(0).toObject();
+    QJsonObject device = EquipmentJson(equipment);
     device["rows"] = Marker(0);
     NoteManufacturers(ctx);
     Start();

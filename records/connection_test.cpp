@@ -4,9 +4,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 
 #include "records/database.h"
 #include "records/recordset.h"
+#include "records/run_rows.h"
 #include "records/statements.h"
 #include "records/target.h"
 #include "tests/flx_builder.h"
@@ -140,6 +143,30 @@ TEST(Dialect, TheWidthOfATextColumnIsReadFromItsDeclaredType) {
     };
     for (const auto& [type, width] : cases) {
         EXPECT_EQ(db::Dialect::WidthOfDeclaredType(type), width) << type;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Rows go into a run's record as JSON text written by hand; read back, each value is the same.
+TEST(RowsJson, TextsComeBackFromTheJsonTheyAreWrittenAs) {
+    const QString texts[] = {QString(), QStringLiteral("plain"),
+                             QStringLiteral("quote \" and backslash \\ and slash /"),
+                             QString::fromUtf16(u"tab\tline\nreturn\r nul\u0001 \u001f end"),
+                             QString::fromUtf16(u"\u00e9\u00fc \u20ac \u4e2d \U0001F600")};
+    for (const QString& text : texts) {
+        QByteArray json = "[";
+        db::AppendJsonString(json, text);
+        json += ',';
+        db::AppendJsonValue(json, QVariant(text));
+        json += ']';
+        QJsonParseError error;
+        const QJsonArray back = QJsonDocument::fromJson(json, &error).array();
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << json.constData();
+        EXPECT_EQ(back.at(0).toString(), text);
+        EXPECT_EQ(back.at(1).toString(), text);
     }
 }
 

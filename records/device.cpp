@@ -235,6 +235,7 @@ void StoreRowByRow(Database& database, const DeviceBatch& batch, DeviceResult& r
                 statements.InsertConnector(row, result.equipmentId, static_cast<int>(i) + 1);
                 ++(row.table == ConnectorTable::kInputs ? result.inputs : result.outputs);
             }
+            result.storedRows = statements.StoredRowsJson(result.equipmentId);
             // A failure from here on (the commit) comes after every row.
             result.failedConnector = static_cast<std::ptrdiff_t>(batch.connectors.size());
         },

@@ -52,28 +52,38 @@ std::vector<QJsonObject> Rows(Connection& connection, const sql::Statement& stat
     return rows;
 }
 
-// `text` as a JSON string, escaped as QJsonDocument escapes it.
-void AppendString(QByteArray& out, const QString& text) {
-    QString escaped;
-    escaped.reserve(text.size() + 2);
-    escaped += u'"';
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u == u'"' || u == u'\\') {
-            escaped += u'\\';
-            escaped += c;
-        } else if (u < 0x20) {
-            escaped += QStringLiteral("\\u%1").arg(int(u), 4, 16, QChar(u'0'));
-        } else {
-            escaped += c;
-        }
-    }
-    escaped += u'"';
-    out += escaped.toUtf8();
+}  // namespace
+
+void AppendJsonString(QByteArray& out, const QString& text) {
+    AppendJsonUtf8(out, text.toUtf8());
 }
 
-// `value` as JSON, as QJsonValue::fromVariant (a null: null) would write it.
-void AppendValue(QByteArray& out, const QVariant& value) {
+void AppendJsonUtf8(QByteArray& out, QByteArrayView utf8) {
+    // No byte of a multi-byte sequence is below 0x80, so every byte that needs an escape is a
+    // character of its own.
+    out += '"';
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < utf8.size(); ++i) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        if (c != '"' && c != '\\' && c >= 0x20) {
+            continue;
+        }
+        out.append(utf8.data() + from, i - from);
+        if (c < 0x20) {
+            out += "\\u00";
+            out += "0123456789abcdef"[c >> 4];
+            out += "0123456789abcdef"[c & 0xF];
+        } else {
+            out += '\\';
+            out += char(c);
+        }
+        from = i + 1;
+    }
+    out.append(utf8.data() + from, utf8.size() - from);
+    out += '"';
+}
+
+void AppendJsonValue(QByteArray& out, const QVariant& value) {
     if (value.isNull()) {
         out += "null";
         return;
@@ -89,7 +99,7 @@ void AppendValue(QByteArray& out, const QVariant& value) {
             out += QByteArray::number(value.toLongLong());
             return;
         case QMetaType::QString:
-            AppendString(out, value.toString());
+            AppendJsonString(out, value.toString());
             return;
         default:
             break;
@@ -98,6 +108,8 @@ void AppendValue(QByteArray& out, const QVariant& value) {
         QJsonDocument(QJsonArray{QJsonValue::fromVariant(value)}).toJson(QJsonDocument::Compact);
     out += array.mid(1, array.size() - 2);
 }
+
+namespace {
 
 // The rows of `statement` for `key`, as a JSON array, or the first row alone as an object
 // (`single`: empty text when there is none).
@@ -111,7 +123,7 @@ QByteArray RowsJson(Connection& connection, const sql::Statement& statement, con
             const QSqlRecord record = query.record();
             for (int i = 0; i < record.count(); ++i) {
                 QByteArray name;
-                AppendString(name, record.fieldName(i));
+                AppendJsonString(name, record.fieldName(i));
                 names << name + ':';
             }
         }
@@ -121,7 +133,7 @@ QByteArray RowsJson(Connection& connection, const sql::Statement& statement, con
         out += '{';
         for (int i = 0; i < names.size(); ++i) {
             out += (i > 0 ? "," : "") + names[i];
-            AppendValue(out, query.value(i));
+            AppendJsonValue(out, query.value(i));
         }
         out += '}';
         if (single) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
@@ -33,6 +34,13 @@ std::optional<DeviceRows> ReadDevice(Database& database, const QJsonValue& equip
 // written straight from the values (a record takes thousands of them): parsed, it gives exactly
 // what ReadDevice gives. Empty when the equipment row is gone; raises as ReadDevice does.
 QByteArray ReadDeviceJson(Database& database, const QVariant& equipmentId);
+
+// `text` as a JSON string, escaped as QJsonDocument escapes it, appended to `out`.
+void AppendJsonString(QByteArray& out, const QString& text);
+// The same for text already in UTF-8.
+void AppendJsonUtf8(QByteArray& out, QByteArrayView utf8);
+// `value` as JSON, as QJsonValue::fromVariant would write it (a null: null), appended to `out`.
+void AppendJsonValue(QByteArray& out, const QVariant& value);
 
 // What removing a run's rows did, or would do in a dry run.
 struct UndoResult {

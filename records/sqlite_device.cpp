@@ -10,6 +10,7 @@
 #include "core/error.h"
 #include "records/connection.h"
 #include "records/device_statements.h"
+#include "records/run_rows.h"
 #include "records/statements.h"
 #include "records/values.h"
 
@@ -91,7 +92,67 @@ class SqliteStatements : public DeviceStatements, public Connection::Extra {
         }
     }
 
+    // Read in the unit that wrote the rows, straight from SQLite's values: a run's record
+    // holds every device, and reading each through the Qt driver after its commit would cost
+    // as much as storing it.
+    QByteArray StoredRowsJson(const QVariant& equipmentId) override {
+        QByteArray out = "{\"equipment\":";
+        AppendRows(sql::kEquipmentRowById, equipmentId, true, out);
+        out += ",\"inputs\":";
+        AppendRows(sql::kInputsOfEquipment, equipmentId, false, out);
+        out += ",\"outputs\":";
+        AppendRows(sql::kOutputsOfEquipment, equipmentId, false, out);
+        out += '}';
+        return out;
+    }
+
   private:
+    // The rows of `statement` for `key` as a JSON array, or its first row alone as an object.
+    void AppendRows(const sql::Statement& statement, const QVariant& key, bool single,
+                    QByteArray& out) {
+        Query query(*this, statement, {key}, Step::kRead);
+        sqlite3_stmt* row = query.statement();
+        std::vector<QByteArray> names;  // each "name": once for all rows
+        for (int i = 0; i < sqlite3_column_count(row); ++i) {
+            QByteArray name;
+            AppendJsonUtf8(name, sqlite3_column_name(row, i));
+            names.push_back(name + ':');
+        }
+        out += single ? "" : "[";
+        for (bool first = true; query.Next(); first = false) {
+            out += first ? "{" : ",{";
+            for (std::size_t i = 0; i < names.size(); ++i) {
+                out += i > 0 ? "," : "";
+                out += names[i];
+                AppendColumn(row, int(i), out);
+            }
+            out += '}';
+            if (single) {
+                break;
+            }
+        }
+        out += single ? "" : "]";
+    }
+
+    // A column's value as the Qt driver would give it, written as JSON.
+    static void AppendColumn(sqlite3_stmt* row, int i, QByteArray& out) {
+        switch (sqlite3_column_type(row, i)) {
+            case SQLITE_NULL:
+                out += "null";
+                return;
+            case SQLITE_INTEGER:
+                out += QByteArray::number(sqlite3_column_int64(row, i));
+                return;
+            case SQLITE_FLOAT:
+                AppendJsonValue(out, sqlite3_column_double(row, i));
+                return;
+            default: {
+                const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(row, i));
+                AppendJsonUtf8(out, QByteArrayView(text, sqlite3_column_bytes(row, i)));
+            }
+        }
+    }
+
     // One run of a statement: values checked and bound, stepped through its rows, reset when it
     // goes. A failed step raises StatementFailed.
     class Query {
