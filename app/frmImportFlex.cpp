@@ -16,19 +16,15 @@
 #include <vector>
 
 #include "app/database_choice.h"
-#include "app/database_tables.h"
 #include "app/dropped_paths.h"
 #include "app/file_list.h"
 #include "app/folder_tree.h"
-#include "app/frmDatabase.h"
 #include "app/import_commands.h"
 #include "core/error.h"
 #include "core/platform.h"
 #include "core/windowing.h"
 #include "manufacturer/frmSelManu.h"
-#include "records/connection.h"
 #include "records/database.h"
-#include "records/target.h"
 #include "report/frmReporStatus.h"
 #include "ui_frmImportFlex.h"
 
@@ -140,56 +136,6 @@ void frmImportFlex::Form_Load() {
     ui_->lblFileCount->setText("FileCount: " + QString::number(ui_->File1->count()));
 }
 
-void frmImportFlex::OfferDatabase(DatabaseChoice& database) {
-    const QString question =
-        QStringLiteral(
-            "There is no equipment database in %1 yet.\n\nCreate an empty one there now, with "
-            "the tables and no rows?\nAnswer No to choose an existing database instead.")
-            .arg(QDir::toNativeSeparators(database.folder));
-    if (AskYesNo(question)) {
-        QString error;
-        const QString schema = QDir(PackagedDataFolder()).filePath(QStringLiteral("schema.sql"));
-        if (CreateDatabaseFromSchema(schema, database.shown, error)) {
-            database.missing = false;
-        } else {
-            ShowMessage(error);
-        }
-        return;
-    }
-    frmDatabase dialog(database.connection, database.shown, this);
-    if (dialog.exec() == QDialog::Accepted) {
-        RememberDatabase(dialog.Target());
-        database.source = DatabaseSource::kRemembered;
-        database.connection = dialog.Connection();
-        database.shown = db::DescribeConnection(dialog.Connection());
-        database.missing = false;
-    }
-}
-
-void frmImportFlex::UseDatabase(const QString& connection, const QString& shown) {
-    session_.sEquipConnection = connection;
-    // The database in use before is closed, which gives its file back its own journal mode;
-    // the new one opens at its first statement.
-    CloseDatabase();
-    database_ = std::make_unique<db::Database>(connection);
-    databaseShown_ = shown;
-    setWindowTitle(baseTitle_ + QStringLiteral(" - ") + shown);
-}
-
-void frmImportFlex::cmdDatabase_Click() {
-    if (session_.bRunActive) {
-        return;
-    }
-    frmDatabase dialog(session_.sEquipConnection, databaseShown_, this);
-    if (dialog.exec() != QDialog::Accepted) {
-        return;
-    }
-    RememberDatabase(dialog.Target());
-    session_.aManuMap.assign(1, ManuMapEntry{});
-    session_.ForgetManufacturers();
-    UseDatabase(dialog.Connection(), db::DescribeConnection(dialog.Connection()));
-}
-
 void frmImportFlex::Form_Unload() {
     for (QWidget* window : QApplication::topLevelWidgets()) {
         if (window != this) {
@@ -208,15 +154,6 @@ void frmImportFlex::closeEvent(QCloseEvent* event) {
     Form_Unload();
     CloseDatabase();
     event->accept();
-}
-
-void frmImportFlex::CloseDatabase() {
-    if (database_ == nullptr) {
-        return;
-    }
-    if (const std::optional<AppError> left = database_->Close()) {
-        ShowMessage(ErrorWithSource(*left));
-    }
 }
 
 void frmImportFlex::LayOutRunLabels() {
