@@ -7,6 +7,7 @@
 #include "records/connection.h"
 #include "records/database.h"
 #include "records/device_statements.h"
+#include "records/run_rows.h"
 #include "records/statements.h"
 #include "records/values.h"
 
@@ -89,6 +90,12 @@ class QtDeviceStatements : public DeviceStatements {
             last.finish();
         }
         return key;
+    }
+
+    // Read before the commit, so that what a run records is what its unit wrote, even if
+    // another user changes the rows right after.
+    QByteArray StoredRowsJson(const QVariant& equipmentId) override {
+        return ReadDeviceJson(c_, equipmentId);
     }
 
     void InsertConnector(const ConnectorRow& row, const QVariant& equipmentId,

@@ -37,10 +37,8 @@ class DeviceStatements {
     // Adds one connector row; `writesBefore` rows of the unit were written before it.
     virtual void InsertConnector(const ConnectorRow& row, const QVariant& equipmentId,
                                  int writesBefore) = 0;
-    // The device's rows as they stand in this unit, as db::ReadDeviceJson gives them after it;
-    // empty where reading them here would cost another round trip (the caller reads them later
-    // if it needs them).
-    virtual QByteArray StoredRowsJson(const QVariant& /*equipmentId*/) { return {}; }
+    // The device's rows as they stand in this unit, as db::ReadDeviceJson gives them.
+    virtual QByteArray StoredRowsJson(const QVariant& equipmentId) = 0;
 };
 
 // Stores `batch` on a PostgreSQL session through libpq's pipeline, in one round trip: it

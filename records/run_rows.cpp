@@ -243,7 +243,10 @@ std::optional<DeviceRows> ReadDevice(Database& database, const QJsonValue& equip
 }
 
 QByteArray ReadDeviceJson(Database& database, const QVariant& equipmentId) {
-    Connection& connection = database.connection();
+    return ReadDeviceJson(database.connection(), equipmentId);
+}
+
+QByteArray ReadDeviceJson(Connection& connection, const QVariant& equipmentId) {
     const QByteArray equipment = RowsJson(connection, sql::kEquipmentRowById, equipmentId, true);
     if (equipment.isEmpty()) {
         return {};

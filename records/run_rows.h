@@ -14,6 +14,7 @@
 // record (app/run_record.h) keeps of each device and what undoing the run checks against it.
 namespace db {
 
+class Connection;
 class Database;
 
 // One equipment row and its connector rows, every column of each as the database gives it back
@@ -34,6 +35,8 @@ std::optional<DeviceRows> ReadDevice(Database& database, const QJsonValue& equip
 // written straight from the values (a record takes thousands of them): parsed, it gives exactly
 // what ReadDevice gives. Empty when the equipment row is gone; raises as ReadDevice does.
 QByteArray ReadDeviceJson(Database& database, const QVariant& equipmentId);
+// The same on `connection`, inside a unit of work as well.
+QByteArray ReadDeviceJson(Connection& connection, const QVariant& equipmentId);
 
 // `text` as a JSON string, escaped as QJsonDocument escapes it, appended to `out`.
 void AppendJsonString(QByteArray& out, const QString& text);
