@@ -128,19 +128,10 @@ class FileImport {
         return false;
     }
 
-    bool Block(const flx::Section& section) {
-        if (Cancelled()) {
-            return false;
-        }
-        const QString fileManufacturerId = s_.sManuID;
-        const RefusalReason refused = AddEquipment(ctx_);
-        if (refused != RefusalReason::kNone) {
-            return Refused(refused);
-        }
-        // The rows, read line by line as the window's Cancel may stop the reading; `lineOf`
-        // keeps the connector line of each row.
-        std::vector<db::ConnectorRow> rows;
-        std::vector<std::size_t> lineOf;
+    // The block's rows, read line by line as the window's Cancel may stop the reading; `lineOf`
+    // keeps the connector line of each row. False when cancelled (the lines before are logged).
+    bool ReadRows(const flx::Section& section, std::vector<db::ConnectorRow>& rows,
+                  std::vector<std::size_t>& lineOf) {
         for (std::size_t i = 0; i < section.connectors.size(); ++i) {
             if (Cancelled()) {
                 LogConnectors(section, i);
@@ -151,6 +142,23 @@ class FileImport {
                 rows.push_back(std::move(*row));
                 lineOf.push_back(i);
             }
+        }
+        return true;
+    }
+
+    bool Block(const flx::Section& section) {
+        if (Cancelled()) {
+            return false;
+        }
+        const QString fileManufacturerId = s_.sManuID;
+        const RefusalReason refused = AddEquipment(ctx_);
+        if (refused != RefusalReason::kNone) {
+            return Refused(refused);
+        }
+        std::vector<db::ConnectorRow> rows;
+        std::vector<std::size_t> lineOf;
+        if (!ReadRows(section, rows, lineOf)) {
+            return false;
         }
         if (!section.complete) {  // the file's reading failed in this block: nothing of it
             LogConnectors(section, section.connectors.size());
