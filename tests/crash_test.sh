@@ -20,28 +20,13 @@
 #   that a failure can be replayed).
 set -uo pipefail
 
-if [ $# -ne 2 ]; then
-    echo "usage: $0 IMPORTFLX_BATCH DATA_DIR" >&2
-    exit 2
-fi
-BATCH="$1"
-DATA="$2"
+source "$(dirname "$0")/flx_corpus.sh"
+take_arguments crash_test "$@" -- sqlite3
 KILLS="${CRASH_KILLS:-20}"
 FILES="${CRASH_FILES:-300}"
 LINES="${CRASH_LINES:-40}"
 SEED="${CRASH_SEED:-$(($$ ^ $(date +%s)))}"
 RANDOM=$((SEED % 32768))
-
-command -v sqlite3 >/dev/null || {
-    echo "crash_test: sqlite3 is needed (apt-get install sqlite3)" >&2
-    exit 2
-}
-[ -x "$BATCH" ] || {
-    echo "crash_test: $BATCH is not an executable; build importflx-batch first" >&2
-    exit 2
-}
-
-source "$(dirname "$0")/flx_corpus.sh"
 
 WORK="$(mktemp -d "${TMPDIR:-/tmp}/importflx-crash.XXXXXX")"
 DB="$WORK/dbEquip.mdb"

@@ -14,24 +14,12 @@
 #   FAULT_FILES (60 per run), FAULT_PROBABILITY (0.003), FAULT_FIRST_SEED (1).
 set -uo pipefail
 
-if [ $# -ne 2 ]; then
-    echo "usage: $0 IMPORTFLX_BATCH DATA_DIR" >&2
-    exit 2
-fi
-BATCH="$1"
-DATA="$2"
+source "$(dirname "$0")/flx_corpus.sh"
+take_arguments fault_test "$@" -- fiu-run sqlite3 python3
 RUNS="${FAULT_RUNS:-30}"
 FILES="${FAULT_FILES:-60}"
 P="${FAULT_PROBABILITY:-0.003}"
 FIRST="${FAULT_FIRST_SEED:-1}"
-
-for tool in fiu-run sqlite3 python3; do
-    command -v "$tool" >/dev/null || {
-        echo "fault_test: $tool is needed (scripts/test installs it)" >&2
-        exit 2
-    }
-done
-source "$(dirname "$0")/flx_corpus.sh"
 
 WORK="$(mktemp -d "${TMPDIR:-/tmp}/importflx-fault.XXXXXX")"
 failures=0

@@ -25,3 +25,33 @@ generate() {
     }'
 }
 
+# Sets BATCH and DATA from a shell test's two arguments (IMPORTFLX_BATCH DATA_DIR), or ends the
+# test with its usage; then ends it unless BATCH runs and every TOOL is installed (status 2).
+#   take_arguments NAME ARG... -- TOOL...
+take_arguments() {
+    local name=$1
+    shift
+    local args=()
+    while [ $# -gt 0 ] && [ "$1" != "--" ]; do
+        args+=("$1")
+        shift
+    done
+    [ $# -gt 0 ] && shift
+    if [ ${#args[@]} -ne 2 ]; then
+        echo "usage: $name IMPORTFLX_BATCH DATA_DIR" >&2
+        exit 2
+    fi
+    BATCH=${args[0]}
+    DATA=${args[1]}
+    local tool
+    for tool in "$@"; do
+        command -v "$tool" >/dev/null || {
+            echo "$name: $tool is needed (scripts/test installs it)" >&2
+            exit 2
+        }
+    done
+    [ -x "$BATCH" ] || {
+        echo "$name: $BATCH is not an executable; build importflx-batch first" >&2
+        exit 2
+    }
+}
