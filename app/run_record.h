@@ -19,8 +19,8 @@
 // "program", "version", "options" ({"unattended", "map": ["FILEID=DBID", ...]}),
 // "manufacturersAdded" ([{"id", "name"}]), per file "fullPath", "size" and "sha256" (of the
 // file when the run began; -1 and null for a file that could not be read) and per equipment
-// row "rows" ({"equipment", "inputs", "outputs"}: every column of each row as stored right
-// after the device's commit, db::DeviceRows; null when they could not be read back), and
+// row "rows" ({"equipment", "inputs", "outputs"}: every column of each row as the device's own
+// transaction wrote it, db::DeviceRows; null when they could not be read), and
 // "complete": true once the run has ended.
 //
 // Records lie in RunsFolder(), one file a run, named by the time the run began so that names
