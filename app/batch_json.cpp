@@ -89,19 +89,12 @@ QJsonObject FileJson(const QString& path, const BatchFileResult& result,
     return file;
 }
 
-QJsonDocument BatchJson(const QStringList& paths, const BatchRunRecord& record, bool interrupted,
-                        int exitStatus) {
-    QJsonArray files;
-    std::int64_t equipmentRows = 0;
-    for (qsizetype i = 0; i < paths.size(); ++i) {
-        const auto index = static_cast<std::size_t>(i);
-        files.append(FileJson(paths.at(i),
-                              index < record.files.size() ? record.files[index] : BatchFileResult{},
-                              equipmentRows));
-    }
+QJsonObject RunJson(QJsonArray files, std::int64_t equipmentRows, const BatchRunRecord& record,
+                    bool interrupted, int exitStatus) {
+    const qsizetype fileCount = files.size();
     QJsonObject document{
-        {"files", files},
-        {"totals", QJsonObject{{"files", paths.size()},
+        {"files", std::move(files)},
+        {"totals", QJsonObject{{"files", fileCount},
                                {"added", qint64(record.run.filesAdded)},
                                {"parts", qint64(record.run.parts)},
                                {"equipment", qint64(equipmentRows)},
@@ -114,7 +107,20 @@ QJsonDocument BatchJson(const QStringList& paths, const BatchRunRecord& record, 
     if (!record.error.isEmpty()) {
         document["error"] = record.error;
     }
-    return QJsonDocument(document);
+    return document;
+}
+
+QJsonDocument BatchJson(const QStringList& paths, const BatchRunRecord& record, bool interrupted,
+                        int exitStatus) {
+    QJsonArray files;
+    std::int64_t equipmentRows = 0;
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        const auto index = static_cast<std::size_t>(i);
+        files.append(FileJson(paths.at(i),
+                              index < record.files.size() ? record.files[index] : BatchFileResult{},
+                              equipmentRows));
+    }
+    return QJsonDocument(RunJson(files, equipmentRows, record, interrupted, exitStatus));
 }
 
 bool JsonOutput::Open(QString& error) {

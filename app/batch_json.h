@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QSaveFile>
 #include <QString>
 #include <QStringList>
@@ -35,6 +37,9 @@ struct BatchRunRecord {
 QJsonDocument BatchJson(const QStringList& paths, const BatchRunRecord& record, bool interrupted,
                         int exitStatus);
 
+// The document around `files` (their entries, which list `equipmentRows` equipment rows).
+QJsonObject RunJson(QJsonArray files, std::int64_t equipmentRows, const BatchRunRecord& record,
+                    bool interrupted, int exitStatus);
 // One stored equipment row of a file, as the document lists it.
 QJsonObject EquipmentJson(const StoredEquipment& row);
 // One file of the document; `equipmentRows` grows by the equipment rows it lists.

@@ -193,20 +193,21 @@ QJsonObject RunRecorder::FileJson(qsizetype index, bool done,
 }
 
 QByteArray RunRecorder::Document(bool complete) const {
+    QJsonArray files;
+    std::vector<const QByteArray*> rows;
+    std::int64_t equipmentRows = 0;
+    for (qsizetype i = 0; i < paths_.size(); ++i) {
+        const QJsonObject file = FileJson(i, std::size_t(i) < files_.size(), &rows);
+        equipmentRows += file["equipment"].toArray().size();
+        files.append(file);
+    }
     BatchRunRecord record;
-    record.files = files_;
     record.run = run_;
     QJsonObject document =
-        BatchJson(paths_, record, interrupted_, exitStatus_.value_or(0)).object();
+        RunJson(files, equipmentRows, record, interrupted_, exitStatus_.value_or(0));
     if (!exitStatus_) {
         document["exitStatus"] = QJsonValue::Null;
     }
-    QJsonArray files;
-    std::vector<const QByteArray*> rows;
-    for (qsizetype i = 0; i < paths_.size(); ++i) {
-        files.append(FileJson(i, std::size_t(i) < files_.size(), &rows));
-    }
-    document["files"] = files;
     document["record"] = 1;
     document["complete"] = complete;
     document["database"] = database_;
